@@ -1,0 +1,158 @@
+// Launching the solver, and the stand-in solver that ships with ctgbatch.
+
+#include "harness.h"
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+std::string cmd_line(int rank)
+{
+    std::string cmd = "./vandrelsolve";
+    for (const std::string &arg : solver_args(rank)) {
+        cmd += " " + arg;
+    }
+    return cmd;
+}
+
+} // namespace
+
+using Launch = RunLayout;
+
+TEST_F(Launch, EveryRankRunsTheSolverOnceOnItsCompleteSubFile)
+{
+    // 13 ranks over 20 blocks: shares of 2, ranks 10 to 12 empty.
+    std::string list;
+    for (int i = 0; i < 20; ++i) {
+        list += "CONTINGENCY C" + std::to_string(i) + "\nOPEN LINE\nEND\n";
+    }
+    write_list(list);
+    run(13);
+    expect_ranks_started(13);
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (int r = 0; r < 13; ++r) {
+        expected.emplace_back(expected_record(r), subfile(r));
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(solver_calls(), expected);
+    EXPECT_EQ(subfile(12), "END\n");
+}
+
+TEST_F(Launch, RankWaitsForItsSolver)
+{
+    write_list(real_list("list6_lf.con"));
+    write_solver("sleep 1\necho done > \"../calls/mark.$$\"\n");
+    run(2);
+    expect_ranks_started(2);
+    std::vector<std::string> names = list_dir(root + "/calls");
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string &n) { return n.rfind("mark.", 0) == 0; }), 2)
+        << "a rank ended before its solver";
+}
+
+TEST_F(Launch, MissingListStillLaunchesOnTheSubFilePath)
+{
+    write_file(subfile_path(0), "CONTINGENCY OLD\nx\nEND\nEND\n");
+    run(2);
+    std::vector<std::pair<std::string, std::string>> expected = {{expected_record(0), "<no sub-file>"},
+                                                                 {expected_record(1), "<no sub-file>"}};
+    EXPECT_EQ(solver_calls(), expected);
+}
+
+TEST_F(Launch, SolverFailuresAreReportedAndTheRunStillSucceeds)
+{
+    // A solver killed by a signal reaches ctgbatch as the shell reports it:
+    // exit status 128 + S from a shell that waited for it, or the signal
+    // itself from a shell that handed its process over to the solver. Only a
+    // shell killed outright is certain to show the signal.
+    const char *kill_shell = "if [ \"$(cat /proc/$PPID/comm)\" = sh ]; then kill -KILL $PPID; fi\n";
+    struct {
+        const char *solver; // empty: no solver at all
+        std::string report, alt_report;
+    } cases[] = {
+        {"exit 3\n", "Solver exit status 3: ", ""},
+        {"", "Solver exit status 127: ", ""},
+        {"kill -KILL $$\n", "Solver exit status 137: ", "Solver killed by signal 9: "},
+        {kill_shell, "Solver killed by signal 9: ", ""},
+        {"exit 0\n", "", ""},
+    };
+    write_list(real_list("list6_lf.con"));
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.solver);
+        if (*c.solver) {
+            write_solver(c.solver);
+        } else {
+            unlink((start + "/vandrelsolve").c_str());
+        }
+        EXPECT_EQ(run(2), 0);
+        expect_ranks_started(2);
+        for (int r = 0; r < 2; ++r) {
+            std::string finish = banner(2) + "Finish output 3 ctgs to file: ../work_dir//case_subctg" +
+                                 std::to_string(r) + ".con\n";
+            std::string got = console(r);
+            if (!c.alt_report.empty() && got == finish + c.alt_report + cmd_line(r) + "\n") {
+                continue;
+            }
+            EXPECT_EQ(got, finish + (c.report.empty() ? "" : c.report + cmd_line(r) + "\n"));
+        }
+    }
+}
+
+// The stand-in solver, run directly from the start directory.
+using StandIn = RunLayout;
+
+namespace {
+
+int run_standin(const std::string &start, const std::string &root, const std::string &args)
+{
+    std::string cmd = "cd '" + start + "' && " + VANDRELSOLVE_BIN + " " + args + " >'" + root + "/out' 2>'" + root +
+                      "/err'";
+    int status = std::system(cmd.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TEST_F(StandIn, CountsWhatItReceivesAndWritesNothing)
+{
+    write_file(subfile_path(0), real_list("list9_crlf.con"));
+    std::vector<std::string> before = list_tree(root);
+    EXPECT_EQ(run_standin(start, root, cmd_line(0).substr(15)), 0) << read_file(root + "/err");
+    EXPECT_EQ(read_file(root + "/out"),
+              "vandrelsolve (stand-in, no analysis done): received 9 contingencies from ../work_dir//case_subctg0.con\n");
+    std::vector<std::string> after = list_tree(root);
+    after.erase(std::remove_if(after.begin(), after.end(), [](const std::string &p) { return p == "out" || p == "err"; }),
+                after.end());
+    EXPECT_EQ(after, before);
+}
+
+TEST_F(StandIn, RefusesWhatIsNotItsCommandLine)
+{
+    write_file(subfile_path(0), "END\n");
+    std::string args = cmd_line(0).substr(15);
+    for (const std::string &bad : std::vector<std::string>{
+             "", args.substr(0, args.rfind(' ')), args + " extra",
+             "../work_dir//case_subctg0.con ../work_dir//case.json ../work_dir//case.raw ../work_dir//.. "
+                            "1 1 1 3 ./options.json ../work_dir/"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(run_standin(start, root, bad), 2);
+        EXPECT_EQ(read_file(root + "/err").rfind("usage: vandrelsolve ", 0), 0U) << read_file(root + "/err");
+    }
+}
+
+TEST_F(StandIn, NamesTheInputItCanNotRead)
+{
+    write_file(subfile_path(0), "END\n");
+    std::string args = cmd_line(0).substr(15);
+    for (std::string missing : {"../work_dir//case_subctg0.con", "../work_dir//case.json", "../work_dir//case.raw",
+                                "./options.json"}) {
+        SCOPED_TRACE(missing);
+        std::string path = start + "/" + missing;
+        ASSERT_EQ(rename(path.c_str(), (path + ".away").c_str()), 0);
+        EXPECT_EQ(run_standin(start, root, args), 1);
+        EXPECT_EQ(read_file(root + "/err"), "vandrelsolve: can not read " + missing + "\n");
+        ASSERT_EQ(rename((path + ".away").c_str(), path.c_str()), 0);
+    }
+}

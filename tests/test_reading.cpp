@@ -1,0 +1,174 @@
+// Start-up and reading the contingency list.
+
+#include "harness.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+std::string finish(int nproc, int nctg, int rank)
+{
+    return banner(nproc) + "Finish output " + std::to_string(nctg) + " ctgs to file: ../work_dir//case_subctg" +
+           std::to_string(rank) + ".con\n";
+}
+
+} // namespace
+
+using Reading = RunLayout;
+
+TEST_F(Reading, RealListsSplitWhole)
+{
+    for (const char *name : {"list6_lf.con", "list9_crlf.con", "list377_crlf.con"}) {
+        for (int nproc : {1, 2, 4}) {
+            SCOPED_TRACE(std::string(name) + " over " + std::to_string(nproc) + " ranks");
+            std::string list = real_list(name);
+            write_list(list);
+            run(nproc);
+            expect_ranks_started(nproc);
+            expect_split_as_model(list, nproc);
+        }
+    }
+}
+
+TEST_F(Reading, FourRanksOfSixBlocksByHand)
+{
+    // list6_lf: six three-line contingencies and a closing END; two a share.
+    std::string list = real_list("list6_lf.con");
+    write_list(list);
+    run(4);
+    expect_ranks_started(4);
+    std::string first_two = list.substr(0, list.find("CONTINGENCY CTG_000002"));
+    EXPECT_EQ(subfile(0), first_two + "END\n");
+    EXPECT_EQ(subfile(3), "END\n");
+    EXPECT_EQ(console(2), finish(4, 2, 2));
+    EXPECT_EQ(console(3), finish(4, 0, 3));
+}
+
+TEST_F(Reading, CrLfLinesKeepTheirCarriageReturn)
+{
+    // The last "END" of list377 has no line end at all; it lies outside every
+    // block, so it must not show up.
+    std::string list = real_list("list377_crlf.con");
+    write_list(list);
+    run(1);
+    std::string sub = subfile(0);
+    EXPECT_EQ(sub.substr(0, 38), "CONTINGENCY G_000009EASTOVER22U1\r\nREMO");
+    EXPECT_EQ(sub.substr(sub.size() - 11), "\r\nEND\r\nEND\n");
+    EXPECT_EQ(console(0), finish(1, 377, 0));
+}
+
+TEST_F(Reading, HeaderRules)
+{
+    write_list("title line\n"
+               "contingency lower case\n"
+               "Contingency initial capital\n"
+               "xCONTINGENCY7 inside a word\n"
+               "a\n"
+               "b\n"
+               "CONTINGENCY followed by a header\n"
+               "CONTINGENCY second header\n"
+               "third line\n"
+               "CONTINGENCY long one\n"
+               "two\n"
+               "three\n"
+               "four is dropped\n"
+               "\n"
+               "END\n");
+    run(1);
+    EXPECT_EQ(subfile(0), "xCONTINGENCY7 inside a word\na\nb\n"
+                          "CONTINGENCY followed by a header\nCONTINGENCY second header\nthird line\n"
+                          "CONTINGENCY long one\ntwo\nthree\n"
+                          "END\n");
+    EXPECT_EQ(console(0), finish(1, 3, 0));
+}
+
+TEST_F(Reading, NoHeadersGiveAnEmptyShare)
+{
+    for (const char *list : {"", "no header here\nEND\n", "\n\n\n"}) {
+        SCOPED_TRACE(list);
+        write_list(list);
+        run(2);
+        expect_ranks_started(2);
+        for (int r = 0; r < 2; ++r) {
+            EXPECT_EQ(subfile(r), "END\n");
+            EXPECT_EQ(console(r), finish(2, 0, r));
+        }
+    }
+}
+
+TEST_F(Reading, LinesPastTheEndAreEmpty)
+{
+    // Whether or not the list ends with a line feed, a block that runs past
+    // the end of the file is padded with empty lines, never with a repeat.
+    struct {
+        const char *list;
+        const char *block;
+    } cases[] = {
+        {"CONTINGENCY A\n", "CONTINGENCY A\n\n\n"},
+        {"CONTINGENCY A", "CONTINGENCY A\n\n\n"},
+        {"CONTINGENCY A\nlast", "CONTINGENCY A\nlast\n\n"},
+        {"CONTINGENCY A\nlast\n", "CONTINGENCY A\nlast\n\n"},
+        {"CONTINGENCY A\r\nlast\r", "CONTINGENCY A\r\nlast\r\n\n"},
+        {"CONTINGENCY A\nx\ny\nCONTINGENCY B", "CONTINGENCY A\nx\ny\nCONTINGENCY B\n\n\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.list);
+        write_list(c.list);
+        run(1);
+        EXPECT_EQ(subfile(0), std::string(c.block) + "END\n");
+    }
+}
+
+TEST_F(Reading, MissingListIsReportedAndStaleSubFilesGo)
+{
+    // Rank 0 finds an earlier run's share, rank 1 a link to one, rank 2 a
+    // directory (never removed), rank 3 nothing.
+    write_file(subfile_path(0), "CONTINGENCY OLD\nx\nEND\nEND\n");
+    write_file(work + "/elsewhere.con", "CONTINGENCY OLD\nx\nEND\nEND\n");
+    ASSERT_EQ(symlink("elsewhere.con", subfile_path(1).c_str()), 0);
+    ASSERT_EQ(mkdir(subfile_path(2).c_str(), 0755), 0);
+    run(4);
+    expect_ranks_started(4);
+    for (int r = 0; r < 4; ++r) {
+        EXPECT_EQ(console(r), banner(4) + "Can not open file: ../work_dir//case.con\n");
+    }
+    EXPECT_FALSE(path_exists(subfile_path(0)));
+    EXPECT_FALSE(path_exists(subfile_path(1)));
+    EXPECT_EQ(read_file(work + "/elsewhere.con"), "CONTINGENCY OLD\nx\nEND\nEND\n");
+    struct stat st {};
+    EXPECT_TRUE(stat(subfile_path(2).c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    EXPECT_FALSE(path_exists(subfile_path(3)));
+}
+
+TEST_F(Reading, UnreadableListIsReportedNotSplit)
+{
+    // A directory opens as a stream but cannot be read: that is no empty list.
+    ASSERT_EQ(mkdir((work + "/case.con").c_str(), 0755), 0);
+    write_file(subfile_path(1), "CONTINGENCY OLD\nx\nEND\nEND\n");
+    run(2);
+    expect_ranks_started(2);
+    for (int r = 0; r < 2; ++r) {
+        EXPECT_EQ(console(r), banner(2) + "Can not read file: ../work_dir//case.con\n");
+        EXPECT_FALSE(path_exists(subfile_path(r)));
+    }
+}
+
+TEST_F(Reading, ArgumentsChangeNothing)
+{
+    std::string list = real_list("list9_crlf.con");
+    write_list(list);
+    run(2, "--help -n 7 ../other_dir/ case.con");
+    expect_ranks_started(2);
+    expect_split_as_model(list, 2);
+}
+
+TEST_F(Reading, WithoutALauncherRunsAsOneRank)
+{
+    std::string list = real_list("list9_crlf.con");
+    write_list(list);
+    std::string cmd = "cd '" + start + "' && timeout 120 " + CTGBATCH_BIN + " >'" + root + "/console/0.out' 2>'" +
+                      root + "/console/0.err'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << read_file(root + "/console/0.err");
+    expect_ranks_started(1);
+    expect_split_as_model(list, 1);
+}
