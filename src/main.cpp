@@ -97,21 +97,17 @@ int split_ctgs(std::string work_dir, int proc_num, int proc_id)
         remove_subfile();
         return 1;
     }
-    // Every line is flushed as it is written; the first failed write stops
-    // the file, since the rest could not make it whole again.
+    // Every line is flushed as it is written. After a failed write the
+    // stream is bad and ignores the rest, so one check after the close
+    // catches a failed write, flush or close alike.
     for (const auto &block : sub_ctglist) {
         for (const auto &line : block) {
-            if (!(fout << line << '\n' << std::flush)) {
-                break;
-            }
+            fout << line << '\n' << std::flush;
         }
     }
-    if (fout) {
-        fout << "END" << '\n' << std::flush;
-    }
-    bool write_ok = static_cast<bool>(fout);
+    fout << "END" << '\n' << std::flush;
     fout.close();
-    if (!write_ok || fout.fail()) {
+    if (fout.fail()) {
         std::cout << "Can not write file: " << ctgfilei << std::endl;
         remove_subfile();
         return 1;

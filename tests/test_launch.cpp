@@ -48,7 +48,8 @@ TEST_F(Launch, RankWaitsForItsSolver)
     run(2);
     expect_ranks_started(2);
     std::vector<std::string> names = list_dir(root + "/calls");
-    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string &n) { return n.rfind("mark.", 0) == 0; }), 2)
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string &n) { return n.rfind("mark.", 0) == 0; }),
+              2)
         << "a rank ended before its solver";
 }
 
@@ -89,8 +90,8 @@ TEST_F(Launch, SolverFailuresAreReportedAndTheRunStillSucceeds)
         EXPECT_EQ(run(2), 0);
         expect_ranks_started(2);
         for (int r = 0; r < 2; ++r) {
-            std::string finish = banner(2) + "Finish output 3 ctgs to file: ../work_dir//case_subctg" +
-                                 std::to_string(r) + ".con\n";
+            std::string finish =
+                banner(2) + "Finish output 3 ctgs to file: ../work_dir//case_subctg" + std::to_string(r) + ".con\n";
             std::string got = console(r);
             if (!c.alt_report.empty() && got == finish + c.alt_report + cmd_line(r) + "\n") {
                 continue;
@@ -107,8 +108,8 @@ namespace {
 
 int run_standin(const std::string &start, const std::string &root, const std::string &args)
 {
-    std::string cmd = "cd '" + start + "' && " + VANDRELSOLVE_BIN + " " + args + " >'" + root + "/out' 2>'" + root +
-                      "/err'";
+    std::string cmd =
+        "cd '" + start + "' && " + VANDRELSOLVE_BIN + " " + args + " >'" + root + "/out' 2>'" + root + "/err'";
     int status = std::system(cmd.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -120,11 +121,13 @@ TEST_F(StandIn, CountsWhatItReceivesAndWritesNothing)
     write_file(subfile_path(0), real_list("list9_crlf.con"));
     std::vector<std::string> before = list_tree(root);
     EXPECT_EQ(run_standin(start, root, cmd_line(0).substr(15)), 0) << read_file(root + "/err");
-    EXPECT_EQ(read_file(root + "/out"),
-              "vandrelsolve (stand-in, no analysis done): received 9 contingencies from ../work_dir//case_subctg0.con\n");
+    EXPECT_EQ(
+        read_file(root + "/out"),
+        "vandrelsolve (stand-in, no analysis done): received 9 contingencies from ../work_dir//case_subctg0.con\n");
     std::vector<std::string> after = list_tree(root);
-    after.erase(std::remove_if(after.begin(), after.end(), [](const std::string &p) { return p == "out" || p == "err"; }),
-                after.end());
+    after.erase(
+        std::remove_if(after.begin(), after.end(), [](const std::string &p) { return p == "out" || p == "err"; }),
+        after.end());
     EXPECT_EQ(after, before);
 }
 
@@ -135,7 +138,7 @@ TEST_F(StandIn, RefusesWhatIsNotItsCommandLine)
     for (const std::string &bad : std::vector<std::string>{
              "", args.substr(0, args.rfind(' ')), args + " extra",
              "../work_dir//case_subctg0.con ../work_dir//case.json ../work_dir//case.raw ../work_dir//.. "
-                            "1 1 1 3 ./options.json ../work_dir/"}) {
+             "1 1 1 3 ./options.json ../work_dir/"}) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(run_standin(start, root, bad), 2);
         EXPECT_EQ(read_file(root + "/err").rfind("usage: vandrelsolve ", 0), 0U) << read_file(root + "/err");
@@ -146,8 +149,8 @@ TEST_F(StandIn, NamesTheInputItCanNotRead)
 {
     write_file(subfile_path(0), "END\n");
     std::string args = cmd_line(0).substr(15);
-    for (std::string missing : {"../work_dir//case_subctg0.con", "../work_dir//case.json", "../work_dir//case.raw",
-                                "./options.json"}) {
+    for (std::string missing :
+         {"../work_dir//case_subctg0.con", "../work_dir//case.json", "../work_dir//case.raw", "./options.json"}) {
         SCOPED_TRACE(missing);
         std::string path = start + "/" + missing;
         ASSERT_EQ(rename(path.c_str(), (path + ".away").c_str()), 0);

@@ -26,7 +26,7 @@ std::string list_of(int nctg)
 // line feed or fall inside a block.
 std::string random_list(std::mt19937 &rng)
 {
-    const char *lines[] = {"CONTINGENCY X", "xxCONTINGENCY9", "CONTINGENCY",  "contingency y", "Contingency z",
+    const char *lines[] = {"CONTINGENCY X", "xxCONTINGENCY9", "CONTINGENCY",   "contingency y", "Contingency z",
                            "CONTINGENC Y",  "OPEN BRANCH 1",  "REMOVE UNIT 2", "END",           ""};
     std::uniform_int_distribution<int> pick(0, 9), count(0, 60), coin(0, 3);
     std::string list;
@@ -112,7 +112,8 @@ TEST_F(Shares, SubFileThatCanNotBeWrittenIsReportedAndRemoved)
     run(2);
     expect_ranks_started(2);
     for (int r = 0; r < 2; ++r) {
-        EXPECT_EQ(console(r), banner(2) + "Can not write file: ../work_dir//case_subctg" + std::to_string(r) + ".con\n");
+        EXPECT_EQ(console(r),
+                  banner(2) + "Can not write file: ../work_dir//case_subctg" + std::to_string(r) + ".con\n");
         EXPECT_FALSE(path_exists(subfile_path(r)));
     }
     struct stat st {};
