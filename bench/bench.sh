@@ -6,15 +6,15 @@
 #   -n  contingencies in the list (default 1000000, about 90 MB)
 #   -p  MPI ranks (default 2)
 #   -b  build directory holding ctgbatch (default: build/ in the repo root)
-#   -m  launcher (default: $MPIEXEC, else mpiexec on PATH); it must come from
-#       the same MPI implementation ctgbatch was built with
+#   -m  launcher (default: $MPIEXEC, else the one the build was configured
+#       with); it must come from the MPI ctgbatch was built with
 #   -k  keep the temporary run directory
 # Sizes are in MB = 10^6 bytes. The last line is a Markdown row:
 #   | P | wall time (s) | largest rank peak RSS (MB) | RSS / list size | `cat` floor (s) |
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-n=1000000 p=2 build="$repo/build" mpiexec=${MPIEXEC:-mpiexec} keep=0
+n=1000000 p=2 build="$repo/build" mpiexec=${MPIEXEC:-} keep=0
 while getopts "n:p:b:m:k" opt; do
     case $opt in
         n) n=$OPTARG ;; p) p=$OPTARG ;; b) build=$OPTARG ;; m) mpiexec=$OPTARG ;; k) keep=1 ;;
@@ -23,8 +23,12 @@ while getopts "n:p:b:m:k" opt; do
 done
 bin=$(realpath "$build/ctgbatch")
 [[ -x $bin ]] || { echo "no ctgbatch binary at $bin" >&2; exit 1; }
+[[ -n $mpiexec ]] || mpiexec=$(sed -n 's/^MPIEXEC_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null)
+mpiexec=${mpiexec:-mpiexec}
+[[ -x /usr/bin/time ]] || { echo "needs GNU time at /usr/bin/time (Debian package: time)" >&2; exit 1; }
 calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
-export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
+# Open MPI refuses root and more ranks than cores unless told; MPICH ignores these.
+export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_rmaps_base_oversubscribe=1
 
 run=$(mktemp -d "${TMPDIR:-/tmp}/ctgbatch-bench.XXXXXX")
 if [[ $keep == 1 ]]; then echo "keeping $run"; else trap 'rm -rf "$run"' EXIT; fi
@@ -62,11 +66,15 @@ wall_s=$(calc "$t1 - $t0")
 total=0 max_kib=0
 for ((r = 0; r < p; r++)); do
     sub="$run/work_dir/case_subctg$r.con"
-    [[ -f $sub && $(tail -n 1 "$sub") == END ]] || { echo "rank $r: $sub missing or not closed by END (launcher from another MPI?)" >&2; cat "$run/console.log" >&2; exit 1; }
+    if [[ ! -f $sub || $(tail -n 1 "$sub") != END ]]; then
+        echo "rank $r: $sub missing or not closed by END (launcher from another MPI?)" >&2
+        cat "$run/console.log" >&2
+        exit 1
+    fi
     total=$((total + $(grep -c CONTINGENCY "$sub" || true)))
     [[ -s $rss.$r ]] || { echo "rank $r: no peak RSS recorded" >&2; exit 1; }
     kib=$(tail -n 1 "$rss.$r")
-    ((kib > max_kib)) && max_kib=$kib
+    if ((kib > max_kib)); then max_kib=$kib; fi
 done
 [[ $total == "$n" ]] || { echo "sub-files hold $total contingencies, expected $n" >&2; exit 1; }
 

@@ -159,3 +159,20 @@ TEST_F(StandIn, NamesTheInputItCanNotRead)
         ASSERT_EQ(rename((path + ".away").c_str(), path.c_str()), 0);
     }
 }
+
+TEST_F(StandIn, RunsTheBundledExampleOnFourRanks)
+{
+    for (const char *name : {"case.con", "case.json", "case.raw"}) {
+        write_file(work + "/" + name, read_file(std::string(EXAMPLE_DIR) + "/work_dir/" + name));
+    }
+    write_file(start + "/options.json", read_file(std::string(EXAMPLE_DIR) + "/start/options.json"));
+    ASSERT_EQ(std::system(("cp " VANDRELSOLVE_BIN " '" + start + "/vandrelsolve'").c_str()), 0);
+    run(4);
+    expect_ranks_started(4);
+    for (int r = 0; r < 4; ++r) {
+        std::string sub = "../work_dir//case_subctg" + std::to_string(r) + ".con";
+        EXPECT_EQ(console(r), banner(4) + "Finish output 6 ctgs to file: " + sub +
+                                  "\nvandrelsolve (stand-in, no analysis done): received 6 contingencies from " + sub +
+                                  "\n");
+    }
+}
