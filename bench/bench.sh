@@ -15,10 +15,11 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 n=1000000 p=2 build="$repo/build" mpiexec=${MPIEXEC:-} keep=0
-while getopts "n:p:b:m:k" opt; do
+while getopts "n:p:b:m:kh" opt; do
     case $opt in
         n) n=$OPTARG ;; p) p=$OPTARG ;; b) build=$OPTARG ;; m) mpiexec=$OPTARG ;; k) keep=1 ;;
-        *) sed -n '5,11p' "$0" >&2; exit 2 ;;
+        h) sed -n "5,11p" "$0"; exit 0 ;;
+        *) sed -n "5,11p" "$0" >&2; exit 2 ;;
     esac
 done
 bin=$(realpath "$build/ctgbatch")
