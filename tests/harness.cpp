@@ -42,6 +42,12 @@ std::string real_list(const std::string &name)
 
 std::string banner(int nproc) { return " ---num proc_num  " + std::to_string(nproc) + " "; }
 
+std::string finish_line(int nproc, int nctg, int rank)
+{
+    return banner(nproc) + "Finish output " + std::to_string(nctg) + " ctgs to file: ../work_dir//case_subctg" +
+           std::to_string(rank) + ".con\n";
+}
+
 std::vector<std::string> model_blocks(const std::string &list)
 {
     std::vector<std::string> lines;
@@ -239,8 +245,7 @@ void RunLayout::expect_split_as_model(const std::string &list, int nproc) const
         }
         std::string sub = subfile(r);
         EXPECT_EQ(sub, share + "END\n") << "rank " << r << " of " << nproc;
-        EXPECT_EQ(console(r), banner(nproc) + "Finish output " + std::to_string(last - first) +
-                                  " ctgs to file: ../work_dir//case_subctg" + std::to_string(r) + ".con\n");
+        EXPECT_EQ(console(r), finish_line(nproc, static_cast<int>(last - first), r));
         if (sub.size() >= 4) {
             all_shares += sub.substr(0, sub.size() - 4);
         }

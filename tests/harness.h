@@ -17,8 +17,10 @@ std::string real_list(const std::string &name);
 std::vector<std::string> list_dir(const std::string &dir);  // sorted names
 std::vector<std::string> list_tree(const std::string &dir); // sorted, recursive
 
-// The banner a rank of a run with nproc ranks starts its console with.
+// The banner a rank of a run with nproc ranks starts its console with, and
+// the whole console of a rank that wrote nctg blocks.
 std::string banner(int nproc);
+std::string finish_line(int nproc, int nctg, int rank);
 
 // An independent model of how the list must be cut: each block as its three
 // lines, each followed by a line feed.

@@ -4,16 +4,6 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-std::string finish(int nproc, int nctg, int rank)
-{
-    return banner(nproc) + "Finish output " + std::to_string(nctg) + " ctgs to file: ../work_dir//case_subctg" +
-           std::to_string(rank) + ".con\n";
-}
-
-} // namespace
-
 using Reading = RunLayout;
 
 TEST_F(Reading, RealListsSplitWhole)
@@ -30,92 +20,67 @@ TEST_F(Reading, RealListsSplitWhole)
     }
 }
 
-TEST_F(Reading, FourRanksOfSixBlocksByHand)
+TEST_F(Reading, RealListsByHand)
 {
     // list6_lf: six three-line contingencies and a closing END; two a share.
     std::string list = real_list("list6_lf.con");
     write_list(list);
     run(4);
     expect_ranks_started(4);
-    std::string first_two = list.substr(0, list.find("CONTINGENCY CTG_000002"));
-    EXPECT_EQ(subfile(0), first_two + "END\n");
+    EXPECT_EQ(subfile(0), list.substr(0, list.find("CONTINGENCY CTG_000002")) + "END\n");
     EXPECT_EQ(subfile(3), "END\n");
-    EXPECT_EQ(console(2), finish(4, 2, 2));
-    EXPECT_EQ(console(3), finish(4, 0, 3));
-}
+    EXPECT_EQ(console(2), finish_line(4, 2, 2));
+    EXPECT_EQ(console(3), finish_line(4, 0, 3));
 
-TEST_F(Reading, CrLfLinesKeepTheirCarriageReturn)
-{
-    // The last "END" of list377 has no line end at all; it lies outside every
-    // block, so it must not show up.
-    std::string list = real_list("list377_crlf.con");
-    write_list(list);
+    // list377: CR LF kept; its last "END" has no line end at all and lies
+    // outside every block, so it must not show up.
+    write_list(real_list("list377_crlf.con"));
     run(1);
     std::string sub = subfile(0);
     EXPECT_EQ(sub.substr(0, 38), "CONTINGENCY G_000009EASTOVER22U1\r\nREMO");
     EXPECT_EQ(sub.substr(sub.size() - 11), "\r\nEND\r\nEND\n");
-    EXPECT_EQ(console(0), finish(1, 377, 0));
+    EXPECT_EQ(console(0), finish_line(1, 377, 0));
 }
 
-TEST_F(Reading, HeaderRules)
+TEST_F(Reading, ListsAreCutAsWritten)
 {
-    write_list("title line\n"
-               "contingency lower case\n"
-               "Contingency initial capital\n"
-               "xCONTINGENCY7 inside a word\n"
-               "a\n"
-               "b\n"
-               "CONTINGENCY followed by a header\n"
-               "CONTINGENCY second header\n"
-               "third line\n"
-               "CONTINGENCY long one\n"
-               "two\n"
-               "three\n"
-               "four is dropped\n"
-               "\n"
-               "END\n");
-    run(1);
-    EXPECT_EQ(subfile(0), "xCONTINGENCY7 inside a word\na\nb\n"
-                          "CONTINGENCY followed by a header\nCONTINGENCY second header\nthird line\n"
-                          "CONTINGENCY long one\ntwo\nthree\n"
-                          "END\n");
-    EXPECT_EQ(console(0), finish(1, 3, 0));
-}
-
-TEST_F(Reading, NoHeadersGiveAnEmptyShare)
-{
-    for (const char *list : {"", "no header here\nEND\n", "\n\n\n"}) {
-        SCOPED_TRACE(list);
-        write_list(list);
-        run(2);
-        expect_ranks_started(2);
-        for (int r = 0; r < 2; ++r) {
-            EXPECT_EQ(subfile(r), "END\n");
-            EXPECT_EQ(console(r), finish(2, 0, r));
-        }
-    }
-}
-
-TEST_F(Reading, LinesPastTheEndAreEmpty)
-{
-    // Whether or not the list ends with a line feed, a block that runs past
-    // the end of the file is padded with empty lines, never with a repeat.
     struct {
         const char *list;
-        const char *block;
+        const char *subfile;
     } cases[] = {
-        {"CONTINGENCY A\n", "CONTINGENCY A\n\n\n"},
-        {"CONTINGENCY A", "CONTINGENCY A\n\n\n"},
-        {"CONTINGENCY A\nlast", "CONTINGENCY A\nlast\n\n"},
-        {"CONTINGENCY A\nlast\n", "CONTINGENCY A\nlast\n\n"},
-        {"CONTINGENCY A\r\nlast\r", "CONTINGENCY A\r\nlast\r\n\n"},
-        {"CONTINGENCY A\nx\ny\nCONTINGENCY B", "CONTINGENCY A\nx\ny\nCONTINGENCY B\n\n\n"},
+        // Only the exact capitals make a header, anywhere in the line; the
+        // two lines after a header are never examined; lines beyond them
+        // and between blocks are skipped.
+        {"title line\n"
+         "contingency lower case\n"
+         "Contingency initial capital\n"
+         "xCONTINGENCY7 inside a word\na\nb\n"
+         "CONTINGENCY followed by a header\nCONTINGENCY second header\nthird line\n"
+         "CONTINGENCY long one\ntwo\nthree\nfour is dropped\n"
+         "\nEND\n",
+         "xCONTINGENCY7 inside a word\na\nb\n"
+         "CONTINGENCY followed by a header\nCONTINGENCY second header\nthird line\n"
+         "CONTINGENCY long one\ntwo\nthree\n"
+         "END\n"},
+        // No header at all: an empty share.
+        {"", "END\n"},
+        {"no header here\nEND\n", "END\n"},
+        {"\n\n\n", "END\n"},
+        // A block running past the end of the list is padded with empty
+        // lines, whether or not the list ends with a line feed.
+        {"CONTINGENCY A\n", "CONTINGENCY A\n\n\nEND\n"},
+        {"CONTINGENCY A", "CONTINGENCY A\n\n\nEND\n"},
+        {"CONTINGENCY A\nlast", "CONTINGENCY A\nlast\n\nEND\n"},
+        {"CONTINGENCY A\nlast\n", "CONTINGENCY A\nlast\n\nEND\n"},
+        {"CONTINGENCY A\r\nlast\r", "CONTINGENCY A\r\nlast\r\n\nEND\n"},
+        {"CONTINGENCY A\nx\ny\nCONTINGENCY B", "CONTINGENCY A\nx\ny\nCONTINGENCY B\n\n\nEND\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.list);
         write_list(c.list);
         run(1);
-        EXPECT_EQ(subfile(0), std::string(c.block) + "END\n");
+        EXPECT_EQ(subfile(0), c.subfile);
+        EXPECT_EQ(console(0), finish_line(1, static_cast<int>(model_blocks(c.subfile).size()), 0));
     }
 }
 

@@ -71,8 +71,7 @@ TEST_F(Shares, ShareSizesFollowTheTable)
             }
             first += row.shares[r];
             EXPECT_EQ(subfile(r), share + "END\n") << "rank " << r;
-            EXPECT_EQ(console(r), banner(row.nproc) + "Finish output " + std::to_string(row.shares[r]) +
-                                      " ctgs to file: ../work_dir//case_subctg" + std::to_string(r) + ".con\n");
+            EXPECT_EQ(console(r), finish_line(row.nproc, row.shares[r], r));
         }
     }
 }
