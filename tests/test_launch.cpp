@@ -44,13 +44,13 @@ TEST_F(Launch, EveryRankRunsTheSolverOnceOnItsCompleteSubFile)
 TEST_F(Launch, RankWaitsForItsSolver)
 {
     write_list(real_list("list6_lf.con"));
-    write_solver("sleep 1\necho done > \"../calls/mark.$$\"\n");
+    write_solver("sleep 1\necho done > \"../calls/$(basename \"$1\").mark\"\n");
     run(2);
     expect_ranks_started(2);
-    std::vector<std::string> names = list_dir(root + "/calls");
-    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string &n) { return n.rfind("mark.", 0) == 0; }),
-              2)
-        << "a rank ended before its solver";
+    for (int r = 0; r < 2; ++r) {
+        EXPECT_TRUE(path_exists(root + "/calls/case_subctg" + std::to_string(r) + ".con.mark"))
+            << "rank " << r << " ended before its solver";
+    }
 }
 
 TEST_F(Launch, MissingListStillLaunchesOnTheSubFilePath)
