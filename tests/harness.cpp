@@ -100,6 +100,12 @@ if [ -f "$1" ]; then cp "$1" "$rec.con"; fi
 exit 0
 )sh";
 
+std::string real_path(const std::string &path)
+{
+    char buf[PATH_MAX];
+    return realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
 } // namespace
 
 std::vector<std::string> list_dir(const std::string &dir)
@@ -129,16 +135,6 @@ std::vector<std::string> list_tree(const std::string &dir)
     }
     return paths;
 }
-
-namespace {
-
-std::string real_path(const std::string &path)
-{
-    char buf[PATH_MAX];
-    return realpath(path.c_str(), buf) ? std::string(buf) : path;
-}
-
-} // namespace
 
 void RunLayout::SetUp()
 {
