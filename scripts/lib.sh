@@ -57,10 +57,11 @@ select_mpi() {
     MPIEXEC=/usr/bin/mpiexec.$impl
 }
 
-# Open MPI's launcher refuses root and more ranks than cores unless told;
-# MPICH ignores these.
+# Open MPI's launcher refuses root and more ranks than cores unless told, and
+# fails without ssh or rsh even when every rank is local; MPICH ignores these.
 allow_openmpi_anywhere() {
     export OMPI_MCA_rmaps_base_oversubscribe=1
+    command -v ssh >/dev/null || command -v rsh >/dev/null || export OMPI_MCA_plm_rsh_agent=
     if [ "$(id -u)" -eq 0 ]; then
         export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
     fi

@@ -139,10 +139,12 @@ std::vector<std::string> list_tree(const std::string &dir)
 void RunLayout::SetUp()
 {
     // Let Open MPI's launcher run as root and with more ranks than cores, as
-    // the tests do; MPICH ignores these.
+    // the tests do, and on a machine without ssh, which it looks for even
+    // when every rank is local; MPICH ignores these.
     setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
     setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
     setenv("OMPI_MCA_rmaps_base_oversubscribe", "1", 1);
+    setenv("OMPI_MCA_plm_rsh_agent", "", 0);
 #ifdef SANITIZER_SUPP
     // Any report fails the rank, and so the run. The suppressions file says
     // why hwloc's PCI plugin is kept out.
