@@ -13,7 +13,7 @@
 #   | P | wall time (s) | largest rank peak RSS (MB) | RSS / list size | `cat` floor (s) |
 set -euo pipefail
 
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
 n=1000000 p=2 build="$repo/build" mpiexec=${MPIEXEC:-} keep=0
 while getopts "n:p:b:m:kh" opt; do
     case $opt in
@@ -28,10 +28,7 @@ bin=$(realpath "$build/ctgbatch")
 mpiexec=${mpiexec:-mpiexec}
 [[ -x /usr/bin/time ]] || { echo "needs GNU time at /usr/bin/time (Debian package: time)" >&2; exit 1; }
 calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
-# Open MPI refuses root and more ranks than cores unless told, and fails
-# without ssh even for local ranks; MPICH ignores these.
-export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_rmaps_base_oversubscribe=1
-export OMPI_MCA_plm_rsh_agent=${OMPI_MCA_plm_rsh_agent-}
+allow_openmpi_anywhere
 
 run=$(mktemp -d "${TMPDIR:-/tmp}/ctgbatch-bench.XXXXXX")
 if [[ $keep == 1 ]]; then echo "keeping $run"; else trap 'rm -rf "$run"' EXIT; fi

@@ -48,6 +48,20 @@ std::string finish_line(int nproc, int nctg, int rank)
            std::to_string(rank) + ".con\n";
 }
 
+std::string block_of(int i)
+{
+    return "CONTINGENCY C" + std::to_string(i) + "\nOPEN BRANCH " + std::to_string(i) + "\nEND\n";
+}
+
+std::string list_of(int nctg)
+{
+    std::string list = "title line\n";
+    for (int i = 0; i < nctg; ++i) {
+        list += block_of(i);
+    }
+    return list + "END\n";
+}
+
 std::vector<std::string> model_blocks(const std::string &list)
 {
     std::vector<std::string> lines;

@@ -22,6 +22,11 @@ std::vector<std::string> list_tree(const std::string &dir); // sorted, recursive
 std::string banner(int nproc);
 std::string finish_line(int nproc, int nctg, int rank);
 
+// Contingency i of a generated list, and a list of nctg of them between a
+// title line and a closing END.
+std::string block_of(int i);
+std::string list_of(int nctg);
+
 // An independent model of how the list must be cut: each block as its three
 // lines, each followed by a line feed.
 std::vector<std::string> model_blocks(const std::string &list);

@@ -25,11 +25,7 @@ using Launch = RunLayout;
 TEST_F(Launch, EveryRankRunsTheSolverOnceOnItsCompleteSubFile)
 {
     // 13 ranks over 20 blocks: shares of 2, ranks 10 to 12 empty.
-    std::string list;
-    for (int i = 0; i < 20; ++i) {
-        list += "CONTINGENCY C" + std::to_string(i) + "\nOPEN LINE\nEND\n";
-    }
-    write_list(list);
+    write_list(list_of(20));
     run(13);
     expect_ranks_started(13);
     std::vector<std::pair<std::string, std::string>> expected;

@@ -11,15 +11,6 @@
 
 namespace {
 
-std::string list_of(int nctg)
-{
-    std::string list = "title line\n";
-    for (int i = 0; i < nctg; ++i) {
-        list += "CONTINGENCY C" + std::to_string(i) + "\nOPEN BRANCH " + std::to_string(i) + "\nEND\n";
-    }
-    return list + "END\n";
-}
-
 // A list built to hit the reader's corners: headers anywhere (also inside
 // words and right after another header), look-alikes that are no headers,
 // blank lines, CR LF line ends, long blocks, and a last line that may lack its
@@ -67,7 +58,7 @@ TEST_F(Shares, ShareSizesFollowTheTable)
         for (int r = 0; r < row.nproc; ++r) {
             std::string share;
             for (int i = first; i < first + row.shares[r]; ++i) {
-                share += "CONTINGENCY C" + std::to_string(i) + "\nOPEN BRANCH " + std::to_string(i) + "\nEND\n";
+                share += block_of(i);
             }
             first += row.shares[r];
             EXPECT_EQ(subfile(r), share + "END\n") << "rank " << r;
