@@ -27,6 +27,9 @@ need_packages() {
 need_build_tools() {
     command -v g++ >/dev/null && command -v cmake >/dev/null && command -v make >/dev/null ||
         need_packages g++ cmake make
+    # The solver's libraries: Eigen (sparse matrices), SuiteSparse KLU (sparse
+    # LU), nlohmann-json (JSON).
+    need_packages libeigen3-dev libsuitesparse-dev nlohmann-json3-dev
 }
 
 # Picks the MPI to build and launch with, as MPI_CXX and MPIEXEC. With an

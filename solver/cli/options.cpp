@@ -1,0 +1,96 @@
+#include "cli/options.h"
+
+#include "raw/input_error.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+// The whole file as text; InputError when it can not be opened or read (a
+// directory opens on Linux, but can not be read).
+std::string slurp(const std::string &path)
+{
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        throw InputError(path, 0, "can not read the file: it is a directory");
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open()) {
+        throw InputError(path, 0, "can not open the file");
+    }
+    std::string text;
+    std::array<char, 65536> buf{};
+    while (in.read(buf.data(), buf.size()) || in.gcount() > 0) {
+        text.append(buf.data(), static_cast<size_t>(in.gcount()));
+    }
+    if (in.bad()) {
+        throw InputError(path, 0, "can not read the file");
+    }
+    return text;
+}
+
+// Parses a JSON object; a syntax error is reported at its line.
+nlohmann::json parse_object(const std::string &path)
+{
+    const std::string text = slurp(path);
+    nlohmann::json j;
+    try {
+        j = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::parse_error &e) {
+        const size_t at = std::min(e.byte, text.size());
+        const int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
+        throw InputError(path, line, "not valid JSON");
+    }
+    if (!j.is_object()) {
+        throw InputError(path, 0, "expected a JSON object");
+    }
+    return j;
+}
+
+} // namespace
+
+PfOptions read_options(const std::string &path)
+{
+    const nlohmann::json j = parse_object(path);
+    PfOptions opt;
+    for (const auto &[key, value] : j.items()) {
+        if (key == "tolerance_pu") {
+            if (!value.is_number() || !(value.get<double>() > 0) || !std::isfinite(value.get<double>())) {
+                throw InputError(path, 0, "option 'tolerance_pu' must be a number above 0");
+            }
+            opt.tolerance_pu = value.get<double>();
+        } else if (key == "max_iterations") {
+            if (!value.is_number_integer() || value.get<long long>() < 1 || value.get<long long>() > 1000000) {
+                throw InputError(path, 0, "option 'max_iterations' must be an integer from 1 to 1000000");
+            }
+            opt.max_iterations = value.get<int>();
+        } else if (key == "enforce_q_limits" || key == "flat_start") {
+            if (!value.is_boolean()) {
+                throw InputError(path, 0, "option '" + key + "' must be true or false");
+            }
+            (key == "flat_start" ? opt.flat_start : opt.enforce_q_limits) = value.get<bool>();
+        } else {
+            throw InputError(path, 0, "unknown option '" + key + "'");
+        }
+    }
+    return opt;
+}
+
+std::string read_case_name(const std::string &path)
+{
+    const nlohmann::json j = parse_object(path);
+    const auto it = j.find("name");
+    if (it == j.end()) {
+        return "";
+    }
+    if (!it->is_string()) {
+        throw InputError(path, 0, "'name' must be a string");
+    }
+    return it->get<std::string>();
+}

@@ -1,0 +1,132 @@
+// vandrelsolve: AC power-flow solver for one share of a contingency list.
+//
+//   vandrelsolve SUBFILE.con CASE.json CASE.raw DIR 1 1 1 RUNTYPE OPTIONS.json OUTDIR
+//
+// Reads the PSS/E RAW v33 network, solves its base case by Newton-Raphson
+// with reactive limits and writes base_buses.csv and base_branches.csv into
+// OUTDIR. Errors go to stderr as "vandrelsolve: FILE:LINE: what is wrong".
+// Exit status: 0 done, 1 bad input or no solution, 2 usage.
+
+#include "cli/options.h"
+#include "network/network.h"
+#include "powerflow/solve.h"
+#include "raw/input_error.h"
+#include "raw/raw.h"
+#include "results/results.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char *const usage = "usage: vandrelsolve SUBFILE.con CASE.json CASE.raw DIR 1 1 1 RUNTYPE OPTIONS.json OUTDIR\n"
+                          "  RUNTYPE 1: base case only; 2: base case and contingencies";
+
+struct Args {
+    std::string subfile, case_json, raw, dir, options, outdir;
+    int run_type = 1;
+};
+
+bool parse_args(const std::vector<std::string> &a, Args &args)
+{
+    if (a.size() != 11 || a[5] != "1" || a[6] != "1" || a[7] != "1" || (a[8] != "1" && a[8] != "2")) {
+        return false;
+    }
+    args = Args{a[1], a[2], a[3], a[4], a[9], a[10], a[8] == "1" ? 1 : 2};
+    return true;
+}
+
+void require_directory(const std::string &path)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_directory(path, ec)) {
+        throw InputError(path, 0, "not a directory");
+    }
+}
+
+std::string join(const std::string &dir, const std::string &name)
+{
+    return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+int count_in_service_units(const Network &net, const BaseCase &bc)
+{
+    int n = 0;
+    for (const NetUnit &u : net.units) {
+        n += u.in_service && bc.sol.sch.kind[u.bus] != BusKind::off ? 1 : 0;
+    }
+    return n;
+}
+
+int run(const Args &args)
+{
+    const std::string name = read_case_name(args.case_json);
+    const PfOptions opt = read_options(args.options);
+    require_directory(args.dir);
+    require_directory(args.outdir);
+    const Network net = build_network(read_raw(args.raw));
+    const std::string label = name.empty() ? args.raw : name;
+    if (net.remote_ireg > 0) {
+        std::cerr << "vandrelsolve: warning: " << net.remote_ireg
+                  << " in-service unit(s) name a remote regulated bus (IREG); each holds its own terminal at VS"
+                  << std::endl;
+    }
+
+    const BaseCase bc = solve_base_case(net, opt);
+    if (!bc.sol.converged) {
+        const NewtonResult &r = bc.sol.last;
+        std::string what = "the base case has no solution: " + bc.sol.failure + " (" +
+                           std::to_string(bc.sol.iterations) + " iterations";
+        if (r.worst_bus >= 0) {
+            what += ", largest mismatch " + num(r.max_mismatch) + " pu at bus " +
+                    std::to_string(net.buses[r.worst_bus].number);
+        }
+        throw InputError(args.raw, 0, what + ")");
+    }
+    if (bc.cut_off > 0) {
+        std::cerr << "vandrelsolve: warning: the network is split; " << bc.cut_off
+                  << " bus(es) outside the largest island are left out" << std::endl;
+    }
+    write_file_atomically(join(args.outdir, "base_buses.csv"), base_buses_csv(net, bc));
+    write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc));
+
+    int held = 0;
+    for (signed char h : bc.sol.held) {
+        held += h != 0 ? 1 : 0;
+    }
+    int branches = 0;
+    for (char on : bc.on) {
+        branches += on != 0 ? 1 : 0;
+    }
+    std::cout << "vandrelsolve: " << label << ": base case converged in " << bc.sol.iterations
+              << " iterations, largest mismatch " << num(bc.sol.last.max_mismatch) << " pu; "
+              << net.raw_buses - bc.cut_off << " buses, " << branches << " branches, "
+              << count_in_service_units(net, bc) << " units, " << held << " held at a reactive limit" << std::endl;
+
+    if (args.run_type == 2) {
+        throw InputError(args.subfile, 0, "contingency analysis (run type 2) is not yet supported");
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    Args args;
+    if (!parse_args(std::vector<std::string>(argv, argv + argc), args)) {
+        std::cerr << usage << std::endl;
+        return 2;
+    }
+    try {
+        return run(args);
+    } catch (const InputError &e) {
+        std::cerr << "vandrelsolve: " << where_what(e) << std::endl;
+    } catch (const std::exception &e) {
+        std::cerr << "vandrelsolve: " << e.what() << std::endl;
+    }
+    return 1;
+}

@@ -1,0 +1,16 @@
+// Islands: the connected parts of the network over the branches in service.
+#pragma once
+
+#include "network/network.h"
+
+#include <vector>
+
+// Island number of every bus (0, 1, ...), over the branches marked in `on`;
+// buses whose kind is off belong to no island (-1). Returns the count.
+int find_islands(const Network &net, const std::vector<char> &on, const std::vector<BusKind> &kind,
+                 std::vector<int> &island);
+
+// The island to solve: the one with the most RAW buses (star points do not
+// count); on a tie the one holding the slack, else the one holding the
+// lowest bus number.
+int main_island(const Network &net, const std::vector<int> &island, int count);

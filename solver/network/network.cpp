@@ -1,0 +1,373 @@
+#include "network/network.h"
+
+#include "raw/input_error.h"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+
+constexpr double deg = M_PI / 180.0;
+
+// Linear interpolation in a table of (T, F) points, clamped at the ends.
+double interpolate(const std::vector<std::pair<double, double>> &pts, double x)
+{
+    if (pts.empty()) {
+        return 1.0;
+    }
+    if (x <= pts.front().first) {
+        return pts.front().second;
+    }
+    for (size_t k = 1; k < pts.size(); ++k) {
+        if (x <= pts[k].first) {
+            const auto &[x0, f0] = pts[k - 1];
+            const auto &[x1, f1] = pts[k];
+            return f0 + (f1 - f0) * (x - x0) / (x1 - x0);
+        }
+    }
+    return pts.back().second;
+}
+
+// Off-nominal ratio of a winding, in pu of its bus's base voltage:
+//   CW 1: WINDV itself; CW 2: WINDV kV / bus base kV;
+//   CW 3: WINDV pu of NOMV (NOMV 0: the bus base), so WINDV·NOMV / bus base kV.
+double winding_ratio(int cw, const Winding &w, double bus_kv)
+{
+    if (cw == 2 && bus_kv > 0) {
+        return w.windv / bus_kv;
+    }
+    if (cw == 3 && w.nomv > 0 && bus_kv > 0) {
+        return w.windv * w.nomv / bus_kv;
+    }
+    return w.windv;
+}
+
+// Winding impedance R + jX in pu on SBASE:
+//   CZ 1: as given; CZ 2: pu on the winding MVA base, times SBASE/S_w;
+//   CZ 3: R is the load loss in W, X the impedance magnitude in pu on S_w.
+std::complex<double> winding_impedance(int cz, double r, double x, double s_w, double sbase)
+{
+    if (s_w <= 0) {
+        s_w = sbase;
+    }
+    if (cz == 2) {
+        return {r * sbase / s_w, x * sbase / s_w};
+    }
+    if (cz == 3) {
+        double rw = r / 1e6 / s_w;
+        double xw = std::sqrt(std::max(0.0, x * x - rw * rw));
+        return {rw * sbase / s_w, xw * sbase / s_w};
+    }
+    return {r, x};
+}
+
+// Magnetizing admittance in pu on SBASE, at the winding-1 bus:
+//   CM 1: G = MAG1, B = MAG2; CM 2: MAG1 the no-load loss in W, MAG2 the
+//   exciting current in pu on S_12 (B inductive).
+std::complex<double> magnetizing(const Transformer &x, double sbase)
+{
+    if (x.cm == 2) {
+        double s_w = x.sbase12 > 0 ? x.sbase12 : sbase;
+        double g = x.mag1 / 1e6 / sbase;
+        double y = x.mag2 * s_w / sbase;
+        return {g, -std::sqrt(std::max(0.0, y * y - g * g))};
+    }
+    return {x.mag1, x.mag2};
+}
+
+const ImpedanceTable *find_table(const RawCase &raw, int number)
+{
+    for (const auto &t : raw.impedance_tables) {
+        if (t.number == number) {
+            return &t;
+        }
+    }
+    return nullptr;
+}
+
+// Impedance correction: where TAB names a table, R and X scale by its factor
+// at the winding's phase angle (|COD| = 3) or at its ratio WINDV (otherwise).
+double table_factor(const RawCase &raw, const Winding &w)
+{
+    const ImpedanceTable *t = w.tab > 0 ? find_table(raw, w.tab) : nullptr;
+    if (t == nullptr) {
+        return 1.0;
+    }
+    return correction_factor(*t, std::abs(w.cod) == 3 ? w.ang_deg : w.windv);
+}
+
+void add_buses(const RawCase &raw, Network &net)
+{
+    for (const Bus &b : raw.buses) {
+        if (b.ide == 4) {
+            ++net.isolated_dropped;
+            continue;
+        }
+        NetBus nb;
+        nb.number = b.number;
+        nb.name = b.name;
+        nb.base_kv = b.base_kv;
+        nb.kind = b.ide == 3 ? BusKind::slack : b.ide == 2 ? BusKind::pv : BusKind::pq;
+        nb.vm0 = b.vm;
+        nb.va0 = b.va_deg * deg;
+        nb.vs = b.vm;
+        nb.nvhi = b.nvhi;
+        nb.nvlo = b.nvlo;
+        nb.evhi = b.evhi;
+        nb.evlo = b.evlo;
+        nb.line = b.line;
+        net.index[b.number] = static_cast<int>(net.buses.size());
+        net.buses.push_back(nb);
+    }
+    net.raw_buses = static_cast<int>(net.buses.size());
+}
+
+// Index of an energised bus, or -1 for an isolated (dropped) one.
+int bus_index(const Network &net, int number)
+{
+    auto it = net.index.find(number);
+    return it == net.index.end() ? -1 : it->second;
+}
+
+// Loads, fixed and switched shunts in service, summed per bus in pu.
+void add_loads_and_shunts(const RawCase &raw, Network &net)
+{
+    const double s = raw.sbase;
+    for (const Load &l : raw.loads) {
+        int i = bus_index(net, l.bus);
+        if (i < 0 || l.status == 0) {
+            continue;
+        }
+        NetBus &b = net.buses[i];
+        b.pd += l.pl / s;
+        b.qd += l.ql / s;
+        b.ip += l.ip / s;
+        b.iq += l.iq / s;
+        b.yp += l.yp / s;
+        b.yq += l.yq / s;
+    }
+    for (const FixedShunt &sh : raw.fixed_shunts) {
+        int i = bus_index(net, sh.bus);
+        if (i >= 0 && sh.status != 0) {
+            net.buses[i].gs += sh.gl / s;
+            net.buses[i].bs += sh.bl / s;
+        }
+    }
+    for (const SwitchedShunt &sh : raw.switched_shunts) {
+        int i = bus_index(net, sh.bus);
+        if (i >= 0 && sh.status != 0) {
+            net.buses[i].bs += sh.binit / s;
+        }
+    }
+}
+
+// Units of energised buses. The in-service ones set their bus's schedule
+// (sums of PG, QG, QT, QB) and set-point (the first unit's VS); an IDE 2 bus
+// with none of them carries no voltage control and is a load bus.
+void add_units(const RawCase &raw, Network &net)
+{
+    const double s = raw.sbase;
+    std::vector<int> units_on(net.buses.size(), 0);
+    for (const Unit &u : raw.units) {
+        int i = bus_index(net, u.bus);
+        if (i < 0) {
+            continue;
+        }
+        NetUnit nu{i, u.id, u.pg / s, u.qg / s, u.qt / s, u.qb / s, u.vs, u.pt / s, u.status != 0, u.line};
+        net.units.push_back(nu);
+        if (!nu.in_service) {
+            continue;
+        }
+        NetBus &b = net.buses[i];
+        if (units_on[i]++ == 0) {
+            b.vs = u.vs;
+        }
+        b.pg += nu.pg;
+        b.qg += nu.qg;
+        b.qmax += nu.qt;
+        b.qmin += nu.qb;
+        if (u.ireg != 0 && u.ireg != u.bus) {
+            ++net.remote_ireg;
+        }
+    }
+    for (size_t i = 0; i < net.buses.size(); ++i) {
+        NetBus &b = net.buses[i];
+        if (b.kind == BusKind::pv && units_on[i] == 0) {
+            b.kind = BusKind::pq;
+        }
+        if (b.kind == BusKind::slack) {
+            if (units_on[i] == 0) {
+                throw InputError(raw.file, b.line,
+                                 "slack bus " + std::to_string(b.number) + " has no in-service unit");
+            }
+            net.slack = static_cast<int>(i);
+        }
+    }
+}
+
+std::string branch_name(int from, int to, const std::string &ckt)
+{
+    return std::to_string(from) + "-" + std::to_string(to) + "-" + ckt;
+}
+
+std::complex<double> series_admittance(std::complex<double> z, const RawCase &raw, int line, const std::string &what)
+{
+    if (std::abs(z) == 0.0) {
+        throw InputError(raw.file, line, what + " has zero impedance (R = X = 0)");
+    }
+    return 1.0 / z;
+}
+
+// Lines: series R + jX, charging B split between the ends, line shunts
+// GI + jBI and GJ + jBJ at their own ends. A line touching an isolated bus
+// is dropped, in service or not.
+void add_lines(const RawCase &raw, Network &net)
+{
+    for (const Branch &br : raw.branches) {
+        int f = bus_index(net, br.from);
+        int t = bus_index(net, br.to);
+        if (f < 0 || t < 0) {
+            continue;
+        }
+        NetBranch nb;
+        nb.f = f;
+        nb.t = t;
+        nb.ys = series_admittance({br.r, br.x}, raw, br.line, "branch " + branch_name(br.from, br.to, br.ckt));
+        nb.bc = br.b;
+        nb.ysh_f = {br.gi, br.bi};
+        nb.ysh_t = {br.gj, br.bj};
+        nb.rate_a = br.rate_a;
+        nb.rate_b = br.rate_b;
+        nb.rate_c = br.rate_c;
+        nb.in_service = br.status != 0;
+        nb.kind = BranchKind::line;
+        nb.from_bus = br.from;
+        nb.to_bus = br.to;
+        nb.ckt = br.ckt;
+        nb.line = br.line;
+        net.branches.push_back(nb);
+    }
+}
+
+void check_ratio(const RawCase &raw, const Transformer &x, double ratio)
+{
+    if (!(ratio > 0)) {
+        throw InputError(raw.file, x.line,
+                         "transformer " + branch_name(x.i, x.j, x.ckt) + " has a winding ratio that is not positive");
+    }
+}
+
+// A 2-winding transformer: bus I —[t1:1]— Z —[1:t2]— bus J. Moving t2 to
+// the I side gives one pi branch with ratio t1/t2 and impedance Z·t2².
+void add_two_winding(const RawCase &raw, const Transformer &x, int f, int t, Network &net)
+{
+    const Winding &w1 = x.windings[0];
+    const Winding &w2 = x.windings[1];
+    double t1 = winding_ratio(x.cw, w1, net.buses[f].base_kv);
+    double t2 = winding_ratio(x.cw, w2, net.buses[t].base_kv);
+    check_ratio(raw, x, t1);
+    check_ratio(raw, x, t2);
+    std::complex<double> z = winding_impedance(x.cz, x.r12, x.x12, x.sbase12, raw.sbase) * table_factor(raw, w1);
+    NetBranch nb;
+    nb.f = f;
+    nb.t = t;
+    nb.ys = series_admittance(z * t2 * t2, raw, x.line, "transformer " + branch_name(x.i, x.j, x.ckt));
+    nb.ysh_f = magnetizing(x, raw.sbase);
+    nb.tap = t1 / t2;
+    nb.shift = w1.ang_deg * deg;
+    nb.rate_a = w1.rate_a;
+    nb.rate_b = w1.rate_b;
+    nb.rate_c = w1.rate_c;
+    nb.in_service = x.status != 0;
+    nb.kind = BranchKind::transformer;
+    nb.from_bus = x.i;
+    nb.to_bus = x.j;
+    nb.ckt = x.ckt;
+    nb.line = x.line;
+    net.branches.push_back(nb);
+}
+
+// A 3-winding transformer: a star point joined to each winding's bus by a
+// branch with that winding's ratio and angle. The star impedances come from
+// the pairwise ones (each on SBASE):
+//   Z1 = (Z12 + Z31 − Z23)/2,  Z2 = (Z12 + Z23 − Z31)/2,  Z3 = (Z23 + Z31 − Z12)/2.
+// STAT: 0 all out, 1 all in, 2/3/4 only winding 2/3/1 out.
+void add_three_winding(const RawCase &raw, const Transformer &x, const std::array<int, 3> &bus, Network &net)
+{
+    std::complex<double> z12 = winding_impedance(x.cz, x.r12, x.x12, x.sbase12, raw.sbase);
+    std::complex<double> z23 = winding_impedance(x.cz, x.r23, x.x23, x.sbase23, raw.sbase);
+    std::complex<double> z31 = winding_impedance(x.cz, x.r31, x.x31, x.sbase31, raw.sbase);
+    std::array<std::complex<double>, 3> zs = {(z12 + z31 - z23) / 2.0, (z12 + z23 - z31) / 2.0,
+                                              (z23 + z31 - z12) / 2.0};
+    NetBus star;
+    star.name = x.name;
+    star.base_kv = 1.0;
+    star.vm0 = x.vmstar;
+    star.va0 = x.anstar_deg * deg;
+    star.line = x.line;
+    int s = static_cast<int>(net.buses.size());
+    net.buses.push_back(star);
+    const int out_winding = x.status == 2 ? 1 : x.status == 3 ? 2 : x.status == 4 ? 0 : -1;
+    for (int k = 0; k < 3; ++k) {
+        const Winding &w = x.windings[k];
+        double tk = winding_ratio(x.cw, w, net.buses[bus[k]].base_kv);
+        check_ratio(raw, x, tk);
+        NetBranch nb;
+        nb.f = bus[k];
+        nb.t = s;
+        std::complex<double> z = zs[k] * table_factor(raw, w);
+        nb.ys = series_admittance(z, raw, x.line, "transformer " + branch_name(x.i, x.j, x.ckt));
+        if (k == 0) {
+            nb.ysh_f = magnetizing(x, raw.sbase);
+        }
+        nb.tap = tk;
+        nb.shift = w.ang_deg * deg;
+        nb.rate_a = w.rate_a;
+        nb.rate_b = w.rate_b;
+        nb.rate_c = w.rate_c;
+        nb.in_service = x.status != 0 && k != out_winding;
+        nb.kind = BranchKind::winding;
+        nb.from_bus = x.i;
+        nb.to_bus = x.j;
+        nb.third_bus = x.k;
+        nb.ckt = x.ckt;
+        nb.winding = k + 1;
+        nb.line = x.line;
+        net.branches.push_back(nb);
+    }
+}
+
+// Transformers touching an isolated bus are dropped whole.
+void add_transformers(const RawCase &raw, Network &net)
+{
+    for (const Transformer &x : raw.transformers) {
+        int i = bus_index(net, x.i);
+        int j = bus_index(net, x.j);
+        int k = x.k != 0 ? bus_index(net, x.k) : 0;
+        if (i < 0 || j < 0 || k < 0) {
+            continue;
+        }
+        if (x.k == 0) {
+            add_two_winding(raw, x, i, j, net);
+        } else {
+            add_three_winding(raw, x, {i, j, k}, net);
+        }
+    }
+}
+
+} // namespace
+
+double correction_factor(const ImpedanceTable &t, double x) { return interpolate(t.points, x); }
+
+Network build_network(const RawCase &raw)
+{
+    Network net;
+    net.file = raw.file;
+    net.sbase = raw.sbase;
+    add_buses(raw, net);
+    add_loads_and_shunts(raw, net);
+    add_units(raw, net);
+    add_lines(raw, net);
+    add_transformers(raw, net);
+    return net;
+}

@@ -1,0 +1,86 @@
+// The network the power flow solves: every quantity in per unit on SBASE,
+// angles in radians, one plain struct per element. Built from a RawCase by
+// build_network, which drops isolated buses with everything attached to
+// them, turns every transformer into pi-model branches (a 3-winding unit
+// into three branches to a star point) and sums loads, shunts and units per
+// bus.
+#pragma once
+
+#include "raw/raw.h"
+
+#include <complex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// off: cut off from the solved island (its rows hold V and the angle fixed).
+enum class BusKind { pq, pv, slack, off };
+
+struct NetBus {
+    int number = 0; // RAW bus number; 0 for the star point of a 3-winding transformer
+    std::string name;
+    double base_kv = 0;
+    BusKind kind = BusKind::pq; // pv only with an in-service unit
+    double vm0 = 1, va0 = 0;    // state stored in the RAW, pu and radians
+    double vs = 1;              // voltage set-point of its units (pv, slack)
+    double pg = 0, qg = 0;      // scheduled output of its in-service units
+    double qmax = 0, qmin = 0;  // sums of QT and QB of its in-service units
+    double pd = 0, qd = 0;      // constant-power load
+    double ip = 0, iq = 0;      // constant-current load at 1 pu (scaled by V)
+    double yp = 0, yq = 0;      // constant-admittance load at 1 pu (in the Ybus)
+    double gs = 0, bs = 0;      // fixed and switched shunts (in the Ybus)
+    double nvhi = 1.1, nvlo = 0.9, evhi = 1.1, evlo = 0.9;
+    int line = 0; // RAW line of the bus (of the transformer for a star point)
+};
+
+enum class BranchKind { line, transformer, winding };
+
+// Pi model behind an ideal transformer on the from side:
+//   Yff = (ys + j·bc/2)/|a|² + ysh_f,   Yft = −ys/conj(a),
+//   Ytf = −ys/a,                       Ytt = ys + j·bc/2 + ysh_t,
+// with a = tap·e^{j·shift}. The charging bc counts in the branch flows; the
+// end shunts ysh_f/ysh_t (line shunts GI/BI/GJ/BJ, transformer magnetizing
+// admittance) do not, but leave with the branch when it opens.
+struct NetBranch {
+    int f = 0, t = 0; // bus indexes
+    std::complex<double> ys;
+    double bc = 0;
+    std::complex<double> ysh_f, ysh_t;
+    double tap = 1, shift = 0;
+    double rate_a = 0, rate_b = 0, rate_c = 0; // MVA, 0: not monitored
+    bool in_service = true;
+    BranchKind kind = BranchKind::line;
+    int from_bus = 0, to_bus = 0, third_bus = 0; // RAW numbers; third_bus for 3-winding units
+    std::string ckt;
+    int winding = 0; // 1, 2, 3 for a 3-winding unit's winding
+    int line = 0;
+};
+
+struct NetUnit {
+    int bus = 0; // bus index
+    std::string id;
+    double pg = 0, qg = 0, qt = 0, qb = 0, vs = 1, pt = 0;
+    bool in_service = true;
+    int line = 0;
+};
+
+struct Network {
+    std::string file;
+    double sbase = 100;
+    std::vector<NetBus> buses; // RAW buses in file order, then star points
+    std::vector<NetBranch> branches;
+    std::vector<NetUnit> units; // units of energised buses only
+    int slack = 0;              // bus index
+    int raw_buses = 0;          // buses that are RAW buses (the rest are star points)
+    std::unordered_map<int, int> index; // RAW bus number -> bus index
+    int isolated_dropped = 0;           // IDE 4 buses left out
+    int remote_ireg = 0;                // in-service units whose IREG names another bus
+};
+
+// RAW data -> per-unit network. Throws InputError for data the model can not
+// take (a slack bus with no in-service unit).
+Network build_network(const RawCase &raw);
+
+// Factor of impedance correction table `t` at x (linear between points,
+// the end point's factor beyond the ends).
+double correction_factor(const ImpedanceTable &t, double x);

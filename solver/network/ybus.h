@@ -1,0 +1,28 @@
+// Bus admittance matrix, I = Ybus·V, per unit on SBASE.
+#pragma once
+
+#include "network/network.h"
+
+#include <Eigen/SparseCore>
+
+#include <complex>
+#include <vector>
+
+using Ybus = Eigen::SparseMatrix<std::complex<double>, Eigen::ColMajor, int>;
+
+// The four entries a branch adds to Ybus (see NetBranch), with and without
+// its end shunts ysh_f/ysh_t: flows leave those out.
+struct BranchStamp {
+    std::complex<double> yff, yft, ytf, ytt;
+};
+BranchStamp branch_stamp(const NetBranch &br, bool with_end_shunts);
+
+// Ybus of the branches marked in `on` (one flag per network branch), plus
+// the bus shunts and constant-admittance loads. Every branch of the network,
+// in service or not, and every diagonal entry is part of the pattern, so
+// the pattern is the same whatever is switched out; entries of branches out
+// of service are explicit zeros.
+Ybus make_ybus(const Network &net, const std::vector<char> &on);
+
+// Which branches are in service in the RAW.
+std::vector<char> branches_in_service(const Network &net);

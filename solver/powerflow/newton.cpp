@@ -1,0 +1,172 @@
+#include "powerflow/newton.h"
+
+#include <cmath>
+
+using cplx = std::complex<double>;
+
+JacobianPattern jacobian_pattern(const Ybus &y)
+{
+    const int n = static_cast<int>(y.rows());
+    using T = Eigen::Triplet<double, int>;
+    std::vector<T> trip;
+    trip.reserve(4 * y.nonZeros());
+    for (int k = 0; k < n; ++k) {
+        for (Ybus::InnerIterator it(y, k); it; ++it) {
+            const int i = static_cast<int>(it.row());
+            trip.emplace_back(i, k, 0.0);
+            trip.emplace_back(i, n + k, 0.0);
+            trip.emplace_back(n + i, k, 0.0);
+            trip.emplace_back(n + i, n + k, 0.0);
+        }
+    }
+    JacobianPattern pat;
+    pat.j.resize(2 * n, 2 * n);
+    pat.j.setFromTriplets(trip.begin(), trip.end());
+    pat.j.makeCompressed();
+
+    // Position of (row, col) in the value array: a search within the column.
+    auto pos = [&pat](int row, int col) {
+        const int *begin = pat.j.innerIndexPtr() + pat.j.outerIndexPtr()[col];
+        const int *end = pat.j.innerIndexPtr() + pat.j.outerIndexPtr()[col + 1];
+        return static_cast<int>(std::lower_bound(begin, end, row) - pat.j.innerIndexPtr());
+    };
+    const auto nnz = static_cast<size_t>(y.nonZeros());
+    pat.p_th.resize(nnz);
+    pat.p_vm.resize(nnz);
+    pat.q_th.resize(nnz);
+    pat.q_vm.resize(nnz);
+    size_t e = 0;
+    for (int k = 0; k < n; ++k) {
+        for (Ybus::InnerIterator it(y, k); it; ++it, ++e) {
+            const int i = static_cast<int>(it.row());
+            pat.p_th[e] = pos(i, k);
+            pat.p_vm[e] = pos(i, n + k);
+            pat.q_th[e] = pos(n + i, k);
+            pat.q_vm[e] = pos(n + i, n + k);
+        }
+    }
+    return pat;
+}
+
+NewtonWorkspace make_workspace(const Ybus &y)
+{
+    NewtonWorkspace ws;
+    ws.pat = jacobian_pattern(y);
+    ws.common = std::make_unique<klu_common>();
+    klu_defaults(ws.common.get());
+    auto &j = ws.pat.j;
+    klu_symbolic *s = klu_analyze(static_cast<int>(j.rows()), j.outerIndexPtr(), j.innerIndexPtr(), ws.common.get());
+    ws.symbolic = std::unique_ptr<klu_symbolic, KluDeleter>(s, KluDeleter{ws.common.get()});
+    ws.f.resize(j.rows());
+    ws.dx.resize(j.rows());
+    ws.current.resize(y.rows());
+    return ws;
+}
+
+double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
+                int &worst_bus)
+{
+    const int n = static_cast<int>(y.rows());
+    Eigen::VectorXcd vc(n);
+    for (int i = 0; i < n; ++i) {
+        vc[i] = std::polar(v.vm[i], v.va[i]);
+    }
+    ws.current = y * vc;
+    double worst = 0;
+    worst_bus = -1;
+    for (int i = 0; i < n; ++i) {
+        const NetBus &b = net.buses[i];
+        const BusKind kind = sch.kind[i];
+        const cplx s = vc[i] * std::conj(ws.current[i]);
+        const double fp = s.real() - (b.pg - b.pd - b.ip * v.vm[i]);
+        const double fq = s.imag() - (sch.qgen[i] - b.qd - b.iq * v.vm[i]);
+        ws.f[i] = (kind == BusKind::pq || kind == BusKind::pv) ? fp : 0.0;
+        ws.f[n + i] = kind == BusKind::pq ? fq : 0.0;
+        const double m = std::max(std::abs(ws.f[i]), std::abs(ws.f[n + i]));
+        if (!(m <= worst)) { // a NaN counts as the worst
+            worst = m;
+            worst_bus = i;
+        }
+    }
+    return worst;
+}
+
+void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws)
+{
+    const int n = static_cast<int>(y.rows());
+    double *jx = ws.pat.j.valuePtr();
+    const cplx *yx = y.valuePtr();
+    const int *yp = y.outerIndexPtr();
+    const int *yi = y.innerIndexPtr();
+    for (int k = 0; k < n; ++k) {
+        const cplx vk = std::polar(v.vm[k], v.va[k]);
+        const cplx vnk = std::polar(1.0, v.va[k]);
+        for (int e = yp[k]; e < yp[k + 1]; ++e) {
+            const int i = yi[e];
+            const cplx vi = std::polar(v.vm[i], v.va[i]);
+            cplx ds_dth = cplx(0, 1) * vi * std::conj(-yx[e] * vk);
+            cplx ds_dvm = vi * std::conj(yx[e] * vnk);
+            if (i == k) {
+                ds_dth += cplx(0, 1) * vi * std::conj(ws.current[i]);
+                ds_dvm += std::conj(ws.current[i]) * vnk + cplx(net.buses[i].ip, net.buses[i].iq);
+            }
+            const BusKind kind = sch.kind[i];
+            const bool p_row = kind == BusKind::pq || kind == BusKind::pv;
+            const bool q_row = kind == BusKind::pq;
+            jx[ws.pat.p_th[e]] = p_row ? ds_dth.real() : (i == k ? 1.0 : 0.0);
+            jx[ws.pat.p_vm[e]] = p_row ? ds_dvm.real() : 0.0;
+            jx[ws.pat.q_th[e]] = q_row ? ds_dth.imag() : 0.0;
+            jx[ws.pat.q_vm[e]] = q_row ? ds_dvm.imag() : (i == k ? 1.0 : 0.0);
+        }
+    }
+}
+
+NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v,
+                       const PfOptions &opt, NewtonWorkspace &ws)
+{
+    const int n = static_cast<int>(y.rows());
+    NewtonResult r;
+    r.max_mismatch = mismatch(net, y, sch, v, ws, r.worst_bus);
+    while (!(r.max_mismatch <= opt.tolerance_pu)) {
+        if (r.iterations >= opt.max_iterations || !std::isfinite(r.max_mismatch)) {
+            return r;
+        }
+        jacobian(net, y, sch, v, ws);
+        auto &j = ws.pat.j;
+        std::unique_ptr<klu_numeric, KluDeleter> num(
+            klu_factor(j.outerIndexPtr(), j.innerIndexPtr(), j.valuePtr(), ws.symbolic.get(), ws.common.get()),
+            KluDeleter{ws.common.get()});
+        if (!num || ws.common->status == KLU_SINGULAR) {
+            r.singular = true;
+            return r;
+        }
+        ws.dx = ws.f;
+        klu_solve(ws.symbolic.get(), num.get(), 2 * n, 1, ws.dx.data(), ws.common.get());
+        // x ← x − J⁻¹·F
+        v.va -= ws.dx.head(n);
+        v.vm -= ws.dx.tail(n);
+        ++r.iterations;
+        r.max_mismatch = mismatch(net, y, sch, v, ws, r.worst_bus);
+    }
+    r.converged = true;
+    return r;
+}
+
+Voltages initial_voltages(const Network &net, const BusSchedule &sch, bool flat_start)
+{
+    const auto n = static_cast<Eigen::Index>(net.buses.size());
+    Voltages v{Eigen::VectorXd(n), Eigen::VectorXd(n)};
+    const double slack_angle = net.buses[net.slack].va0;
+    for (Eigen::Index i = 0; i < n; ++i) {
+        const NetBus &b = net.buses[i];
+        v.vm[i] = flat_start ? 1.0 : b.vm0;
+        v.va[i] = flat_start ? slack_angle : b.va0;
+        if (sch.kind[i] == BusKind::pv || sch.kind[i] == BusKind::slack) {
+            v.vm[i] = b.vs;
+        }
+        if (sch.kind[i] == BusKind::slack) {
+            v.va[i] = b.va0;
+        }
+    }
+    return v;
+}

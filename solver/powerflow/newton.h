@@ -1,0 +1,94 @@
+// Newton-Raphson AC power flow in polar form on a fixed sparsity pattern,
+// with KLU: one symbolic analysis per network, a numeric factorization per
+// step.
+#pragma once
+
+#include "network/ybus.h"
+
+#include <Eigen/Core>
+#include <Eigen/SparseCore>
+
+#include <klu.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct PfOptions {
+    double tolerance_pu = 1e-8; // largest |ΔP| or |ΔQ|, pu on SBASE
+    int max_iterations = 20;    // Newton steps per solve
+    bool enforce_q_limits = true;
+    bool flat_start = false;
+};
+
+// The bus voltages of a solve, kept in polar form.
+struct Voltages {
+    Eigen::VectorXd vm, va; // pu, radians
+};
+
+// What each bus does in one solve: its kind (a bus held at a Q limit is pq),
+// and the reactive output scheduled for its units (pq buses only).
+struct BusSchedule {
+    std::vector<BusKind> kind;
+    std::vector<double> qgen;
+};
+
+// The Jacobian's pattern over the unknowns x = [θ_0..θ_{n−1}, |V|_0..|V|_{n−1}]
+// and rows [P_0..P_{n−1}, Q_0..Q_{n−1}], the union over all bus kinds: a row
+// whose quantity is not solved for (P of the slack, Q of a pv bus) becomes
+// the identity row of its own unknown. For each Ybus entry e = (i, k), the
+// positions of (P_i, θ_k), (P_i, |V|_k), (Q_i, θ_k), (Q_i, |V|_k) in J's
+// value array.
+struct JacobianPattern {
+    Eigen::SparseMatrix<double, Eigen::ColMajor, int> j;
+    std::vector<int> p_th, p_vm, q_th, q_vm;
+};
+JacobianPattern jacobian_pattern(const Ybus &y);
+
+struct KluDeleter {
+    klu_common *common;
+    void operator()(klu_symbolic *s) const { klu_free_symbolic(&s, common); }
+    void operator()(klu_numeric *num) const { klu_free_numeric(&num, common); }
+};
+
+// Everything one network's solves share: the pattern and KLU's analysis of
+// it. Built once, used for every solve of the network.
+struct NewtonWorkspace {
+    JacobianPattern pat;
+    std::unique_ptr<klu_common> common;
+    std::unique_ptr<klu_symbolic, KluDeleter> symbolic{nullptr, KluDeleter{nullptr}};
+    Eigen::VectorXd f, dx;    // mismatch and step, 2n
+    Eigen::VectorXcd current; // Ybus·V
+};
+NewtonWorkspace make_workspace(const Ybus &y);
+
+struct NewtonResult {
+    bool converged = false;
+    bool singular = false;
+    int iterations = 0;
+    double max_mismatch = 0; // pu
+    int worst_bus = -1;      // bus index of the largest mismatch
+};
+
+// Bus mismatches F = S(V) − S_sched(V), S_i = V_i·conj((Ybus·V)_i),
+//   S_sched = (pg + j·qgen) − (pd + j·qd) − (ip + j·iq)·|V|
+// (constant-admittance load is inside Ybus). F_P is 0 at the slack and
+// cut-off buses, F_Q at every bus that is not pq. Returns the largest |F|
+// and its bus.
+double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
+                int &worst_bus);
+
+// Fills ws.pat.j from the derivatives of S (polar form):
+//   ∂S/∂θ   = j·diag(V)·conj(diag(I) − Ybus·diag(V))
+//   ∂S/∂|V| = diag(V)·conj(Ybus·diag(V/|V|)) + conj(diag(I))·diag(V/|V|)
+// plus ∂(−S_sched)/∂|V|_i = ip_i + j·iq_i on the diagonal.
+void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws);
+
+// Newton-Raphson from v until the largest mismatch is at most the
+// tolerance; v holds the last iterate either way.
+NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v,
+                       const PfOptions &opt, NewtonWorkspace &ws);
+
+// Start point: the RAW's VM/VA, or with flat_start 1 pu at the slack's RAW
+// angle; voltage-controlled buses start at their set-point VS either way.
+Voltages initial_voltages(const Network &net, const BusSchedule &sch, bool flat_start);

@@ -1,0 +1,157 @@
+#include "powerflow/solve.h"
+
+#include "network/islands.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr double v_tol = 1e-6;    // pu
+constexpr double q_tol_mvar = 1e-4;
+
+// The free voltage-controlled bus whose Qg lies furthest outside its
+// limits, or -1; dir is +1 for QT, -1 for QB.
+int worst_q_violation(const Network &net, const PfSolution &s, const NewtonWorkspace &ws, double q_tol, int &dir)
+{
+    int best = -1;
+    double worst = q_tol;
+    for (size_t i = 0; i < net.buses.size(); ++i) {
+        if (s.sch.kind[i] != BusKind::pv) {
+            continue;
+        }
+        const double q = unit_q(net, ws, s.v, static_cast<int>(i));
+        const double over = q - net.buses[i].qmax;
+        const double under = net.buses[i].qmin - q;
+        if (over > worst) {
+            worst = over;
+            best = static_cast<int>(i);
+            dir = 1;
+        }
+        if (under > worst) {
+            worst = under;
+            best = static_cast<int>(i);
+            dir = -1;
+        }
+    }
+    return best;
+}
+
+// The held bus furthest on the wrong side of its set-point (above VS at
+// QT, below VS at QB), or -1. Buses with QT_sum = QB_sum are never released.
+int worst_wrong_side(const Network &net, const PfSolution &s)
+{
+    int best = -1;
+    double worst = v_tol;
+    for (size_t i = 0; i < net.buses.size(); ++i) {
+        const NetBus &b = net.buses[i];
+        if (s.held[i] == 0 || s.sch.kind[i] == BusKind::off || b.qmax == b.qmin) {
+            continue;
+        }
+        const double wrong = s.held[i] > 0 ? s.v.vm[i] - b.vs : b.vs - s.v.vm[i];
+        if (wrong > worst) {
+            worst = wrong;
+            best = static_cast<int>(i);
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+double unit_q(const Network &net, const NewtonWorkspace &ws, const Voltages &v, int i)
+{
+    const std::complex<double> vi = std::polar(v.vm[i], v.va[i]);
+    const double q = (vi * std::conj(ws.current[i])).imag();
+    return q + net.buses[i].qd + net.buses[i].iq * v.vm[i];
+}
+
+PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
+                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws)
+{
+    PfSolution s;
+    s.v = std::move(v);
+    s.sch = std::move(sch);
+    s.held = std::move(held);
+    int controlled = 0;
+    for (size_t i = 0; i < net.buses.size(); ++i) {
+        controlled += (s.sch.kind[i] == BusKind::pv || s.held[i] != 0) ? 1 : 0;
+    }
+    const double q_tol = q_tol_mvar / net.sbase;
+    for (;;) {
+        s.last = newton_pf(net, y, s.sch, s.v, opt, ws);
+        s.iterations += s.last.iterations;
+        if (!s.last.converged) {
+            s.failure = s.last.singular ? "singular Jacobian" : "no convergence in " + std::to_string(opt.max_iterations) + " iterations";
+            return s;
+        }
+        if (!opt.enforce_q_limits) {
+            break;
+        }
+        int dir = 0;
+        const int hold = worst_q_violation(net, s, ws, q_tol, dir);
+        const int release = worst_wrong_side(net, s);
+        if (hold < 0 && release < 0) {
+            break;
+        }
+        if (hold >= 0) {
+            s.sch.kind[hold] = BusKind::pq;
+            s.sch.qgen[hold] = dir > 0 ? net.buses[hold].qmax : net.buses[hold].qmin;
+            s.held[hold] = static_cast<signed char>(dir);
+            ++s.q_changes;
+        }
+        if (release >= 0) {
+            s.sch.kind[release] = BusKind::pv;
+            s.v.vm[release] = net.buses[release].vs;
+            s.held[release] = 0;
+            ++s.q_changes;
+        }
+        if (s.q_changes > 2 * controlled) {
+            s.failure = "reactive limits did not settle after " + std::to_string(s.q_changes) + " changes";
+            return s;
+        }
+    }
+    s.converged = true;
+    return s;
+}
+
+BusSchedule base_schedule(const Network &net)
+{
+    BusSchedule sch;
+    sch.kind.resize(net.buses.size());
+    sch.qgen.resize(net.buses.size());
+    for (size_t i = 0; i < net.buses.size(); ++i) {
+        sch.kind[i] = net.buses[i].kind;
+        sch.qgen[i] = net.buses[i].qg;
+    }
+    return sch;
+}
+
+BaseCase solve_base_case(const Network &net, const PfOptions &opt)
+{
+    BaseCase bc;
+    bc.on = branches_in_service(net);
+    bc.y = make_ybus(net, bc.on);
+    bc.ws = make_workspace(bc.y);
+    BusSchedule sch = base_schedule(net);
+
+    std::vector<int> island;
+    const int count = find_islands(net, bc.on, sch.kind, island);
+    if (count > 1) {
+        const int keep = main_island(net, island, count);
+        for (size_t i = 0; i < net.buses.size(); ++i) {
+            if (island[i] != keep) {
+                sch.kind[i] = BusKind::off;
+                bc.cut_off += static_cast<int>(i) < net.raw_buses ? 1 : 0;
+            }
+        }
+    }
+    Voltages v = initial_voltages(net, sch, opt.flat_start);
+    if (sch.kind[net.slack] == BusKind::off) {
+        bc.sol.v = v;
+        bc.sol.sch = sch;
+        bc.sol.failure = "the slack bus is not in the largest island";
+        return bc;
+    }
+    bc.sol = solve_with_q_limits(net, bc.y, sch, std::vector<signed char>(net.buses.size(), 0), v, opt, bc.ws);
+    return bc;
+}

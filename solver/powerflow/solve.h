@@ -1,0 +1,50 @@
+// A full solve: Newton-Raphson inside the reactive-limit loop, and the base
+// case built on it.
+#pragma once
+
+#include "powerflow/newton.h"
+
+#include <string>
+#include <vector>
+
+struct PfSolution {
+    Voltages v;
+    BusSchedule sch;
+    std::vector<signed char> held; // +1 at the sum of QT, −1 at the sum of QB, 0 not held
+    bool converged = false;
+    int iterations = 0; // Newton steps of every solve of the loop
+    int q_changes = 0;  // buses held or released
+    NewtonResult last;  // the last Newton solve
+    std::string failure;
+};
+
+// Reactive output of the units at bus i at the state of the last mismatch
+// call: Qg = Im(S_i) + qd + iq·|V|.
+double unit_q(const Network &net, const NewtonWorkspace &ws, const Voltages &v, int i);
+
+// Solves from v and the held states given, until every voltage-controlled
+// bus other than the slack is in one of three states:
+//   |V| = VS with QB_sum ≤ Qg ≤ QT_sum;  Qg = QT_sum with |V| ≤ VS;
+//   Qg = QB_sum with |V| ≥ VS
+// (tolerances 1e-6 pu on V, 1e-4 Mvar on Q). After each converged solve it
+// holds the free bus with the largest Q violation at the limit it broke and
+// releases the held bus furthest on the wrong side of VS, then solves again
+// from there. A bus whose QT_sum = QB_sum is held and stays held. At most
+// 2 × (voltage-controlled buses) changes, else it has not settled.
+PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
+                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws);
+
+// The schedule of the RAW: bus kinds, QG of units at load buses.
+BusSchedule base_schedule(const Network &net);
+
+struct BaseCase {
+    std::vector<char> on; // branches in service
+    Ybus y;
+    NewtonWorkspace ws;
+    PfSolution sol;
+    int cut_off = 0; // RAW buses outside the solved island
+};
+
+// Solves the network as the RAW has it. Where the branches in service do
+// not join every bus, the main island is solved and the rest cut off.
+BaseCase solve_base_case(const Network &net, const PfOptions &opt);

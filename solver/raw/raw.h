@@ -1,0 +1,123 @@
+// PSS/E RAW version 33 network data, as the file states it: one plain struct
+// per record type, in the file's own units (MW, Mvar, kV, degrees, impedances
+// in the units that CW/CZ/CM select). Converting to per unit and to the
+// solver's model is network/'s job; the reader only reads and checks.
+#pragma once
+
+#include <array>
+#include <istream>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct Bus {
+    int number = 0;
+    std::string name;
+    double base_kv = 0.0;
+    int ide = 1; // 1 PQ, 2 PV, 3 slack, 4 isolated
+    double vm = 1.0, va_deg = 0.0;
+    double nvhi = 1.1, nvlo = 0.9, evhi = 1.1, evlo = 0.9;
+    int line = 0; // line of the record in the file
+};
+
+// S = (PL + jQL) + (IP + jIQ)·V + (YP − jYQ)·V², MW and Mvar at 1 pu.
+// YQ > 0 is capacitive (it lowers the load's Q).
+struct Load {
+    int bus = 0;
+    std::string id = "1";
+    int status = 1;
+    double pl = 0, ql = 0, ip = 0, iq = 0, yp = 0, yq = 0;
+    int line = 0;
+};
+
+// Shunt admittance GL + jBL in MW and Mvar at 1 pu; BL > 0 is capacitive.
+struct FixedShunt {
+    int bus = 0;
+    std::string id = "1";
+    int status = 1;
+    double gl = 0, bl = 0;
+    int line = 0;
+};
+
+// Held at BINIT (Mvar at 1 pu); the switching data are read past.
+struct SwitchedShunt {
+    int bus = 0;
+    int status = 1;
+    double binit = 0;
+    int line = 0;
+};
+
+struct Unit {
+    int bus = 0;
+    std::string id = "1";
+    double pg = 0, qg = 0;
+    double qt = 9999, qb = -9999;
+    double vs = 1.0;
+    int ireg = 0; // 0 or the own bus: regulates its terminal
+    double mbase = 0;
+    int status = 1;
+    double pt = 9999, pb = -9999;
+    int line = 0;
+};
+
+// A non-transformer branch; R, X, B in pu on SBASE, ratings in MVA.
+struct Branch {
+    int from = 0, to = 0;
+    std::string ckt = "1";
+    double r = 0, x = 0, b = 0;
+    double rate_a = 0, rate_b = 0, rate_c = 0;
+    double gi = 0, bi = 0, gj = 0, bj = 0;
+    int status = 1;
+    int line = 0;
+};
+
+struct Winding {
+    double windv = 1.0, nomv = 0.0, ang_deg = 0.0;
+    double rate_a = 0, rate_b = 0, rate_c = 0;
+    int cod = 0;
+    int tab = 0; // impedance correction table, 0 for none
+};
+
+// A 2-winding (k == 0) or 3-winding transformer record. For a 2-winding one
+// only r12, x12, sbase12 and windings[0..1] carry data.
+struct Transformer {
+    int i = 0, j = 0, k = 0;
+    std::string ckt = "1";
+    int cw = 1, cz = 1, cm = 1;
+    double mag1 = 0, mag2 = 0;
+    int status = 1; // 3-winding: 0 out, 1 in, 2/3/4 only winding 2/3/1 out
+    std::string name;
+    double r12 = 0, x12 = 0, sbase12 = 0;
+    double r23 = 0, x23 = 0, sbase23 = 0;
+    double r31 = 0, x31 = 0, sbase31 = 0;
+    double vmstar = 1.0, anstar_deg = 0.0;
+    std::array<Winding, 3> windings{};
+    int line = 0; // first line of the record
+};
+
+// (T, F) points: the factor F scales R and X at a tap ratio or angle T.
+struct ImpedanceTable {
+    int number = 0;
+    std::vector<std::pair<double, double>> points;
+    int line = 0;
+};
+
+struct RawCase {
+    std::string file; // as named to read_raw, for messages
+    double sbase = 100.0;
+    int rev = 33;
+    std::vector<Bus> buses;
+    std::vector<Load> loads;
+    std::vector<FixedShunt> fixed_shunts;
+    std::vector<Unit> units;
+    std::vector<Branch> branches;
+    std::vector<Transformer> transformers;
+    std::vector<ImpedanceTable> impedance_tables;
+    std::vector<SwitchedShunt> switched_shunts;
+};
+
+// Reads a RAW v33 file. Throws InputError naming the file and line.
+RawCase read_raw(const std::string &path);
+
+// The same from a stream; `file` is the name used in messages.
+RawCase parse_raw(std::istream &in, const std::string &file);

@@ -1,0 +1,110 @@
+#include "results/results.h"
+
+#include "raw/input_error.h"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+void write_file_atomically(const std::string &path, const std::string &text)
+{
+    const std::string tmp = path + ".tmp." + std::to_string(::getpid());
+    bool ok = false;
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        if (out.is_open()) {
+            out.write(text.data(), static_cast<std::streamsize>(text.size()));
+            out.close();
+            ok = !out.fail();
+        }
+    }
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        throw InputError(path, 0, "can not write the file");
+    }
+}
+
+std::string num(double x)
+{
+    if (x == 0.0) {
+        return "0";
+    }
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.12g", x);
+    return buf;
+}
+
+namespace {
+
+constexpr double rad_to_deg = 180.0 / M_PI;
+
+// A CSV field: quoted, with quotes doubled, where it holds a comma, a quote
+// or a line end.
+std::string csv_text(const std::string &s)
+{
+    if (s.find_first_of(",\"\r\n") == std::string::npos) {
+        return s;
+    }
+    std::string q = "\"";
+    for (char c : s) {
+        q += c;
+        if (c == '"') {
+            q += '"';
+        }
+    }
+    return q + "\"";
+}
+
+} // namespace
+
+std::string base_buses_csv(const Network &net, const BaseCase &bc)
+{
+    const PfSolution &s = bc.sol;
+    const double sb = net.sbase;
+    std::string out = "bus,name,base_kv,vm_pu,va_deg,pg_mw,qg_mvar,pd_mw,qd_mvar\n";
+    for (int i = 0; i < net.raw_buses; ++i) {
+        const BusKind kind = s.sch.kind[i];
+        if (kind == BusKind::off) {
+            continue;
+        }
+        const NetBus &b = net.buses[i];
+        const double vm = s.v.vm[i];
+        const std::complex<double> v = std::polar(vm, s.v.va[i]);
+        const double p_inj = (v * std::conj(bc.ws.current[i])).real();
+        const double pg = kind == BusKind::slack ? p_inj + b.pd + b.ip * vm : b.pg;
+        const double qg = kind == BusKind::pq && s.held[i] == 0 ? s.sch.qgen[i] : unit_q(net, bc.ws, s.v, i);
+        const double pd = b.pd + b.ip * vm + b.yp * vm * vm;
+        const double qd = b.qd + b.iq * vm - b.yq * vm * vm;
+        out += std::to_string(b.number) + "," + csv_text(b.name) + "," + num(b.base_kv) + "," + num(vm) + "," +
+               num(s.v.va[i] * rad_to_deg) + "," + num(pg * sb) + "," + num(qg * sb) + "," + num(pd * sb) + "," +
+               num(qd * sb) + "\n";
+    }
+    return out;
+}
+
+std::string base_branches_csv(const Network &net, const BaseCase &bc)
+{
+    const PfSolution &s = bc.sol;
+    const double sb = net.sbase;
+    std::string out = "from,to,k,ckt,winding,p_from_mw,q_from_mvar,p_to_mw,q_to_mvar,loading_pct\n";
+    for (size_t k = 0; k < net.branches.size(); ++k) {
+        const NetBranch &br = net.branches[k];
+        if (!bc.on[k] || s.sch.kind[br.f] == BusKind::off || s.sch.kind[br.t] == BusKind::off) {
+            continue;
+        }
+        const BranchStamp st = branch_stamp(br, false);
+        const std::complex<double> vf = std::polar(s.v.vm[br.f], s.v.va[br.f]);
+        const std::complex<double> vt = std::polar(s.v.vm[br.t], s.v.va[br.t]);
+        const std::complex<double> sf = vf * std::conj(st.yff * vf + st.yft * vt) * sb;
+        const std::complex<double> stt = vt * std::conj(st.ytf * vf + st.ytt * vt) * sb;
+        const std::string loading =
+            br.rate_a > 0 ? num(100.0 * std::max(std::abs(sf), std::abs(stt)) / br.rate_a) : std::string();
+        const bool w3 = br.kind == BranchKind::winding;
+        out += std::to_string(br.from_bus) + "," + std::to_string(br.to_bus) + "," +
+               (w3 ? std::to_string(br.third_bus) : std::string()) + "," + csv_text(br.ckt) + "," +
+               (w3 ? std::to_string(br.winding) : std::string()) + "," + num(sf.real()) + "," + num(sf.imag()) + "," +
+               num(stt.real()) + "," + num(stt.imag()) + "," + loading + "\n";
+    }
+    return out;
+}

@@ -1,0 +1,29 @@
+// Result files. Every file is written in full under a temporary name in its
+// own directory and renamed into place, so a reader sees either the old file
+// or the whole new one, never a torn one; P ranks may write the same file.
+#pragma once
+
+#include "powerflow/solve.h"
+
+#include <string>
+
+// Writes `text` to `path` through a temporary file and a rename. Throws
+// InputError(path, 0, ...) when it can not, leaving nothing behind.
+void write_file_atomically(const std::string &path, const std::string &text);
+
+// base_buses.csv: every energised RAW bus in file order,
+//   bus,name,base_kv,vm_pu,va_deg,pg_mw,qg_mvar,pd_mw,qd_mvar
+// generation and load in MW/Mvar (load with its V-dependent parts at the
+// solved voltage), angles in degrees.
+std::string base_buses_csv(const Network &net, const BaseCase &bc);
+
+// base_branches.csv: every in-service branch of the solved island,
+//   from,to,k,ckt,winding,p_from_mw,q_from_mvar,p_to_mw,q_to_mvar,loading_pct
+// flows into the branch at each end (charging included, end shunts not);
+// loading = 100·max(|S_from|, |S_to|)/RATE A, empty where RATE A is 0. A
+// 3-winding transformer gives one row per winding (k and winding set), its
+// "to" end being the star point.
+std::string base_branches_csv(const Network &net, const BaseCase &bc);
+
+// One number as the result files print it: 12 significant digits, no "-0".
+std::string num(double x);

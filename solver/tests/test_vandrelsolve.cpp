@@ -1,0 +1,240 @@
+// vandrelsolve end to end: the real executable in a fresh folder per test,
+// with the command line the driver passes. A failed test leaves its folder
+// behind and says where.
+
+#include "test_data.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A three-bus network that solves; the failure cases change one piece of it.
+const char *const three_bus = R"(0, 100.00, 33, 0, 0, 60.00 / three buses
+THREE-BUS TEST CASE
+HAND WRITTEN
+1,'ONE', 138.0, 3, 1, 1, 1, 1.02, 0.0
+2,'TWO', 138.0, 2, 1, 1, 1, 1.01, -2.0
+3,'THREE', 138.0, 1, 1, 1, 1, 1.0, -4.0
+0 / END OF BUS DATA, BEGIN LOAD DATA
+3,'1',1,1,1, 90.0, 30.0, 0,0,0,0, 1,1
+0 / END OF LOAD DATA, BEGIN FIXED SHUNT DATA
+0 / END OF FIXED SHUNT DATA, BEGIN GENERATOR DATA
+1,'1', 50.0, 0.0, 100.0, -100.0, 1.02, 0, 100.0, 0,1,0,0,1,1,100, 200, 0
+2,'1', 40.0, 0.0, 100.0, -100.0, 1.01, 0, 100.0, 0,1,0,0,1,1,100, 200, 0
+0 / END OF GENERATOR DATA, BEGIN BRANCH DATA
+1, 2,'1', 0.01, 0.1, 0.02, 100, 100, 100
+2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 100
+1, 3,'1', 0.01, 0.1, 0.02, 100, 100, 100
+0 / END OF BRANCH DATA, BEGIN TRANSFORMER DATA
+0 / END OF TRANSFORMER DATA
+0
+0
+0
+0
+0
+0
+0
+0
+0
+0
+0
+0
+0
+Q
+)";
+
+std::string replaced(std::string s, const std::string &from, const std::string &to)
+{
+    const size_t at = s.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? s : s.replace(at, from.size(), to);
+}
+
+void write(const fs::path &p, const std::string &text) { std::ofstream(p, std::ios::binary) << text; }
+
+std::string read(const fs::path &p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class Solver : public ::testing::Test {
+protected:
+    fs::path root;
+
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/vandrelsolve_test.XXXXXX";
+        root = ::mkdtemp(tmpl);
+        fs::create_directories(root / "start");
+        fs::create_directories(root / "work_dir");
+        write(root / "work_dir/case_subctg0.con", "END\n");
+        write(root / "work_dir/case.json", R"({"name": "three buses"})");
+        write(root / "work_dir/case.raw", three_bus);
+        write(root / "start/options.json", "{}\n");
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure()) {
+            std::cerr << "test folder left in " << root << "\n";
+        } else {
+            fs::remove_all(root);
+        }
+    }
+
+    // Runs the solver from start/ with `args` (default: the driver's own
+    // command line with run type 1); returns the exit status.
+    int run(const std::string &args = "")
+    {
+        const std::string line = args.empty() ? "../work_dir//case_subctg0.con ../work_dir//case.json "
+                                                "../work_dir//case.raw ../work_dir//.. 1 1 1 1 ./options.json "
+                                                "../work_dir/"
+                                              : args;
+        const std::string cmd = "cd '" + (root / "start").string() + "' && " + VANDRELSOLVE_BIN + " " + line +
+                                " >'" + (root / "out").string() + "' 2>'" + (root / "err").string() + "'";
+        const int status = std::system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string err() const { return read(root / "err"); }
+    std::string out() const { return read(root / "out"); }
+
+    // Files in work_dir other than the inputs.
+    std::vector<std::string> outputs() const
+    {
+        std::vector<std::string> found;
+        for (const auto &e : fs::directory_iterator(root / "work_dir")) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind("case", 0) != 0) {
+                found.push_back(name);
+            }
+        }
+        return found;
+    }
+};
+
+} // namespace
+
+TEST_F(Solver, SolvesTheBaseCaseAndWritesItsFiles)
+{
+    ASSERT_EQ(run(), 0) << err();
+    EXPECT_EQ(err(), "");
+    EXPECT_EQ(out().rfind("vandrelsolve: three buses: base case converged in ", 0), 0U) << out();
+    EXPECT_NE(out().find("; 3 buses, 3 branches, 2 units, 0 held at a reactive limit\n"), std::string::npos) << out();
+    const std::string buses = read(root / "work_dir/base_buses.csv");
+    EXPECT_EQ(buses.substr(0, buses.find('\n')), "bus,name,base_kv,vm_pu,va_deg,pg_mw,qg_mvar,pd_mw,qd_mvar");
+    EXPECT_NE(buses.find("\n3,THREE,138,"), std::string::npos) << buses;
+    EXPECT_NE(buses.find(",90,30\n"), std::string::npos) << "the load at bus 3 is 90 MW, 30 Mvar\n" << buses;
+    const std::string branches = read(root / "work_dir/base_branches.csv");
+    EXPECT_EQ(std::count(branches.begin(), branches.end(), '\n'), 4) << branches;
+    std::vector<std::string> files = outputs();
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"base_branches.csv", "base_buses.csv"}));
+}
+
+// The files of the driver's own run type 2 are written too, and the missing
+// contingency part is said plainly.
+TEST_F(Solver, SaysContingenciesAreNotYetSupported)
+{
+    EXPECT_EQ(run("../work_dir//case_subctg0.con ../work_dir//case.json ../work_dir//case.raw ../work_dir//.. "
+                  "1 1 1 2 ./options.json ../work_dir/"),
+              1);
+    EXPECT_EQ(err(), "vandrelsolve: ../work_dir//case_subctg0.con: contingency analysis (run type 2) is not yet "
+                     "supported\n");
+    EXPECT_EQ(outputs().size(), 2U);
+}
+
+TEST_F(Solver, RefusesAWrongCommandLine)
+{
+    const std::string good = "a b c d 1 1 1 1 e f";
+    for (const std::string &bad : {std::string(), std::string("a b c d 1 1 1 1 e"), good + " g",
+                                   std::string("a b c d 1 1 1 3 e f"), std::string("a b c d 1 2 1 1 e f")}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(run(bad.empty() ? "''" : bad), 2);
+        EXPECT_EQ(err().rfind("usage: vandrelsolve SUBFILE.con CASE.json CASE.raw DIR 1 1 1 RUNTYPE", 0), 0U) << err();
+    }
+}
+
+// Bad input: exit 1, one message naming the file and line, no output file.
+TEST_F(Solver, RefusesBadInputWithItsExactMessage)
+{
+    const std::string raw = "../work_dir//case.raw";
+    const std::string opts = "./options.json";
+    struct Case {
+        const char *what;
+        std::string file; // which input to replace: raw or opts
+        std::string text; // its new text
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"truncated record", raw,
+         std::string(three_bus).substr(0, std::string(three_bus).find("0 / END OF TRANSFORMER")) +
+             "1, 3, 0,'2',1,1,1, 0,0,2,'T',1\n0.0, 0.1, 100\n1.0, 0, 0, 100,100,100\n",
+         raw + ":18: the file ends inside a transformer record: line 4 of 4 is missing"},
+        {"letter in a number", raw, replaced(three_bus, "90.0, 30.0", "9O.0, 30.0"),
+         raw + ":8: field 6 (PL) of the load record is not a number: '9O.0'"},
+        {"branch to an unknown bus", raw, replaced(three_bus, "2, 3,'1'", "2, 7,'1'"),
+         raw + ":15: branch names bus 7, which is not in the bus data"},
+        {"no slack bus", raw, replaced(three_bus, "138.0, 3,", "138.0, 2,"), raw + ": no slack bus: no bus has IDE 3"},
+        {"two buses with one number", raw, replaced(three_bus, "3,'THREE'", "2,'THREE'"),
+         raw + ":6: bus 2 is defined twice (first at line 5)"},
+        {"wrong REV", raw, replaced(three_bus, "100.00, 33,", "100.00, 34,"),
+         raw + ":1: RAW version 34 is not supported, version 33 is"},
+        {"empty file", raw, "", raw + ": the file is empty"},
+        {"options not JSON", opts, "{\n  \"flat_start\": true,\n}\n", opts + ":3: not valid JSON"},
+        {"unknown option", opts, R"({"tolerance": 1e-6})", opts + ": unknown option 'tolerance'"},
+        {"option of the wrong type", opts, R"({"max_iterations": "20"})",
+         opts + ": option 'max_iterations' must be an integer from 1 to 1000000"},
+        {"options not an object", opts, "[1, 2]", opts + ": expected a JSON object"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        write(root / "start" / c.file, c.text);
+        EXPECT_EQ(run(), 1);
+        EXPECT_EQ(err(), "vandrelsolve: " + c.message + "\n");
+        EXPECT_TRUE(outputs().empty());
+        if (!HasFailure()) {
+            fs::remove_all(root);
+        }
+    }
+}
+
+TEST_F(Solver, NamesAnInputItCanNotOpenOrRead)
+{
+    fs::remove(root / "work_dir/case.raw");
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(err(), "vandrelsolve: ../work_dir//case.raw: can not open the file\n");
+    fs::create_directory(root / "work_dir/case.raw");
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(err(), "vandrelsolve: ../work_dir//case.raw: can not read the file\n");
+    fs::remove(root / "start/options.json");
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(err(), "vandrelsolve: ./options.json: can not open the file\n");
+    EXPECT_TRUE(outputs().empty());
+}
+
+TEST_F(Solver, ReportsABaseCaseWithoutSolution)
+{
+    write(root / "start/options.json", R"({"max_iterations": 1})");
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(err().rfind("vandrelsolve: ../work_dir//case.raw: the base case has no solution: no convergence in 1 "
+                          "iterations (1 iterations, largest mismatch ",
+                          0),
+              0U)
+        << err();
+    EXPECT_TRUE(outputs().empty());
+}
