@@ -1,0 +1,369 @@
+// The RAW reader: the shared real cases, the corners of the format, and every
+// way a file is refused, each with its exact message.
+#include "raw/input_error.h"
+#include "raw/raw.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+namespace {
+
+const std::string cases_dir = std::string(SHARED_DATA_DIR) + "/cases";
+
+bool have_cases()
+{
+    struct stat st {};
+    return stat(cases_dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string missing_cases()
+{
+    return "*** SHARED DATA NOT FOUND: " + cases_dir +
+           " does not exist; point the CMake cache variable CTGBATCH_SHARED_DIR at the shared data ***";
+}
+
+RawCase parse(const std::string &text)
+{
+    std::istringstream in(text);
+    return parse_raw(in, "t.raw");
+}
+
+// "FILE:LINE: message" for text that is refused, "" for text that reads.
+std::string error_of(const std::string &text)
+{
+    try {
+        parse(text);
+    } catch (const InputError &e) {
+        return where_what(e);
+    }
+    return "";
+}
+
+std::string read_error_of(const std::string &path)
+{
+    try {
+        read_raw(path);
+    } catch (const InputError &e) {
+        return where_what(e);
+    }
+    return "";
+}
+
+TEST(RawRealCases, ReadWithTheCountsOfTheCaseTable)
+{
+    if (!have_cases()) {
+        GTEST_SKIP() << missing_cases();
+    }
+    struct Expected {
+        const char *name;
+        std::size_t buses, lines, transformers, units, units_in_service, tables;
+    };
+    const Expected cases[] = {
+        {"ieee14", 14, 17, 3, 5, 5, 0},
+        {"ieee30", 30, 37, 4, 6, 6, 0},
+        {"ieee57", 57, 65, 15, 7, 7, 0},
+        {"ieee118", 118, 177, 9, 54, 54, 0},
+        {"activsg200", 200, 179, 66, 49, 38, 0},
+        {"activsg500", 500, 466, 131, 90, 56, 0},
+        {"activsg2000", 2000, 2345, 861, 544, 432, 0},
+        {"go_network01", 500, 468, 131, 90, 51, 0},
+        {"go_617", 617, 723, 130, 94, 43, 53},
+        {"go_ieee14_s1", 15, 18, 4, 6, 6, 1},
+        {"go_ieee14_s5", 15, 19, 5, 7, 6, 1},
+    };
+    for (const Expected &x : cases) {
+        SCOPED_TRACE(x.name);
+        const std::string path = cases_dir + "/" + x.name + "/case.raw";
+        RawCase c;
+        ASSERT_NO_THROW(c = read_raw(path)) << read_error_of(path);
+        EXPECT_EQ(c.file, path);
+        EXPECT_EQ(c.buses.size(), x.buses);
+        EXPECT_EQ(c.branches.size(), x.lines);
+        EXPECT_EQ(c.transformers.size(), x.transformers);
+        EXPECT_EQ(c.units.size(), x.units);
+        EXPECT_EQ(std::count_if(c.units.begin(), c.units.end(), [](const Unit &u) { return u.status == 1; }),
+                  static_cast<std::ptrdiff_t>(x.units_in_service));
+        EXPECT_EQ(c.impedance_tables.size(), x.tables);
+    }
+}
+
+TEST(RawRealCases, FeaturesNamedInTheCaseNotes)
+{
+    if (!have_cases()) {
+        GTEST_SKIP() << missing_cases();
+    }
+    const RawCase ieee30 = read_raw(cases_dir + "/ieee30/case.raw");
+    EXPECT_EQ(ieee30.buses[0].ide, 3);
+    EXPECT_NEAR(ieee30.buses[0].va_deg, 98.4316, 1e-9);
+
+    // Two phase shifters (COD -3) use impedance correction tables.
+    const RawCase go617 = read_raw(cases_dir + "/go_617/case.raw");
+    EXPECT_EQ(std::count_if(go617.transformers.begin(), go617.transformers.end(),
+                            [](const Transformer &t) { return t.windings[0].cod == -3 && t.windings[0].tab != 0; }),
+              2);
+
+    // 153 switched shunts, 3 of them out of service.
+    const RawCase sg2000 = read_raw(cases_dir + "/activsg2000/case.raw");
+    ASSERT_EQ(sg2000.switched_shunts.size(), 153U);
+    EXPECT_EQ(std::count_if(sg2000.switched_shunts.begin(), sg2000.switched_shunts.end(),
+                            [](const SwitchedShunt &s) { return s.status == 0; }),
+              3);
+}
+
+TEST(RawRealCases, TwoTerminalDcLineRefusesIeee300)
+{
+    if (!have_cases()) {
+        GTEST_SKIP() << missing_cases();
+    }
+    const std::string path = cases_dir + "/ieee300/case.raw";
+    EXPECT_EQ(read_error_of(path), path + ":1335: the case has 1 two-terminal DC line record; two-terminal DC lines "
+                                          "are not modelled, so the case can not be solved");
+}
+
+TEST(RawFormat, ReadsTheCornersOfTheFormat)
+{
+    const std::string text = "0, 100.0, 33, 0, 0, 60.0 / heading comment, with commas\n"
+                             "'Heading, with / slash'\n"
+                             "Q 0 heading lines are not records\n"
+                             "1 'BUS, ONE /A' 138.0 3 1 1 1 1.02 -1.5\n"         // 4: blanks separate
+                             "2,'Two',,,1,1,1,,,1.2,0.8\r\n"                     // 5: empty fields, CR LF
+                             "   3,\"THREE\",  230.0 , 2\n"                      // 6
+                             "4,'Four',138.0,1 / comment 'with quotes'\n"        // 7
+                             "  / a comment line between records\n"              // 8
+                             "\n"                                                // 9
+                             "0 / END OF BUS DATA, BEGIN LOAD DATA\n"            // 10
+                             "2,' A ',1,1,1,10.5,-2.0,,,,3.0\n"                  // 11
+                             "0\n"                                               // 12
+                             "3,'S1',0,1.5,-20\n"                                // 13
+                             "0 / END OF FIXED SHUNT DATA\n"                     // 14
+                             "3,'G 1',50.0,,200,-100 ,1.02,0,,,,,,,0,,80,10\n"   // 15
+                             "0\n"                                               // 16
+                             "1,-2,'1',0.01,0.1,0.02,,,,,,,,0\n"                 // 17
+                             "0\n"                                               // 18
+                             "1, -4, 0,'T1',1,1,1,0.001,-0.002,2,'XF ONE',1\r\n" // 19
+                             "0.002, 0.05, 50.0\r\n"
+                             "1.05,138.0,10.0,100,110,120,3,0,1.1,0.9,1.1,0.9,33,7\r\n"
+                             "0.0, 0.0\r\n"
+                             "1,3,2,'3W',2\n" // 23
+                             "0.01,0.1,,0.02,0.2,,0.03,0.3,,1.01,5.0\n"
+                             "\n"
+                             ",,-30.0\n"
+                             "0\n"
+                             "0 / END OF TRANSFORMER DATA\n"
+                             "1 2 100.0 5.0 'AREA'\n"
+                             "0\n0\n0\n"
+                             "7, -30.0, 1.1, 0.0, 1.0, 30.0, 1.1, 0, 0\n" // 33
+                             "0\n0\n0\n0\n0\n0\n0\n"
+                             "4,1,0,0,1.05,0.95,0,100.0,'',25.0,1,25.0\n" // 41
+                             "0\n"
+                             "Q\n"
+                             "junk after the end,, 'with an open quote\n";
+    const RawCase c = parse(text);
+    EXPECT_EQ(c.file, "t.raw");
+    ASSERT_EQ(c.buses.size(), 4U);
+    EXPECT_EQ(c.buses[0].name, "BUS, ONE /A");
+    EXPECT_EQ(c.buses[0].ide, 3);
+    EXPECT_DOUBLE_EQ(c.buses[0].va_deg, -1.5);
+    EXPECT_DOUBLE_EQ(c.buses[0].nvhi, 1.1);
+    EXPECT_EQ(c.buses[1].line, 5);
+    EXPECT_EQ(c.buses[1].ide, 1);
+    EXPECT_DOUBLE_EQ(c.buses[1].vm, 1.0);
+    EXPECT_DOUBLE_EQ(c.buses[1].evlo, 0.9);
+    EXPECT_DOUBLE_EQ(c.buses[1].nvlo, 0.8);
+    EXPECT_EQ(c.buses[2].name, "THREE");
+    EXPECT_DOUBLE_EQ(c.buses[2].base_kv, 230.0);
+    EXPECT_EQ(c.buses[3].line, 7);
+
+    ASSERT_EQ(c.loads.size(), 1U);
+    EXPECT_EQ(c.loads[0].id, "A");
+    EXPECT_DOUBLE_EQ(c.loads[0].ql, -2.0);
+    EXPECT_DOUBLE_EQ(c.loads[0].ip, 0.0);
+    EXPECT_DOUBLE_EQ(c.loads[0].yq, 3.0);
+    ASSERT_EQ(c.fixed_shunts.size(), 1U);
+    EXPECT_EQ(c.fixed_shunts[0].status, 0);
+    EXPECT_DOUBLE_EQ(c.fixed_shunts[0].bl, -20.0);
+
+    ASSERT_EQ(c.units.size(), 1U);
+    const Unit &u = c.units[0];
+    EXPECT_EQ(u.id, "G 1");
+    EXPECT_DOUBLE_EQ(u.qb, -100.0);
+    EXPECT_DOUBLE_EQ(u.vs, 1.02);
+    EXPECT_DOUBLE_EQ(u.mbase, 100.0); // empty: SBASE
+    EXPECT_EQ(u.status, 0);
+    EXPECT_DOUBLE_EQ(u.pt, 80.0);
+    EXPECT_DOUBLE_EQ(u.pb, 10.0);
+
+    ASSERT_EQ(c.branches.size(), 1U);
+    EXPECT_EQ(c.branches[0].to, 2); // -2: metered at the far end
+    EXPECT_DOUBLE_EQ(c.branches[0].b, 0.02);
+    EXPECT_EQ(c.branches[0].status, 0);
+
+    ASSERT_EQ(c.transformers.size(), 2U);
+    const Transformer &t2 = c.transformers[0];
+    EXPECT_EQ(t2.line, 19);
+    EXPECT_EQ(t2.j, 4);
+    EXPECT_EQ(t2.ckt, "T1");
+    EXPECT_EQ(t2.name, "XF ONE");
+    EXPECT_DOUBLE_EQ(t2.mag2, -0.002);
+    EXPECT_DOUBLE_EQ(t2.sbase12, 50.0);
+    EXPECT_DOUBLE_EQ(t2.windings[0].ang_deg, 10.0);
+    EXPECT_DOUBLE_EQ(t2.windings[0].rate_c, 120.0);
+    EXPECT_EQ(t2.windings[0].cod, 3);
+    EXPECT_EQ(t2.windings[0].tab, 7);
+    EXPECT_DOUBLE_EQ(t2.windings[1].windv, 0.0);
+
+    const Transformer &t3 = c.transformers[1];
+    EXPECT_EQ(t3.line, 23);
+    EXPECT_EQ(t3.k, 2);
+    EXPECT_EQ(t3.cw, 2);
+    EXPECT_DOUBLE_EQ(t3.sbase23, 100.0);
+    EXPECT_DOUBLE_EQ(t3.x31, 0.3);
+    EXPECT_DOUBLE_EQ(t3.anstar_deg, 5.0);
+    EXPECT_DOUBLE_EQ(t3.windings[0].windv, 138.0); // CW = 2: bus 1's BASKV
+    EXPECT_DOUBLE_EQ(t3.windings[1].windv, 230.0); // bus 3's BASKV
+    EXPECT_DOUBLE_EQ(t3.windings[1].ang_deg, -30.0);
+    EXPECT_DOUBLE_EQ(t3.windings[2].windv, 0.0);
+
+    ASSERT_EQ(c.impedance_tables.size(), 1U);
+    EXPECT_EQ(c.impedance_tables[0].number, 7);
+    EXPECT_EQ(c.impedance_tables[0].line, 33);
+    const std::vector<std::pair<double, double>> points{{-30.0, 1.1}, {0.0, 1.0}, {30.0, 1.1}};
+    EXPECT_EQ(c.impedance_tables[0].points, points);
+
+    ASSERT_EQ(c.switched_shunts.size(), 1U);
+    EXPECT_EQ(c.switched_shunts[0].line, 41);
+    EXPECT_EQ(c.switched_shunts[0].status, 0);
+    EXPECT_DOUBLE_EQ(c.switched_shunts[0].binit, 25.0);
+}
+
+// A small case that reads; each failure below changes one thing in it.
+const std::string base = "0, 100.0, 33 / base case\n"
+                         "heading\n"
+                         "\n"
+                         "1,'A',138.0,3\n"
+                         "2,'B',138.0,1\n"
+                         "3,'C',13.8,2\n"
+                         "0 / END OF BUS DATA\n"
+                         "2,'1',1,1,1,50.0,10.0\n"
+                         "0 / END OF LOAD DATA\n"
+                         "0 / END OF FIXED SHUNT DATA\n"
+                         "3,'1',40.0,0.0,50.0,-50.0,1.0\n"
+                         "0 / END OF GENERATOR DATA\n"
+                         "1,2,'1',0.01,0.1,0.02\n"
+                         "0 / END OF BRANCH DATA\n"
+                         "2,3,0,'1',1,1,1,0,0,2,'T',1\n"
+                         "0.0,0.05,100.0\n"
+                         "1.0,138.0,0.0,0,0,0,0,0,1.1,0.9,1.1,0.9,33,0\n"
+                         "1.0,13.8\n"
+                         "0 / END OF TRANSFORMER DATA\n"
+                         "0 / END OF AREA DATA\n"
+                         "0 / END OF TWO-TERMINAL DC DATA\n"
+                         "0 / END OF VSC DC DATA\n"
+                         "0 / END OF IMPEDANCE CORRECTION DATA\n"
+                         "0\n0\n0\n0\n0\n0\n0\n0\n0\n"
+                         "Q\n";
+
+std::string edited(std::string text, const std::string &from, const std::string &to)
+{
+    const std::size_t at = text.find(from);
+    return at == std::string::npos ? "pattern not in the text: " + from : text.replace(at, from.size(), to);
+}
+
+std::string replaced(const std::string &from, const std::string &to) { return edited(base, from, to); }
+
+std::string first_lines(int n)
+{
+    std::size_t end = 0;
+    for (int i = 0; i < n; ++i) {
+        end = base.find('\n', end) + 1;
+    }
+    return base.substr(0, end);
+}
+
+TEST(RawErrors, EachProblemHasItsMessageAndLine)
+{
+    struct Case {
+        const char *name;
+        std::string text;
+        std::string expected; // "" when the text reads
+    };
+    const Case cases[] = {
+        {"the base case reads", base, ""},
+        {"the end of the file after a closing 0", first_lines(19), ""},
+        {"Q inside a section ends the data", replaced("2,'1',1,1,1", "Q\n2,'1',1,1,1"), ""},
+        {"empty file", "", "t.raw: the file is empty"},
+        {"only blank lines", "  \r\n\n\t\n", "t.raw: the file is empty"},
+        {"version 34", replaced("0, 100.0, 33", "0, 100.0, 34"),
+         "t.raw:1: RAW version 34 is not supported, version 33 is"},
+        {"a change case", replaced("0, 100.0, 33", "1, 100.0, 33"),
+         "t.raw:1: IC = 1 (a change case) is not supported; a base case (IC = 0) is"},
+        {"SBASE zero", replaced("0, 100.0, 33", "0, 0.0, 33"), "t.raw:1: SBASE must be positive: '0.0'"},
+        {"end of file inside the bus data", first_lines(5),
+         "t.raw:6: the file ends inside the bus data, before its closing 0 record"},
+        {"end of file inside the load data", first_lines(8),
+         "t.raw:9: the file ends inside the load data, before its closing 0 record"},
+        {"end of file inside a transformer record", first_lines(17),
+         "t.raw:15: the file ends inside a transformer record: line 4 of 4 is missing"},
+        {"end of file inside a 3-winding record", edited(first_lines(18), "2,3,0,'1'", "2,3,1,'1'"),
+         "t.raw:15: the file ends inside a transformer record: line 5 of 5 is missing"},
+        {"a letter in a number", replaced("50.0,10.0", "5O.0,10.0"),
+         "t.raw:8: field 6 (PL) of the load record is not a number: '5O.0'"},
+        {"trailing letters", replaced("0.1,0.02", "4x.5,0.02"),
+         "t.raw:13: field 5 (X) of the branch record is not a number: '4x.5'"},
+        {"nan", replaced("0.1,0.02", "nan,0.02"), "t.raw:13: field 5 (X) of the branch record is not a number: 'nan'"},
+        {"inf", replaced("40.0,0.0", "inf,0.0"),
+         "t.raw:11: field 3 (PG) of the generator record is not a number: 'inf'"},
+        {"overflow", replaced("40.0,0.0", "1e999,0.0"),
+         "t.raw:11: field 3 (PG) of the generator record is not a number: '1e999'"},
+        {"an integer field with a fraction", replaced("1,'A',138.0,3", "1,'A',138.0,3.5"),
+         "t.raw:4: field 4 (IDE) of the bus record is not an integer: '3.5'"},
+        {"an integer too large for int", replaced("'T',1\n", "'T',3000000000\n"),
+         "t.raw:15: field 12 (STAT) of the transformer record is not an integer: '3000000000'"},
+        {"a letter in a transformer's third line", replaced("1.0,138.0,0.0", "1.0,138.0,x"),
+         "t.raw:17: field 3 (ANG1) of the transformer record is not a number: 'x'"},
+        {"an open quote", replaced("'B',138.0", "'B,138.0"),
+         "t.raw:5: the quote that opens field 2 of the bus record is not closed"},
+        {"IDE 5", replaced("1,'A',138.0,3", "1,'A',138.0,5"), "t.raw:4: bus 1: IDE 5 is not one of 1, 2, 3, 4"},
+        {"bus number too large", replaced("2,'B'", "1000000,'B'"),
+         "t.raw:5: field 1 (I) of the bus record is not a bus number: '1000000'"},
+        {"two buses with one number", replaced("3,'C',13.8,2", "1,'C',13.8,2"),
+         "t.raw:6: bus 1 is defined twice (first at line 4)"},
+        {"branch to an unknown bus", replaced("1,2,'1',0.01", "1,9,'1',0.01"),
+         "t.raw:13: branch names bus 9, which is not in the bus data"},
+        {"transformer to an unknown bus", replaced("2,3,0,'1'", "2,8,0,'1'"),
+         "t.raw:15: transformer names bus 8, which is not in the bus data"},
+        {"no slack bus", replaced("1,'A',138.0,3", "1,'A',138.0,2"), "t.raw: no slack bus: no bus has IDE 3"},
+        {"two slack buses", replaced("3,'C',13.8,2", "3,'C',13.8,3"),
+         "t.raw:6: bus 3 is a second slack bus (IDE 3) after bus 1; one slack bus is supported"},
+        {"unknown impedance table", replaced("0.9,33,0\n", "0.9,33,4\n"),
+         "t.raw:15: transformer 2-3-1 names impedance correction table 4, which is not in the impedance correction "
+         "data"},
+        {"impedance table T not increasing",
+         replaced("0 / END OF IMPEDANCE CORRECTION DATA", "1, 0.9, 1.1, 1.1, 1.0, 1.1, 1.2\n0"),
+         "t.raw:23: impedance correction table 1: T3 = '1.1' does not exceed T2 = '1.1'; the T values must increase"},
+        {"two FACTS devices",
+         replaced("0 / END OF IMPEDANCE CORRECTION DATA\n0\n0\n0\n0\n0\n",
+                  "0 / END OF IMPEDANCE CORRECTION DATA\n0\n0\n0\n0\n0\n'F1',1\n'F2',2\n"),
+         "t.raw:29: the case has 2 FACTS device records; FACTS devices are not modelled, so the case can not be "
+         "solved"},
+        {"a multi-terminal DC record spans its converter, bus and link lines",
+         replaced("0 / END OF IMPEDANCE CORRECTION DATA\n0\n",
+                  "0 / END OF IMPEDANCE CORRECTION DATA\n'M1',1,1,0\n0 converter\n0 bus\n0\n"),
+         "t.raw:24: the case has 1 multi-terminal DC line record; multi-terminal DC lines are not modelled, so the "
+         "case can not be solved"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(error_of(c.text), c.expected) << c.name;
+    }
+}
+
+TEST(RawErrors, FilesThatCanNotBeRead)
+{
+    EXPECT_EQ(read_error_of("/nonexistent/case.raw"), "/nonexistent/case.raw: can not open the file");
+    const std::string dir = ::testing::TempDir();
+    EXPECT_EQ(read_error_of(dir), dir + ": can not read the file");
+}
+
+} // namespace
