@@ -75,6 +75,12 @@ PfOptions read_options(const std::string &path)
                 throw InputError(path, 0, "option '" + key + "' must be true or false");
             }
             (key == "flat_start" ? opt.flat_start : opt.enforce_q_limits) = value.get<bool>();
+        } else if (key == "base_rating" || key == "contingency_rating") {
+            const std::string r = value.is_string() ? value.get<std::string>() : std::string();
+            if (r != "A" && r != "B" && r != "C") {
+                throw InputError(path, 0, "option '" + key + "' must be \"A\", \"B\" or \"C\"");
+            }
+            (key == "base_rating" ? opt.base_rating : opt.contingency_rating) = r[0];
         } else {
             throw InputError(path, 0, "unknown option '" + key + "'");
         }

@@ -7,7 +7,8 @@
 
 // Options file: a JSON object with the optional keys tolerance_pu (number
 // > 0), max_iterations (integer ≥ 1), enforce_q_limits and flat_start
-// (booleans). Unknown keys and wrong types are errors naming the key.
+// (booleans), base_rating and contingency_rating ("A", "B" or "C"). Unknown
+// keys and wrong types are errors naming the key.
 PfOptions read_options(const std::string &path);
 
 // Case settings: a JSON object; its optional string `name` names the case in

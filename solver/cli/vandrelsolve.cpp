@@ -3,15 +3,20 @@
 //   vandrelsolve SUBFILE.con CASE.json CASE.raw DIR 1 1 1 RUNTYPE OPTIONS.json OUTDIR
 //
 // Reads the PSS/E RAW v33 network, solves its base case by Newton-Raphson
-// with reactive limits and writes base_buses.csv and base_branches.csv into
-// OUTDIR. Errors go to stderr as "vandrelsolve: FILE:LINE: what is wrong".
-// Exit status: 0 done, 1 bad input or no solution, 2 usage.
+// with reactive limits and writes base_buses.csv, base_branches.csv and
+// base_violations.csv into OUTDIR. With RUNTYPE 2 it then solves every
+// contingency of SUBFILE from the base case and writes SUB.results.csv and
+// SUB.violations.csv (SUB: the sub-file's name without ".con").
+// Errors go to stderr as "vandrelsolve: FILE:LINE: what is wrong".
+// Exit status: 0 done, 1 bad input or no base-case solution, 2 usage.
 
 #include "cli/options.h"
+#include "contingency/contingency.h"
 #include "network/network.h"
 #include "powerflow/solve.h"
 #include "raw/input_error.h"
 #include "raw/raw.h"
+#include "results/ctg_results.h"
 #include "results/results.h"
 
 #include <cstdio>
@@ -61,8 +66,42 @@ int count_in_service_units(const Network &net, const BaseCase &bc)
     return n;
 }
 
+// Solves every block of the sub-file and writes its two result files,
+// violations first: the results file, renamed into place last, marks a
+// complete run.
+void run_contingencies(const Args &args, const Network &net, BaseCase &bc, const PfOptions &opt)
+{
+    const std::vector<CtgBlock> blocks = read_ctg_blocks(args.subfile);
+    std::string results = results_header;
+    std::string violations = violations_header;
+    int count[4] = {0, 0, 0, 0};
+    int islanded = 0;
+    int with_violations = 0;
+    for (size_t n = 0; n < blocks.size(); ++n) {
+        const CtgResult r = solve_contingency(net, bc, blocks[n], opt, bc.ws);
+        const int index = static_cast<int>(n) + 1;
+        results += results_row(index, blocks[n].label, r);
+        violations += violation_rows(index, blocks[n].label, r.assessment);
+        ++count[static_cast<int>(r.status)];
+        islanded += r.islanded ? 1 : 0;
+        with_violations += r.assessment.violations.empty() ? 0 : 1;
+    }
+    write_file_atomically(violations_path(args.outdir, args.subfile), violations);
+    const std::string path = results_path(args.outdir, args.subfile);
+    write_file_atomically(path, results);
+    std::cout << "vandrelsolve: " << args.subfile << ": " << blocks.size() << " contingencies: " << count[0]
+              << " converged, " << count[1] << " diverged, " << islanded << " islanded, " << count[2]
+              << " not found, " << count[3] << " unsupported; " << with_violations << " with violations; results in "
+              << path << std::endl;
+}
+
 int run(const Args &args)
 {
+    if (args.run_type == 2) {
+        // Results of an earlier run go first: a run that fails leaves none.
+        std::remove(results_path(args.outdir, args.subfile).c_str());
+        std::remove(violations_path(args.outdir, args.subfile).c_str());
+    }
     const std::string name = read_case_name(args.case_json);
     const PfOptions opt = read_options(args.options);
     require_directory(args.dir);
@@ -75,7 +114,7 @@ int run(const Args &args)
                   << std::endl;
     }
 
-    const BaseCase bc = solve_base_case(net, opt);
+    BaseCase bc = solve_base_case(net, opt);
     if (!bc.sol.converged) {
         const NewtonResult &r = bc.sol.last;
         std::string what = "the base case has no solution: " + bc.sol.failure + " (" +
@@ -91,7 +130,9 @@ int run(const Args &args)
                   << " bus(es) outside the largest island are left out" << std::endl;
     }
     write_file_atomically(join(args.outdir, "base_buses.csv"), base_buses_csv(net, bc));
-    write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc));
+    write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc, opt.base_rating));
+    const Assessment base = assess(net, bc.on, bc.sol, opt.base_rating, false);
+    write_file_atomically(join(args.outdir, "base_violations.csv"), base_violations_csv(base));
 
     int held = 0;
     for (signed char h : bc.sol.held) {
@@ -104,10 +145,11 @@ int run(const Args &args)
     std::cout << "vandrelsolve: " << label << ": base case converged in " << bc.sol.iterations
               << " iterations, largest mismatch " << num(bc.sol.last.max_mismatch) << " pu; "
               << net.raw_buses - bc.cut_off << " buses, " << branches << " branches, "
-              << count_in_service_units(net, bc) << " units, " << held << " held at a reactive limit" << std::endl;
+              << count_in_service_units(net, bc) << " units, " << held << " held at a reactive limit, "
+              << base.violations.size() << " violations" << std::endl;
 
     if (args.run_type == 2) {
-        throw InputError(args.subfile, 0, "contingency analysis (run type 2) is not yet supported");
+        run_contingencies(args, net, bc, opt);
     }
     return 0;
 }

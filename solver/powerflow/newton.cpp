@@ -78,7 +78,7 @@ double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const
         const NetBus &b = net.buses[i];
         const BusKind kind = sch.kind[i];
         const cplx s = vc[i] * std::conj(ws.current[i]);
-        const double fp = s.real() - (b.pg - b.pd - b.ip * v.vm[i]);
+        const double fp = s.real() - (sch.pg[i] - b.pd - b.ip * v.vm[i]);
         const double fq = s.imag() - (sch.qgen[i] - b.qd - b.iq * v.vm[i]);
         ws.f[i] = (kind == BusKind::pq || kind == BusKind::pv) ? fp : 0.0;
         ws.f[n + i] = kind == BusKind::pq ? fq : 0.0;
@@ -162,7 +162,7 @@ Voltages initial_voltages(const Network &net, const BusSchedule &sch, bool flat_
         v.vm[i] = flat_start ? 1.0 : b.vm0;
         v.va[i] = flat_start ? slack_angle : b.va0;
         if (sch.kind[i] == BusKind::pv || sch.kind[i] == BusKind::slack) {
-            v.vm[i] = b.vs;
+            v.vm[i] = sch.vs[i];
         }
         if (sch.kind[i] == BusKind::slack) {
             v.va[i] = b.va0;

@@ -19,6 +19,8 @@ struct PfOptions {
     int max_iterations = 20;    // Newton steps per solve
     bool enforce_q_limits = true;
     bool flat_start = false;
+    char base_rating = 'A';        // RATE column loading is measured against: A, B or C
+    char contingency_rating = 'C'; // the same after a contingency
 };
 
 // The bus voltages of a solve, kept in polar form.
@@ -27,10 +29,12 @@ struct Voltages {
 };
 
 // What each bus does in one solve: its kind (a bus held at a Q limit is pq),
-// and the reactive output scheduled for its units (pq buses only).
+// the active output of its in-service units, their reactive output (pq buses
+// only), the sums of their limits and their voltage set-point. A contingency
+// changes these where it removes a unit or moves the slack.
 struct BusSchedule {
     std::vector<BusKind> kind;
-    std::vector<double> qgen;
+    std::vector<double> pg, qgen, qmax, qmin, vs;
 };
 
 // The Jacobian's pattern over the unknowns x = [θ_0..θ_{n−1}, |V|_0..|V|_{n−1}]

@@ -20,8 +20,8 @@ int worst_q_violation(const Network &net, const PfSolution &s, const NewtonWorks
             continue;
         }
         const double q = unit_q(net, ws, s.v, static_cast<int>(i));
-        const double over = q - net.buses[i].qmax;
-        const double under = net.buses[i].qmin - q;
+        const double over = q - s.sch.qmax[i];
+        const double under = s.sch.qmin[i] - q;
         if (over > worst) {
             worst = over;
             best = static_cast<int>(i);
@@ -43,11 +43,11 @@ int worst_wrong_side(const Network &net, const PfSolution &s)
     int best = -1;
     double worst = v_tol;
     for (size_t i = 0; i < net.buses.size(); ++i) {
-        const NetBus &b = net.buses[i];
-        if (s.held[i] == 0 || s.sch.kind[i] == BusKind::off || b.qmax == b.qmin) {
+        if (s.held[i] == 0 || s.sch.kind[i] == BusKind::off || s.sch.qmax[i] == s.sch.qmin[i]) {
             continue;
         }
-        const double wrong = s.held[i] > 0 ? s.v.vm[i] - b.vs : b.vs - s.v.vm[i];
+        const double vs = s.sch.vs[i];
+        const double wrong = s.held[i] > 0 ? s.v.vm[i] - vs : vs - s.v.vm[i];
         if (wrong > worst) {
             worst = wrong;
             best = static_cast<int>(i);
@@ -95,13 +95,13 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
         }
         if (hold >= 0) {
             s.sch.kind[hold] = BusKind::pq;
-            s.sch.qgen[hold] = dir > 0 ? net.buses[hold].qmax : net.buses[hold].qmin;
+            s.sch.qgen[hold] = dir > 0 ? s.sch.qmax[hold] : s.sch.qmin[hold];
             s.held[hold] = static_cast<signed char>(dir);
             ++s.q_changes;
         }
         if (release >= 0) {
             s.sch.kind[release] = BusKind::pv;
-            s.v.vm[release] = net.buses[release].vs;
+            s.v.vm[release] = s.sch.vs[release];
             s.held[release] = 0;
             ++s.q_changes;
         }
@@ -117,11 +117,13 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
 BusSchedule base_schedule(const Network &net)
 {
     BusSchedule sch;
-    sch.kind.resize(net.buses.size());
-    sch.qgen.resize(net.buses.size());
-    for (size_t i = 0; i < net.buses.size(); ++i) {
-        sch.kind[i] = net.buses[i].kind;
-        sch.qgen[i] = net.buses[i].qg;
+    for (const NetBus &b : net.buses) {
+        sch.kind.push_back(b.kind);
+        sch.pg.push_back(b.pg);
+        sch.qgen.push_back(b.qg);
+        sch.qmax.push_back(b.qmax);
+        sch.qmin.push_back(b.qmin);
+        sch.vs.push_back(b.vs);
     }
     return sch;
 }

@@ -1,5 +1,6 @@
 #include "results/results.h"
 
+#include "powerflow/flows.h"
 #include "raw/input_error.h"
 
 #include <cmath>
@@ -25,6 +26,22 @@ void write_file_atomically(const std::string &path, const std::string &text)
     }
 }
 
+std::string csv_text(const std::string &s)
+{
+    const bool edge_blank = !s.empty() && (s.front() == ' ' || s.back() == ' ');
+    if (!edge_blank && s.find_first_of(",\"\r\n") == std::string::npos) {
+        return s;
+    }
+    std::string q = "\"";
+    for (char c : s) {
+        q += c;
+        if (c == '"') {
+            q += '"';
+        }
+    }
+    return q + "\"";
+}
+
 std::string num(double x)
 {
     if (x == 0.0) {
@@ -38,23 +55,6 @@ std::string num(double x)
 namespace {
 
 constexpr double rad_to_deg = 180.0 / M_PI;
-
-// A CSV field: quoted, with quotes doubled, where it holds a comma, a quote
-// or a line end.
-std::string csv_text(const std::string &s)
-{
-    if (s.find_first_of(",\"\r\n") == std::string::npos) {
-        return s;
-    }
-    std::string q = "\"";
-    for (char c : s) {
-        q += c;
-        if (c == '"') {
-            q += '"';
-        }
-    }
-    return q + "\"";
-}
 
 } // namespace
 
@@ -72,7 +72,7 @@ std::string base_buses_csv(const Network &net, const BaseCase &bc)
         const double vm = s.v.vm[i];
         const std::complex<double> v = std::polar(vm, s.v.va[i]);
         const double p_inj = (v * std::conj(bc.ws.current[i])).real();
-        const double pg = kind == BusKind::slack ? p_inj + b.pd + b.ip * vm : b.pg;
+        const double pg = kind == BusKind::slack ? p_inj + b.pd + b.ip * vm : s.sch.pg[i];
         const double qg = kind == BusKind::pq && s.held[i] == 0 ? s.sch.qgen[i] : unit_q(net, bc.ws, s.v, i);
         const double pd = b.pd + b.ip * vm + b.yp * vm * vm;
         const double qd = b.qd + b.iq * vm - b.yq * vm * vm;
@@ -83,7 +83,7 @@ std::string base_buses_csv(const Network &net, const BaseCase &bc)
     return out;
 }
 
-std::string base_branches_csv(const Network &net, const BaseCase &bc)
+std::string base_branches_csv(const Network &net, const BaseCase &bc, char rating_column)
 {
     const PfSolution &s = bc.sol;
     const double sb = net.sbase;
@@ -93,18 +93,26 @@ std::string base_branches_csv(const Network &net, const BaseCase &bc)
         if (!bc.on[k] || s.sch.kind[br.f] == BusKind::off || s.sch.kind[br.t] == BusKind::off) {
             continue;
         }
-        const BranchStamp st = branch_stamp(br, false);
-        const std::complex<double> vf = std::polar(s.v.vm[br.f], s.v.va[br.f]);
-        const std::complex<double> vt = std::polar(s.v.vm[br.t], s.v.va[br.t]);
-        const std::complex<double> sf = vf * std::conj(st.yff * vf + st.yft * vt) * sb;
-        const std::complex<double> stt = vt * std::conj(st.ytf * vf + st.ytt * vt) * sb;
+        const BranchFlow fl = branch_flow(br, s.v);
+        const std::complex<double> sf = fl.from * sb;
+        const std::complex<double> st = fl.to * sb;
+        const double rate = rating(br, rating_column);
         const std::string loading =
-            br.rate_a > 0 ? num(100.0 * std::max(std::abs(sf), std::abs(stt)) / br.rate_a) : std::string();
+            rate > 0 ? num(100.0 * std::max(std::abs(sf), std::abs(st)) / rate) : std::string();
         const bool w3 = br.kind == BranchKind::winding;
         out += std::to_string(br.from_bus) + "," + std::to_string(br.to_bus) + "," +
                (w3 ? std::to_string(br.third_bus) : std::string()) + "," + csv_text(br.ckt) + "," +
                (w3 ? std::to_string(br.winding) : std::string()) + "," + num(sf.real()) + "," + num(sf.imag()) + "," +
-               num(stt.real()) + "," + num(stt.imag()) + "," + loading + "\n";
+               num(st.real()) + "," + num(st.imag()) + "," + loading + "\n";
+    }
+    return out;
+}
+
+std::string base_violations_csv(const Assessment &a)
+{
+    std::string out = "kind,element,value,limit\n";
+    for (const Violation &v : a.violations) {
+        out += v.kind + "," + csv_text(v.element) + "," + num(v.value) + "," + num(v.limit) + "\n";
     }
     return out;
 }

@@ -3,6 +3,7 @@
 // or the whole new one, never a torn one; P ranks may write the same file.
 #pragma once
 
+#include "powerflow/flows.h"
 #include "powerflow/solve.h"
 
 #include <string>
@@ -20,10 +21,19 @@ std::string base_buses_csv(const Network &net, const BaseCase &bc);
 // base_branches.csv: every in-service branch of the solved island,
 //   from,to,k,ckt,winding,p_from_mw,q_from_mvar,p_to_mw,q_to_mvar,loading_pct
 // flows into the branch at each end (charging included, end shunts not);
-// loading = 100·max(|S_from|, |S_to|)/RATE A, empty where RATE A is 0. A
+// loading = 100·max(|S_from|, |S_to|)/rating, the rating in the column the
+// options name for the base case (A by default), empty where it is 0. A
 // 3-winding transformer gives one row per winding (k and winding set), its
 // "to" end being the star point.
-std::string base_branches_csv(const Network &net, const BaseCase &bc);
+std::string base_branches_csv(const Network &net, const BaseCase &bc, char rating_column);
+
+// base_violations.csv: kind,element,value,limit, the violations of the base
+// case (limits NVLO/NVHI and the base rating).
+std::string base_violations_csv(const Assessment &a);
 
 // One number as the result files print it: 12 significant digits, no "-0".
 std::string num(double x);
+
+// A CSV field: quoted, with quotes doubled, where it holds a comma, a quote,
+// a line end or blanks at either end.
+std::string csv_text(const std::string &s);

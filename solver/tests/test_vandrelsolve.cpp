@@ -53,6 +53,13 @@ HAND WRITTEN
 Q
 )";
 
+// The driver's command line for rank 0, with the given run type.
+std::string command_line(int run_type)
+{
+    return "../work_dir//case_subctg0.con ../work_dir//case.json ../work_dir//case.raw ../work_dir//.. 1 1 1 " +
+           std::to_string(run_type) + " ./options.json ../work_dir/";
+}
+
 std::string replaced(std::string s, const std::string &from, const std::string &to)
 {
     const size_t at = s.find(from);
@@ -99,10 +106,7 @@ protected:
     // command line with run type 1); returns the exit status.
     int run(const std::string &args = "")
     {
-        const std::string line = args.empty() ? "../work_dir//case_subctg0.con ../work_dir//case.json "
-                                                "../work_dir//case.raw ../work_dir//.. 1 1 1 1 ./options.json "
-                                                "../work_dir/"
-                                              : args;
+        const std::string line = args.empty() ? command_line(1) : args;
         const std::string cmd = "cd '" + (root / "start").string() + "' && " + VANDRELSOLVE_BIN + " " + line +
                                 " >'" + (root / "out").string() + "' 2>'" + (root / "err").string() + "'";
         const int status = std::system(cmd.c_str());
@@ -133,7 +137,9 @@ TEST_F(Solver, SolvesTheBaseCaseAndWritesItsFiles)
     ASSERT_EQ(run(), 0) << err();
     EXPECT_EQ(err(), "");
     EXPECT_EQ(out().rfind("vandrelsolve: three buses: base case converged in ", 0), 0U) << out();
-    EXPECT_NE(out().find("; 3 buses, 3 branches, 2 units, 0 held at a reactive limit\n"), std::string::npos) << out();
+    EXPECT_NE(out().find("; 3 buses, 3 branches, 2 units, 0 held at a reactive limit, 0 violations\n"),
+              std::string::npos)
+        << out();
     const std::string buses = read(root / "work_dir/base_buses.csv");
     EXPECT_EQ(buses.substr(0, buses.find('\n')), "bus,name,base_kv,vm_pu,va_deg,pg_mw,qg_mvar,pd_mw,qd_mvar");
     EXPECT_NE(buses.find("\n3,THREE,138,"), std::string::npos) << buses;
@@ -142,19 +148,7 @@ TEST_F(Solver, SolvesTheBaseCaseAndWritesItsFiles)
     EXPECT_EQ(std::count(branches.begin(), branches.end(), '\n'), 4) << branches;
     std::vector<std::string> files = outputs();
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"base_branches.csv", "base_buses.csv"}));
-}
-
-// The files of the driver's own run type 2 are written too, and the missing
-// contingency part is said plainly.
-TEST_F(Solver, SaysContingenciesAreNotYetSupported)
-{
-    EXPECT_EQ(run("../work_dir//case_subctg0.con ../work_dir//case.json ../work_dir//case.raw ../work_dir//.. "
-                  "1 1 1 2 ./options.json ../work_dir/"),
-              1);
-    EXPECT_EQ(err(), "vandrelsolve: ../work_dir//case_subctg0.con: contingency analysis (run type 2) is not yet "
-                     "supported\n");
-    EXPECT_EQ(outputs().size(), 2U);
+    EXPECT_EQ(files, (std::vector<std::string>{"base_branches.csv", "base_buses.csv", "base_violations.csv"}));
 }
 
 TEST_F(Solver, RefusesAWrongCommandLine)
@@ -237,4 +231,158 @@ TEST_F(Solver, ReportsABaseCaseWithoutSolution)
               0U)
         << err();
     EXPECT_TRUE(outputs().empty());
+}
+
+namespace {
+
+// Fields of one CSV record, quotes honoured.
+std::vector<std::string> csv_fields(const std::string &line)
+{
+    std::vector<std::string> f(1);
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+            f.back() += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            f.emplace_back();
+        } else {
+            f.back() += c;
+        }
+    }
+    return f;
+}
+
+std::vector<std::vector<std::string>> csv_rows(const std::string &text)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(text);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        rows.push_back(csv_fields(line));
+    }
+    return rows;
+}
+
+// The three buses plus a fourth that hangs on bus 3 alone, with a 10 MW load.
+std::string four_bus()
+{
+    std::string raw = replaced(three_bus, "0 / END OF BUS DATA", "4,'FOUR', 138.0, 1, 1, 1, 1, 1.0, -5.0\n0 / END OF BUS DATA");
+    raw = replaced(raw, "0 / END OF LOAD DATA", "4,'1',1,1,1, 10.0, 2.0, 0,0,0,0, 1,1\n0 / END OF LOAD DATA");
+    return replaced(raw, "0 / END OF BRANCH DATA", "3, 4,'1', 0.01, 0.05, 0.0, 100, 100, 20\n0 / END OF BRANCH DATA");
+}
+
+} // namespace
+
+// Each block gets its row, in sub-file order, whatever its element line;
+// one bad block never stops the others.
+TEST_F(Solver, GivesEveryContingencyItsRow)
+{
+    struct Block {
+        std::string label, element, status, note;
+    };
+    const std::vector<Block> blocks = {
+        {"plain", "OPEN BRANCH FROM BUS 1 TO BUS 2 CKT 1", "converged", ""},
+        {"reversed, quoted", "open   line from bus 2 to bus 1 circuit '1'", "converged", ""},
+        {"no circuit", "TRIP BRANCH FROM BUS 2 TO BUS 3", "converged", ""},
+        {"radial", "DISCONNECT LINE FROM BUS 4 TO BUS 3 CKT 1", "converged", "islanded: 1 buses cut off"},
+        {"unit", "REMOVE UNIT 1 FROM BUS 2", "converged", ""},
+        {"slack unit", "remove machine '1' from bus 1", "converged", "slack moved to bus 2"},
+        {"unsupported", "CLOSE BRANCH FROM BUS 1 TO BUS 2 CKT 1", "unsupported", "element line not understood"},
+        {"unknown bus", "OPEN BRANCH FROM BUS 1 TO BUS 9 CKT 1", "not_found", "no branch 1-9 ckt 1 in the network"},
+        {"unknown circuit", "OPEN BRANCH FROM BUS 1 TO BUS 2 CKT 7", "not_found", "no branch 1-2 ckt 7 in the network"},
+        {"unknown unit", "REMOVE UNIT 2 FROM BUS 2", "not_found", "no unit 2 at bus 2 in the network"},
+        {"empty", "", "unsupported", "empty element line"},
+        {"twice", "OPEN BRANCH FROM BUS 1 TO BUS 3 CKT 1", "converged", ""},
+        {"twice", "REMOVE UNIT 1 FROM BUS 2", "converged", ""},
+    };
+    std::string list;
+    for (const Block &b : blocks) {
+        list += "CONTINGENCY " + b.label + "\n" + b.element + "\nEND\n";
+    }
+    list += "END\nCONTINGENCY cut short\n"; // a list cut after a header
+    write(root / "work_dir/case_subctg0.con", list);
+    write(root / "work_dir/case.raw", four_bus());
+    write(root / "start/options.json", R"({"contingency_rating": "C"})");
+
+    ASSERT_EQ(run(command_line(2)), 0) << err();
+    EXPECT_EQ(err(), "");
+    EXPECT_NE(out().find("\nvandrelsolve: ../work_dir//case_subctg0.con: 14 contingencies: 8 converged, 0 diverged, 1 "
+                         "islanded, 3 not found, 3 unsupported; 2 with violations; results in "
+                         "../work_dir/case_subctg0.results.csv\n"),
+              std::string::npos)
+        << out();
+    const auto rows = csv_rows(read(root / "work_dir/case_subctg0.results.csv"));
+    ASSERT_EQ(rows.size(), blocks.size() + 1);
+    for (size_t n = 0; n < rows.size(); ++n) {
+        const Block want = n < blocks.size() ? blocks[n] : Block{"cut short", "", "unsupported", "empty element line"};
+        SCOPED_TRACE(want.label);
+        ASSERT_EQ(rows[n].size(), 17U);
+        EXPECT_EQ(rows[n][0], std::to_string(n + 1));
+        EXPECT_EQ(rows[n][1], want.label);
+        EXPECT_EQ(rows[n][2], want.status);
+        EXPECT_EQ(rows[n][16], want.note);
+        const bool solved = want.status == "converged";
+        EXPECT_EQ(rows[n][5].empty(), !solved) << "lowest voltage";
+        EXPECT_EQ(rows[n][13].empty(), want.status == "not_found" || want.status == "unsupported") << "cut off";
+    }
+    EXPECT_EQ(rows[3][13], "1");
+    EXPECT_EQ(rows[3][14], "10");
+    // Losing 2-3 or 1-3 pushes the other one past its 100 MVA RATE C.
+    const auto violations = csv_rows(read(root / "work_dir/case_subctg0.violations.csv"));
+    ASSERT_EQ(violations.size(), 2U);
+    EXPECT_EQ(violations[0][0] + " " + violations[0][1] + " " + violations[0][2] + " " + violations[0][3],
+              "3 no circuit overload 1-3-1");
+    EXPECT_EQ(violations[1][0] + " " + violations[1][1] + " " + violations[1][2] + " " + violations[1][3],
+              "12 twice overload 2-3-1");
+}
+
+// Where the rating is small enough, an outage overloads; the violation
+// names the branch, its flow and its rating.
+TEST_F(Solver, ListsViolationsWithTheirLimits)
+{
+    write(root / "work_dir/case_subctg0.con", "CONTINGENCY loses 1-3\nOPEN BRANCH FROM BUS 1 TO BUS 3\nEND\nEND\n");
+    write(root / "work_dir/case.raw", replaced(three_bus, "2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 100",
+                                                 "2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 60"));
+    ASSERT_EQ(run(command_line(2)), 0) << err();
+    const auto rows = csv_rows(read(root / "work_dir/case_subctg0.violations.csv"));
+    ASSERT_EQ(rows.size(), 1U);
+    EXPECT_EQ(rows[0][0], "1");
+    EXPECT_EQ(rows[0][1], "loses 1-3");
+    EXPECT_EQ(rows[0][2], "overload");
+    EXPECT_EQ(rows[0][3], "2-3-1");
+    EXPECT_GT(std::stod(rows[0][4]), 60.0);
+    EXPECT_EQ(rows[0][5], "60");
+    const auto results = csv_rows(read(root / "work_dir/case_subctg0.results.csv"));
+    EXPECT_EQ(results[0][10], "2-3-1");
+    EXPECT_EQ(results[0][11], "1");
+}
+
+// A sub-file with no contingency gives the headers alone; a missing one is
+// bad input. Results of an earlier run never survive a failed one.
+TEST_F(Solver, WritesNoStaleOrPartialResults)
+{
+    ASSERT_EQ(run(command_line(2)), 0) << err();
+    EXPECT_EQ(read(root / "work_dir/case_subctg0.results.csv"), std::string(
+        "index,label,status,iterations,max_mismatch_pu,min_vm_pu,min_vm_bus,max_vm_pu,max_vm_bus,max_loading_pct,"
+        "max_loading_branch,overloads,voltage_violations,buses_cut_off,load_cut_off_mw,solve_ms,note\n"));
+    EXPECT_EQ(read(root / "work_dir/case_subctg0.violations.csv"), "index,label,kind,element,value,limit\n");
+
+    fs::remove(root / "work_dir/case_subctg0.con");
+    EXPECT_EQ(run(command_line(2)), 1);
+    EXPECT_EQ(err(), "vandrelsolve: ../work_dir//case_subctg0.con: can not open the file\n");
+    EXPECT_FALSE(fs::exists(root / "work_dir/case_subctg0.results.csv"));
+    EXPECT_FALSE(fs::exists(root / "work_dir/case_subctg0.violations.csv"));
+
+    write(root / "work_dir/case_subctg0.con", "END\n");
+    write(root / "work_dir/case_subctg0.results.csv", "stale\n");
+    write(root / "work_dir/case_subctg0.violations.csv", "stale\n");
+    write(root / "work_dir/case.raw", "");
+    EXPECT_EQ(run(command_line(2)), 1);
+    EXPECT_FALSE(fs::exists(root / "work_dir/case_subctg0.results.csv"));
+    EXPECT_FALSE(fs::exists(root / "work_dir/case_subctg0.violations.csv"));
 }

@@ -1,0 +1,77 @@
+#include "powerflow/flows.h"
+
+#include "network/ybus.h"
+
+#include <algorithm>
+
+BranchFlow branch_flow(const NetBranch &br, const Voltages &v)
+{
+    const BranchStamp st = branch_stamp(br, false);
+    const std::complex<double> vf = std::polar(v.vm[br.f], v.va[br.f]);
+    const std::complex<double> vt = std::polar(v.vm[br.t], v.va[br.t]);
+    return {vf * std::conj(st.yff * vf + st.yft * vt), vt * std::conj(st.ytf * vf + st.ytt * vt)};
+}
+
+double rating(const NetBranch &br, char column)
+{
+    return column == 'B' ? br.rate_b : column == 'C' ? br.rate_c : br.rate_a;
+}
+
+std::string branch_label(const NetBranch &br)
+{
+    std::string s = std::to_string(br.from_bus) + "-" + std::to_string(br.to_bus) + "-";
+    if (br.kind == BranchKind::winding) {
+        s += std::to_string(br.third_bus) + "-";
+    }
+    return s + br.ckt;
+}
+
+Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, char rating_column,
+                  bool after_contingency)
+{
+    Assessment a;
+    bool first = true;
+    for (int i = 0; i < net.raw_buses; ++i) {
+        if (sol.sch.kind[i] == BusKind::off) {
+            continue;
+        }
+        const NetBus &b = net.buses[i];
+        const double vm = sol.v.vm[i];
+        if (first || vm < a.min_vm) {
+            a.min_vm = vm;
+            a.min_vm_bus = b.number;
+        }
+        if (first || vm > a.max_vm) {
+            a.max_vm = vm;
+            a.max_vm_bus = b.number;
+        }
+        first = false;
+        const double lo = after_contingency ? b.evlo : b.nvlo;
+        const double hi = after_contingency ? b.evhi : b.nvhi;
+        if (vm < lo) {
+            a.violations.push_back({"low_voltage", std::to_string(b.number), vm, lo});
+        } else if (vm > hi) {
+            a.violations.push_back({"high_voltage", std::to_string(b.number), vm, hi});
+        }
+    }
+    a.voltage_violations = static_cast<int>(a.violations.size());
+    for (size_t k = 0; k < net.branches.size(); ++k) {
+        const NetBranch &br = net.branches[k];
+        const double rate = rating(br, rating_column);
+        if (!on[k] || !(rate > 0) || sol.sch.kind[br.f] == BusKind::off || sol.sch.kind[br.t] == BusKind::off) {
+            continue;
+        }
+        const BranchFlow fl = branch_flow(br, sol.v);
+        const double mva = std::max(std::abs(fl.from), std::abs(fl.to)) * net.sbase;
+        const double pct = 100.0 * mva / rate;
+        if (pct > a.max_loading) {
+            a.max_loading = pct;
+            a.max_loading_branch = branch_label(br);
+        }
+        if (pct > 100.0) {
+            a.violations.push_back({"overload", branch_label(br), mva, rate});
+            ++a.overloads;
+        }
+    }
+    return a;
+}

@@ -1,0 +1,45 @@
+// Branch flows and the limits a solution is checked against.
+#pragma once
+
+#include "powerflow/solve.h"
+
+#include <complex>
+#include <string>
+#include <vector>
+
+// Power into a branch at each end, pu: S_f = V_f·conj(Yff·V_f + Yft·V_t),
+// S_t = V_t·conj(Ytf·V_f + Ytt·V_t), charging included, end shunts not.
+struct BranchFlow {
+    std::complex<double> from, to;
+};
+BranchFlow branch_flow(const NetBranch &br, const Voltages &v);
+
+// The rating of a branch in MVA by column (A, B, C); 0 means not monitored.
+double rating(const NetBranch &br, char column);
+
+// "I-J-CKT" (and "I-J-K-CKT" for a 3-winding unit's winding), the RAW order
+// of the buses.
+std::string branch_label(const NetBranch &br);
+
+struct Violation {
+    std::string kind;    // overload, low_voltage, high_voltage
+    std::string element; // branch label or bus number
+    double value = 0;    // MVA or pu
+    double limit = 0;    // rating in MVA or the voltage limit in pu
+};
+
+// What a solution means to a planner: extreme voltages (ties to the first
+// bus in RAW order), the highest loading 100·max(|S_f|, |S_t|)/rating over
+// the monitored branches in service, and the violations: a loading above
+// 100 %, a voltage below its low or above its high limit (NVLO/NVHI in the
+// base case, EVLO/EVHI after a contingency). Cut-off buses are left out.
+struct Assessment {
+    double min_vm = 0, max_vm = 0;
+    int min_vm_bus = 0, max_vm_bus = 0;
+    double max_loading = -1; // percent; < 0 when no branch is monitored
+    std::string max_loading_branch;
+    int overloads = 0, voltage_violations = 0;
+    std::vector<Violation> violations;
+};
+Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, char rating_column,
+                  bool after_contingency);

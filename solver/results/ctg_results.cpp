@@ -1,0 +1,73 @@
+#include "results/ctg_results.h"
+
+#include "results/results.h"
+
+#include <cmath>
+#include <cstdio>
+
+const char *const results_header =
+    "index,label,status,iterations,max_mismatch_pu,min_vm_pu,min_vm_bus,max_vm_pu,max_vm_bus,max_loading_pct,"
+    "max_loading_branch,overloads,voltage_violations,buses_cut_off,load_cut_off_mw,solve_ms,note\n";
+
+const char *const violations_header = "index,label,kind,element,value,limit\n";
+
+std::string results_row(int index, const std::string &label, const CtgResult &r)
+{
+    std::string row = std::to_string(index) + "," + csv_text(label) + "," + status_name(r.status) + ",";
+    if (r.ran) {
+        // A diverged solve may end on a mismatch that is no number at all.
+        row += std::to_string(r.iterations) + "," + (std::isfinite(r.max_mismatch) ? num(r.max_mismatch) : "") + ",";
+    } else {
+        row += ",,";
+    }
+    if (r.status == CtgStatus::converged) {
+        const Assessment &a = r.assessment;
+        row += num(a.min_vm) + "," + std::to_string(a.min_vm_bus) + "," + num(a.max_vm) + "," +
+               std::to_string(a.max_vm_bus) + ",";
+        row += a.max_loading >= 0 ? num(a.max_loading) + "," + csv_text(a.max_loading_branch) + "," : ",,";
+        row += std::to_string(a.overloads) + "," + std::to_string(a.voltage_violations) + ",";
+    } else {
+        row += ",,,,,,,,";
+    }
+    if (r.attempted) {
+        row += std::to_string(r.buses_cut_off) + "," + num(r.load_cut_off_mw) + ",";
+    } else {
+        row += ",,";
+    }
+    char ms[32];
+    std::snprintf(ms, sizeof ms, "%.3f", r.solve_ms);
+    return row + ms + "," + csv_text(r.note) + "\n";
+}
+
+std::string violation_rows(int index, const std::string &label, const Assessment &a)
+{
+    std::string rows;
+    const std::string head = std::to_string(index) + "," + csv_text(label) + ",";
+    for (const Violation &v : a.violations) {
+        rows += head + v.kind + "," + csv_text(v.element) + "," + num(v.value) + "," + num(v.limit) + "\n";
+    }
+    return rows;
+}
+
+namespace {
+
+std::string stem_in(const std::string &outdir, const std::string &subfile)
+{
+    std::string name = subfile.substr(subfile.find_last_of('/') + 1);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".con") == 0) {
+        name.resize(name.size() - 4);
+    }
+    return (!outdir.empty() && outdir.back() == '/' ? outdir : outdir + "/") + name;
+}
+
+} // namespace
+
+std::string results_path(const std::string &outdir, const std::string &subfile)
+{
+    return stem_in(outdir, subfile) + ".results.csv";
+}
+
+std::string violations_path(const std::string &outdir, const std::string &subfile)
+{
+    return stem_in(outdir, subfile) + ".violations.csv";
+}

@@ -1,0 +1,111 @@
+// Validation of the contingency solutions against the reference results of
+// an established open-source tool: status, every bus's voltage, the highest
+// loading and what an outage cuts off.
+
+#include "contingency/contingency.h"
+#include "network/network.h"
+#include "raw/raw.h"
+#include "test_data.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Fields of a CSV line without quoted commas (the reference files have none).
+std::vector<std::string> fields(const std::string &line)
+{
+    std::vector<std::string> f;
+    std::istringstream s(line);
+    std::string x;
+    while (std::getline(s, x, ',')) {
+        f.push_back(x);
+    }
+    if (!line.empty() && line.back() == ',') {
+        f.emplace_back();
+    }
+    return f;
+}
+
+std::vector<std::vector<std::string>> read_csv(const std::string &path)
+{
+    std::ifstream in(path);
+    std::vector<std::vector<std::string>> rows;
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        rows.push_back(fields(line));
+    }
+    return rows;
+}
+
+double angle_deg(const PfSolution &s, int i) { return s.v.va[i] * 180.0 / M_PI; }
+
+} // namespace
+
+// Every block of every case with contingency references. The loading is
+// measured against RATE A, as in the references.
+TEST(Contingencies, MatchTheReferenceResults)
+{
+    REQUIRE_CASES();
+    for (const char *name : {"ieee14", "ieee118", "activsg200", "go_ieee14_s1"}) {
+        SCOPED_TRACE(name);
+        const std::string dir = cases_dir() + "/" + name;
+        const Network net = build_network(read_raw(dir + "/case.raw"));
+        PfOptions opt;
+        opt.contingency_rating = 'A';
+        BaseCase base = solve_base_case(net, opt);
+        ASSERT_TRUE(base.sol.converged);
+
+        std::map<std::string, std::map<int, std::pair<double, double>>> ref_v;
+        for (const auto &f : read_csv(dir + "/reference/ctg_v.csv")) {
+            ref_v[f[0]][std::stoi(f[1])] = {std::stod(f[2]), std::stod(f[3])};
+        }
+        const auto ref = read_csv(dir + "/reference/ctg.csv");
+        const std::vector<CtgBlock> blocks = read_ctg_blocks(dir + "/case.con");
+        ASSERT_EQ(blocks.size(), ref.size());
+        for (size_t n = 0; n < blocks.size(); ++n) {
+            const auto &f = ref[n];
+            SCOPED_TRACE(blocks[n].label);
+            ASSERT_EQ(f[0], blocks[n].label);
+            const CtgResult r = solve_contingency(net, base, blocks[n], opt, base.ws);
+            const char *want = f[1] == "1" ? "converged" : f[1] == "0" ? "diverged" : "not_found";
+            EXPECT_STREQ(status_name(r.status), want) << r.note;
+            if (f[1] != "-2") {
+                EXPECT_EQ(r.buses_cut_off, std::stoi(f[9]));
+                EXPECT_NEAR(r.load_cut_off_mw, std::stod(f[10]), 1e-6);
+            }
+            if (r.status != CtgStatus::converged || f[1] != "1") {
+                continue;
+            }
+            if (f[7].empty()) {
+                EXPECT_LT(r.assessment.max_loading, 0);
+            } else {
+                EXPECT_NEAR(r.assessment.max_loading, std::stod(f[7]), 1e-4);
+                EXPECT_EQ(r.assessment.max_loading_branch, f[8]);
+            }
+            const auto &buses = ref_v.at(f[0]);
+            int energised = 0;
+            double dvm = 0, dva = 0;
+            for (int i = 0; i < net.raw_buses; ++i) {
+                if (r.sol.sch.kind[i] == BusKind::off) {
+                    continue;
+                }
+                ++energised;
+                const auto it = buses.find(net.buses[i].number);
+                ASSERT_NE(it, buses.end()) << "bus " << net.buses[i].number << " is not energised in the reference";
+                dvm = std::max(dvm, std::abs(r.sol.v.vm[i] - it->second.first));
+                dva = std::max(dva, std::abs(angle_deg(r.sol, i) - it->second.second));
+            }
+            EXPECT_EQ(energised, static_cast<int>(buses.size()));
+            EXPECT_LE(dvm, 1e-6);
+            EXPECT_LE(dva, 1e-4);
+        }
+    }
+}
