@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds ctgbatch and runs it with 4 ranks on the bundled example (the IEEE
-# 14-bus case, solved by the stand-in solver) in a fresh copy of its run
-# layout under build/, then shows the console and the sub-files.
-# Installs what is missing first: build tools, and MPICH only when no MPI is
-# on the PATH.
+# Builds ctgbatch and vandrelsolve and runs them with 4 ranks on the bundled
+# example (the IEEE 14-bus case) in a fresh copy of its run layout under
+# build/, then shows the console (the solvers' summary lines among it), the
+# sub-files, the solved base case and the results.
+# Installs what is missing first: build tools and the solver's libraries, and
+# MPICH only when no MPI is on the PATH.
 # usage: scripts/run-example.sh [NPROC]
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -18,9 +19,14 @@ cmake -S "$repo" -B "$repo/build/example" -DCTGBATCH_TESTS=OFF \
 cmake --build "$repo/build/example" -j 2 >/dev/null
 
 run="$repo/build/example-run"
+
+# A CSV file (or standard input) as aligned columns where column(1) is there.
+table() {
+    if command -v column >/dev/null; then column -s, -t "$@"; else cat "$@"; fi
+}
 rm -rf "$run"
 cp -R "$repo/example" "$run"
-cp "$repo/build/example/ctgbatch" "$repo/build/example/vandrelsolve" "$run/start/"
+cp "$repo/build/example/ctgbatch" "$repo/build/example/solver/vandrelsolve" "$run/start/"
 
 allow_openmpi_anywhere
 echo "== $MPIEXEC -n $nproc ./ctgbatch    (in $run/start)"
@@ -32,5 +38,13 @@ for f in "$run"/work_dir/case_subctg*.con; do
         "$(wc -l <"$f")"
 done
 echo
-echo "== $(basename "$run")/work_dir/case_subctg0.con"
-cat "$run/work_dir/case_subctg0.con"
+echo "== $(basename "$run")/work_dir/base_buses.csv (the solved base case)"
+table "$run/work_dir/base_buses.csv"
+echo
+echo "== $(basename "$run")/work_dir/case_subctg0.results.csv (rank 0's contingencies, solve_ms and note left out)"
+cut -d, -f1-15 "$run/work_dir/case_subctg0.results.csv" | table
+echo
+echo "== violations of every rank"
+head -1 "$run/work_dir/case_subctg0.violations.csv" >"$run/violations.csv"
+for f in "$run"/work_dir/case_subctg*.violations.csv; do tail -n +2 "$f"; done >>"$run/violations.csv"
+table "$run/violations.csv"
