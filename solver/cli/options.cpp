@@ -55,32 +55,60 @@ nlohmann::json parse_object(const std::string &path)
 
 } // namespace
 
+namespace {
+
+double positive_number(const std::string &path, const std::string &key, const nlohmann::json &value)
+{
+    if (!value.is_number() || !(value.get<double>() > 0) || !std::isfinite(value.get<double>())) {
+        throw InputError(path, 0, "option '" + key + "' must be a number above 0");
+    }
+    return value.get<double>();
+}
+
+int iteration_count(const std::string &path, const std::string &key, const nlohmann::json &value)
+{
+    if (!value.is_number_integer() || value.get<long long>() < 1 || value.get<long long>() > 1000000) {
+        throw InputError(path, 0, "option '" + key + "' must be an integer from 1 to 1000000");
+    }
+    return value.get<int>();
+}
+
+bool flag(const std::string &path, const std::string &key, const nlohmann::json &value)
+{
+    if (!value.is_boolean()) {
+        throw InputError(path, 0, "option '" + key + "' must be true or false");
+    }
+    return value.get<bool>();
+}
+
+char rating_column(const std::string &path, const std::string &key, const nlohmann::json &value)
+{
+    const std::string r = value.is_string() ? value.get<std::string>() : std::string();
+    if (r != "A" && r != "B" && r != "C") {
+        throw InputError(path, 0, "option '" + key + "' must be \"A\", \"B\" or \"C\"");
+    }
+    return r[0];
+}
+
+} // namespace
+
 PfOptions read_options(const std::string &path)
 {
     const nlohmann::json j = parse_object(path);
     PfOptions opt;
     for (const auto &[key, value] : j.items()) {
         if (key == "tolerance_pu") {
-            if (!value.is_number() || !(value.get<double>() > 0) || !std::isfinite(value.get<double>())) {
-                throw InputError(path, 0, "option 'tolerance_pu' must be a number above 0");
-            }
-            opt.tolerance_pu = value.get<double>();
+            opt.tolerance_pu = positive_number(path, key, value);
         } else if (key == "max_iterations") {
-            if (!value.is_number_integer() || value.get<long long>() < 1 || value.get<long long>() > 1000000) {
-                throw InputError(path, 0, "option 'max_iterations' must be an integer from 1 to 1000000");
-            }
-            opt.max_iterations = value.get<int>();
-        } else if (key == "enforce_q_limits" || key == "flat_start") {
-            if (!value.is_boolean()) {
-                throw InputError(path, 0, "option '" + key + "' must be true or false");
-            }
-            (key == "flat_start" ? opt.flat_start : opt.enforce_q_limits) = value.get<bool>();
-        } else if (key == "base_rating" || key == "contingency_rating") {
-            const std::string r = value.is_string() ? value.get<std::string>() : std::string();
-            if (r != "A" && r != "B" && r != "C") {
-                throw InputError(path, 0, "option '" + key + "' must be \"A\", \"B\" or \"C\"");
-            }
-            (key == "base_rating" ? opt.base_rating : opt.contingency_rating) = r[0];
+            opt.max_iterations = iteration_count(path, key, value);
+        } else if (key == "enforce_q_limits") {
+            opt.enforce_q_limits = flag(path, key, value);
+        } else if (key == "flat_start") {
+            opt.flat_start = flag(path, key, value);
+        } else if (key == "base_rating") {
+            opt.base_rating = rating_column(path, key, value);
+        } else if (key == "contingency_rating") {
+            opt.contingency_rating = rating_column(path, key, value);
         } else {
             throw InputError(path, 0, "unknown option '" + key + "'");
         }

@@ -19,6 +19,7 @@
 #include "results/ctg_results.h"
 #include "results/results.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -59,11 +60,9 @@ std::string join(const std::string &dir, const std::string &name)
 
 int count_in_service_units(const Network &net, const BaseCase &bc)
 {
-    int n = 0;
-    for (const NetUnit &u : net.units) {
-        n += u.in_service && bc.sol.sch.kind[u.bus] != BusKind::off ? 1 : 0;
-    }
-    return n;
+    return static_cast<int>(std::count_if(net.units.begin(), net.units.end(), [&bc](const NetUnit &u) {
+        return u.in_service && bc.sol.sch.kind[u.bus] != BusKind::off;
+    }));
 }
 
 // Solves every block of the sub-file and writes its two result files,
@@ -90,9 +89,9 @@ void run_contingencies(const Args &args, const Network &net, BaseCase &bc, const
     const std::string path = results_path(args.outdir, args.subfile);
     write_file_atomically(path, results);
     std::cout << "vandrelsolve: " << args.subfile << ": " << blocks.size() << " contingencies: " << count[0]
-              << " converged, " << count[1] << " diverged, " << islanded << " islanded, " << count[2]
-              << " not found, " << count[3] << " unsupported; " << with_violations << " with violations; results in "
-              << path << std::endl;
+              << " converged, " << count[1] << " diverged, " << islanded << " islanded, " << count[2] << " not found, "
+              << count[3] << " unsupported; " << with_violations << " with violations; results in " << path
+              << std::endl;
 }
 
 int run(const Args &args)
@@ -134,14 +133,8 @@ int run(const Args &args)
     const Assessment base = assess(net, bc.on, bc.sol, opt.base_rating, false);
     write_file_atomically(join(args.outdir, "base_violations.csv"), base_violations_csv(base));
 
-    int held = 0;
-    for (signed char h : bc.sol.held) {
-        held += h != 0 ? 1 : 0;
-    }
-    int branches = 0;
-    for (char on : bc.on) {
-        branches += on != 0 ? 1 : 0;
-    }
+    const auto held = std::count_if(bc.sol.held.begin(), bc.sol.held.end(), [](signed char h) { return h != 0; });
+    const auto branches = std::count_if(bc.on.begin(), bc.on.end(), [](char on) { return on != 0; });
     std::cout << "vandrelsolve: " << label << ": base case converged in " << bc.sol.iterations
               << " iterations, largest mismatch " << num(bc.sol.last.max_mismatch) << " pu; "
               << net.raw_buses - bc.cut_off << " buses, " << branches << " branches, "

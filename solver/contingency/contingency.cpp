@@ -24,10 +24,7 @@ const char *status_name(CtgStatus s)
 
 namespace {
 
-void add_note(std::string &note, const std::string &more)
-{
-    note += (note.empty() ? "" : "; ") + more;
-}
+void add_note(std::string &note, const std::string &more) { note += (note.empty() ? "" : "; ") + more; }
 
 // The outage an element line asks for, found in the network.
 struct Outage {
@@ -50,8 +47,8 @@ void find_branch(const Network &net, const Element &e, Outage &o)
         }
         bool match = false;
         if (e.k == 0) {
-            match = br.kind != BranchKind::winding && ((br.from_bus == e.i && br.to_bus == e.j) ||
-                                                       (br.from_bus == e.j && br.to_bus == e.i));
+            match = br.kind != BranchKind::winding &&
+                    ((br.from_bus == e.i && br.to_bus == e.j) || (br.from_bus == e.j && br.to_bus == e.i));
         } else if (br.kind == BranchKind::winding) {
             std::array<int, 3> want = {e.i, e.j, e.k};
             std::array<int, 3> have = {br.from_bus, br.to_bus, br.third_bus};

@@ -18,8 +18,8 @@ struct CtgResult {
     bool ran = false;       // a power flow was run
     int iterations = 0;
     double max_mismatch = 0;
-    Assessment assessment;  // when converged
-    int buses_cut_off = 0;  // RAW buses outside the solved island
+    Assessment assessment; // when converged
+    int buses_cut_off = 0; // RAW buses outside the solved island
     double load_cut_off_mw = 0;
     bool islanded = false;
     double solve_ms = 0;

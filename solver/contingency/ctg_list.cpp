@@ -104,7 +104,6 @@ Element parse_branch(const std::vector<std::string> &w)
             return e;
         }
         e.id = w[p + 1];
-        p += 2;
     }
     e.kind = Element::Kind::branch;
     return e;

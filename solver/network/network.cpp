@@ -2,6 +2,7 @@
 
 #include "raw/input_error.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -77,12 +78,9 @@ std::complex<double> magnetizing(const Transformer &x, double sbase)
 
 const ImpedanceTable *find_table(const RawCase &raw, int number)
 {
-    for (const auto &t : raw.impedance_tables) {
-        if (t.number == number) {
-            return &t;
-        }
-    }
-    return nullptr;
+    const auto it = std::find_if(raw.impedance_tables.begin(), raw.impedance_tables.end(),
+                                 [number](const ImpedanceTable &t) { return t.number == number; });
+    return it == raw.impedance_tables.end() ? nullptr : &*it;
 }
 
 // Impedance correction: where TAB names a table, R and X scale by its factor
@@ -197,8 +195,7 @@ void add_units(const RawCase &raw, Network &net)
         }
         if (b.kind == BusKind::slack) {
             if (units_on[i] == 0) {
-                throw InputError(raw.file, b.line,
-                                 "slack bus " + std::to_string(b.number) + " has no in-service unit");
+                throw InputError(raw.file, b.line, "slack bus " + std::to_string(b.number) + " has no in-service unit");
             }
             net.slack = static_cast<int>(i);
         }

@@ -69,9 +69,9 @@ struct Network {
     double sbase = 100;
     std::vector<NetBus> buses; // RAW buses in file order, then star points
     std::vector<NetBranch> branches;
-    std::vector<NetUnit> units; // units of energised buses only
-    int slack = 0;              // bus index
-    int raw_buses = 0;          // buses that are RAW buses (the rest are star points)
+    std::vector<NetUnit> units;         // units of energised buses only
+    int slack = 0;                      // bus index
+    int raw_buses = 0;                  // buses that are RAW buses (the rest are star points)
     std::unordered_map<int, int> index; // RAW bus number -> bus index
     int isolated_dropped = 0;           // IDE 4 buses left out
     int remote_ireg = 0;                // in-service units whose IREG names another bus

@@ -20,7 +20,7 @@ JacobianPattern jacobian_pattern(const Ybus &y)
         }
     }
     JacobianPattern pat;
-    pat.j.resize(2 * n, 2 * n);
+    pat.j.resize(2 * static_cast<Eigen::Index>(n), 2 * static_cast<Eigen::Index>(n));
     pat.j.setFromTriplets(trip.begin(), trip.end());
     pat.j.makeCompressed();
 
@@ -91,6 +91,25 @@ double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const
     return worst;
 }
 
+namespace {
+
+// ∂S_i/∂θ_k and ∂S_i/∂|V|_k for one Ybus entry y_ik (see jacobian).
+struct PowerDerivatives {
+    cplx dth, dvm;
+};
+
+PowerDerivatives power_derivatives(const NetBus &bus_i, cplx yik, cplx vi, cplx vk, cplx vnk, cplx ii, bool diagonal)
+{
+    PowerDerivatives d{cplx(0, 1) * vi * std::conj(-yik * vk), vi * std::conj(yik * vnk)};
+    if (diagonal) {
+        d.dth += cplx(0, 1) * vi * std::conj(ii);
+        d.dvm += std::conj(ii) * vnk + cplx(bus_i.ip, bus_i.iq);
+    }
+    return d;
+}
+
+} // namespace
+
 void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws)
 {
     const int n = static_cast<int>(y.rows());
@@ -104,25 +123,22 @@ void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const V
         for (int e = yp[k]; e < yp[k + 1]; ++e) {
             const int i = yi[e];
             const cplx vi = std::polar(v.vm[i], v.va[i]);
-            cplx ds_dth = cplx(0, 1) * vi * std::conj(-yx[e] * vk);
-            cplx ds_dvm = vi * std::conj(yx[e] * vnk);
-            if (i == k) {
-                ds_dth += cplx(0, 1) * vi * std::conj(ws.current[i]);
-                ds_dvm += std::conj(ws.current[i]) * vnk + cplx(net.buses[i].ip, net.buses[i].iq);
-            }
+            const PowerDerivatives d = power_derivatives(net.buses[i], yx[e], vi, vk, vnk, ws.current[i], i == k);
+            // A row whose quantity is not solved for holds its own unknown.
             const BusKind kind = sch.kind[i];
             const bool p_row = kind == BusKind::pq || kind == BusKind::pv;
             const bool q_row = kind == BusKind::pq;
-            jx[ws.pat.p_th[e]] = p_row ? ds_dth.real() : (i == k ? 1.0 : 0.0);
-            jx[ws.pat.p_vm[e]] = p_row ? ds_dvm.real() : 0.0;
-            jx[ws.pat.q_th[e]] = q_row ? ds_dth.imag() : 0.0;
-            jx[ws.pat.q_vm[e]] = q_row ? ds_dvm.imag() : (i == k ? 1.0 : 0.0);
+            const double one = i == k ? 1.0 : 0.0;
+            jx[ws.pat.p_th[e]] = p_row ? d.dth.real() : one;
+            jx[ws.pat.p_vm[e]] = p_row ? d.dvm.real() : 0.0;
+            jx[ws.pat.q_th[e]] = q_row ? d.dth.imag() : 0.0;
+            jx[ws.pat.q_vm[e]] = q_row ? d.dvm.imag() : one;
         }
     }
 }
 
-NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v,
-                       const PfOptions &opt, NewtonWorkspace &ws)
+NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v, const PfOptions &opt,
+                       NewtonWorkspace &ws)
 {
     const int n = static_cast<int>(y.rows());
     NewtonResult r;

@@ -90,8 +90,8 @@ void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const V
 
 // Newton-Raphson from v until the largest mismatch is at most the
 // tolerance; v holds the last iterate either way.
-NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v,
-                       const PfOptions &opt, NewtonWorkspace &ws);
+NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v, const PfOptions &opt,
+                       NewtonWorkspace &ws);
 
 // Start point: the RAW's VM/VA, or with flat_start 1 pu at the slack's RAW
 // angle; voltage-controlled buses start at their set-point VS either way.

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr double v_tol = 1e-6;    // pu
+constexpr double v_tol = 1e-6; // pu
 constexpr double q_tol_mvar = 1e-4;
 
 // The free voltage-controlled bus whose Qg lies furthest outside its
@@ -47,7 +47,8 @@ int worst_wrong_side(const Network &net, const PfSolution &s)
             continue;
         }
         const double vs = s.sch.vs[i];
-        const double wrong = s.held[i] > 0 ? s.v.vm[i] - vs : vs - s.v.vm[i];
+        const double vm = s.v.vm[static_cast<Eigen::Index>(i)];
+        const double wrong = s.held[i] > 0 ? vm - vs : vs - vm;
         if (wrong > worst) {
             worst = wrong;
             best = static_cast<int>(i);
@@ -81,7 +82,8 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
         s.last = newton_pf(net, y, s.sch, s.v, opt, ws);
         s.iterations += s.last.iterations;
         if (!s.last.converged) {
-            s.failure = s.last.singular ? "singular Jacobian" : "no convergence in " + std::to_string(opt.max_iterations) + " iterations";
+            s.failure = s.last.singular ? "singular Jacobian"
+                                        : "no convergence in " + std::to_string(opt.max_iterations) + " iterations";
             return s;
         }
         if (!opt.enforce_q_limits) {

@@ -97,8 +97,7 @@ std::string base_branches_csv(const Network &net, const BaseCase &bc, char ratin
         const std::complex<double> sf = fl.from * sb;
         const std::complex<double> st = fl.to * sb;
         const double rate = rating(br, rating_column);
-        const std::string loading =
-            rate > 0 ? num(100.0 * std::max(std::abs(sf), std::abs(st)) / rate) : std::string();
+        const std::string loading = rate > 0 ? num(100.0 * std::max(std::abs(sf), std::abs(st)) / rate) : std::string();
         const bool w3 = br.kind == BranchKind::winding;
         out += std::to_string(br.from_bus) + "," + std::to_string(br.to_bus) + "," +
                (w3 ? std::to_string(br.third_bus) : std::string()) + "," + csv_text(br.ckt) + "," +

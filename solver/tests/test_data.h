@@ -12,7 +12,7 @@ inline std::string cases_dir() { return std::string(SHARED_DATA_DIR) + "/cases";
 #define REQUIRE_CASES()                                                                                                \
     do {                                                                                                               \
         if (!std::filesystem::is_directory(cases_dir())) {                                                             \
-            GTEST_SKIP() << "SKIPPED: no case library at " << cases_dir()                                             \
-                         << "; point -DCTGBATCH_SHARED_DIR=<folder holding data/cases> at it";                        \
+            GTEST_SKIP() << "SKIPPED: no case library at " << cases_dir()                                              \
+                         << "; point -DCTGBATCH_SHARED_DIR=<folder holding data/cases> at it";                         \
         }                                                                                                              \
     } while (false)

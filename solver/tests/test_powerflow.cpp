@@ -72,8 +72,8 @@ Diff compare(const Network &net, const BaseCase &bc, const std::map<int, Point> 
     return d;
 }
 
-const char *const reference_cases[] = {"ieee14",     "ieee30",       "ieee57",       "ieee118",
-                                       "activsg200", "activsg500",   "activsg2000",  "go_network01",
+const char *const reference_cases[] = {"ieee14",     "ieee30",       "ieee57",      "ieee118",
+                                       "activsg200", "activsg500",   "activsg2000", "go_network01",
                                        "go_617",     "go_ieee14_s1", "go_ieee14_s5"};
 
 } // namespace
@@ -106,8 +106,8 @@ TEST(BaseCase, MatchesTheReferenceSolutions)
 TEST(BaseCase, MatchesTheSolvedStatesOfTheRawFiles)
 {
     REQUIRE_CASES();
-    const std::map<std::string, int> solved = {{"ieee14", 0},     {"ieee30", 0},     {"ieee57", 0},
-                                               {"ieee118", 0},    {"activsg200", 0}, {"activsg500", 0},
+    const std::map<std::string, int> solved = {{"ieee14", 0},      {"ieee30", 0},     {"ieee57", 0},
+                                               {"ieee118", 0},     {"activsg200", 0}, {"activsg500", 0},
                                                {"activsg2000", 0}, {"go_617", 582}};
     for (const auto &[name, skip] : solved) {
         SCOPED_TRACE(name);

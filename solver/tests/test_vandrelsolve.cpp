@@ -107,8 +107,8 @@ protected:
     int run(const std::string &args = "")
     {
         const std::string line = args.empty() ? command_line(1) : args;
-        const std::string cmd = "cd '" + (root / "start").string() + "' && " + VANDRELSOLVE_BIN + " " + line +
-                                " >'" + (root / "out").string() + "' 2>'" + (root / "err").string() + "'";
+        const std::string cmd = "cd '" + (root / "start").string() + "' && " + VANDRELSOLVE_BIN + " " + line + " >'" +
+                                (root / "out").string() + "' 2>'" + (root / "err").string() + "'";
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -271,7 +271,8 @@ std::vector<std::vector<std::string>> csv_rows(const std::string &text)
 // The three buses plus a fourth that hangs on bus 3 alone, with a 10 MW load.
 std::string four_bus()
 {
-    std::string raw = replaced(three_bus, "0 / END OF BUS DATA", "4,'FOUR', 138.0, 1, 1, 1, 1, 1.0, -5.0\n0 / END OF BUS DATA");
+    std::string raw =
+        replaced(three_bus, "0 / END OF BUS DATA", "4,'FOUR', 138.0, 1, 1, 1, 1, 1.0, -5.0\n0 / END OF BUS DATA");
     raw = replaced(raw, "0 / END OF LOAD DATA", "4,'1',1,1,1, 10.0, 2.0, 0,0,0,0, 1,1\n0 / END OF LOAD DATA");
     return replaced(raw, "0 / END OF BRANCH DATA", "3, 4,'1', 0.01, 0.05, 0.0, 100, 100, 20\n0 / END OF BRANCH DATA");
 }
@@ -346,8 +347,8 @@ TEST_F(Solver, GivesEveryContingencyItsRow)
 TEST_F(Solver, ListsViolationsWithTheirLimits)
 {
     write(root / "work_dir/case_subctg0.con", "CONTINGENCY loses 1-3\nOPEN BRANCH FROM BUS 1 TO BUS 3\nEND\nEND\n");
-    write(root / "work_dir/case.raw", replaced(three_bus, "2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 100",
-                                                 "2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 60"));
+    write(root / "work_dir/case.raw",
+          replaced(three_bus, "2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 100", "2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 60"));
     ASSERT_EQ(run(command_line(2)), 0) << err();
     const auto rows = csv_rows(read(root / "work_dir/case_subctg0.violations.csv"));
     ASSERT_EQ(rows.size(), 1U);
@@ -367,9 +368,11 @@ TEST_F(Solver, ListsViolationsWithTheirLimits)
 TEST_F(Solver, WritesNoStaleOrPartialResults)
 {
     ASSERT_EQ(run(command_line(2)), 0) << err();
-    EXPECT_EQ(read(root / "work_dir/case_subctg0.results.csv"), std::string(
-        "index,label,status,iterations,max_mismatch_pu,min_vm_pu,min_vm_bus,max_vm_pu,max_vm_bus,max_loading_pct,"
-        "max_loading_branch,overloads,voltage_violations,buses_cut_off,load_cut_off_mw,solve_ms,note\n"));
+    EXPECT_EQ(
+        read(root / "work_dir/case_subctg0.results.csv"),
+        std::string(
+            "index,label,status,iterations,max_mismatch_pu,min_vm_pu,min_vm_bus,max_vm_pu,max_vm_bus,max_loading_pct,"
+            "max_loading_branch,overloads,voltage_violations,buses_cut_off,load_cut_off_mw,solve_ms,note\n"));
     EXPECT_EQ(read(root / "work_dir/case_subctg0.violations.csv"), "index,label,kind,element,value,limit\n");
 
     fs::remove(root / "work_dir/case_subctg0.con");
