@@ -2,7 +2,8 @@
 # Builds ctgbatch and vandrelsolve and runs them with 4 ranks on the bundled
 # example (the IEEE 14-bus case) in a fresh copy of its run layout under
 # build/, then shows the console (the solvers' summary lines among it), the
-# sub-files, the solved base case and the results.
+# sub-files, the solved base case, rank 0's results and ctgreport's summary
+# of the whole run.
 # Installs what is missing first: build tools and the solver's libraries, and
 # MPICH only when no MPI is on the PATH.
 # usage: scripts/run-example.sh [NPROC]
@@ -44,7 +45,7 @@ echo
 echo "== $(basename "$run")/work_dir/case_subctg0.results.csv (rank 0's contingencies, solve_ms and note left out)"
 cut -d, -f1-15 "$run/work_dir/case_subctg0.results.csv" | table
 echo
-echo "== violations of every rank"
-head -1 "$run/work_dir/case_subctg0.violations.csv" >"$run/violations.csv"
-for f in "$run"/work_dir/case_subctg*.violations.csv; do tail -n +2 "$f"; done >>"$run/violations.csv"
-table "$run/violations.csv"
+echo "== ctgreport    (in $run/start): the whole run in one report, checked complete"
+status=0
+(cd "$run/start" && "$repo/build/example/solver/ctgreport") || status=$?
+exit "$status"

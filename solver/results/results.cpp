@@ -42,6 +42,43 @@ std::string csv_text(const std::string &s)
     return q + "\"";
 }
 
+bool csv_fields(const std::string &line, std::vector<std::string> &fields)
+{
+    fields.assign(1, std::string());
+    size_t i = 0;
+    while (i < line.size()) {
+        if (line[i] == '"' && fields.back().empty()) {
+            // A quoted field: up to the closing quote, "" standing for ".
+            ++i;
+            for (;;) {
+                if (i >= line.size()) {
+                    return false;
+                }
+                if (line[i] == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                    fields.back() += '"';
+                    i += 2;
+                } else if (line[i] == '"') {
+                    ++i;
+                    break;
+                } else {
+                    fields.back() += line[i++];
+                }
+            }
+            if (i < line.size() && line[i] != ',') {
+                return false;
+            }
+            continue;
+        }
+        if (line[i] == ',') {
+            fields.emplace_back();
+        } else {
+            fields.back() += line[i];
+        }
+        ++i;
+    }
+    return true;
+}
+
 std::string num(double x)
 {
     if (x == 0.0) {

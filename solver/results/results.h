@@ -7,6 +7,7 @@
 #include "powerflow/solve.h"
 
 #include <string>
+#include <vector>
 
 // Writes `text` to `path` through a temporary file and a rename. Throws
 // InputError(path, 0, ...) when it can not, leaving nothing behind.
@@ -37,3 +38,8 @@ std::string num(double x);
 // A CSV field: quoted, with quotes doubled, where it holds a comma, a quote,
 // a line end or blanks at either end.
 std::string csv_text(const std::string &s);
+
+// The fields of one CSV record (one line, its line end removed), quotes
+// undone. False when a quote is left open or a quoted field is followed by
+// anything but a comma.
+bool csv_fields(const std::string &line, std::vector<std::string> &fields);

@@ -1,0 +1,402 @@
+#include "report/report.h"
+
+#include "raw/input_error.h"
+#include "results/ctg_results.h"
+#include "results/results.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <dirent.h>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace {
+
+std::string in_dir(const std::string &dir, const std::string &name)
+{
+    return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+std::string subfile_path(const std::string &work_dir, int rank)
+{
+    return in_dir(work_dir, "case_subctg" + std::to_string(rank) + ".con");
+}
+
+bool modified(const std::string &path, struct timespec &when)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    when = st.st_mtim;
+    return true;
+}
+
+bool older(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// The records of a CSV file after its header, or false when it can not be
+// read or a record is malformed; `columns` is the count every record needs.
+bool read_records(const std::string &path, size_t columns, std::vector<std::vector<std::string>> &records,
+                  std::string &why)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!in.is_open() || !std::getline(in, line)) {
+        why = "can not read " + path;
+        return false;
+    }
+    records.clear();
+    std::vector<std::string> f;
+    int n = 1;
+    while (std::getline(in, line)) {
+        ++n;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!csv_fields(line, f) || f.size() != columns) {
+            why = path + ":" + std::to_string(n) + ": not a record of " + std::to_string(columns) + " fields";
+            return false;
+        }
+        records.push_back(f);
+    }
+    if (in.bad()) {
+        why = "can not read " + path;
+        return false;
+    }
+    return true;
+}
+
+bool same_blocks(const std::vector<CtgBlock> &a, size_t a0, const std::vector<CtgBlock> &b)
+{
+    if (a0 + b.size() > a.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < b.size(); ++i) {
+        if (a[a0 + i].label != b[i].label || a[a0 + i].element != b[i].element) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The ranks of the run (see build_report).
+int run_size(const std::vector<CtgBlock> &list, const std::vector<std::vector<CtgBlock>> &subs)
+{
+    for (size_t p = subs.size(); p >= 1; --p) {
+        size_t at = 0;
+        bool match = true;
+        for (size_t r = 0; r < p && match; ++r) {
+            match = same_blocks(list, at, subs[r]);
+            at += subs[r].size();
+        }
+        if (match && at == list.size()) {
+            return static_cast<int>(p);
+        }
+    }
+    return static_cast<int>(subs.size());
+}
+
+// Sub-files named case_subctgN.con with N >= from, in rank order.
+std::vector<int> subfiles_from(const std::string &work_dir, int from)
+{
+    std::vector<int> ranks;
+    DIR *d = ::opendir(work_dir.c_str());
+    if (d == nullptr) {
+        return ranks;
+    }
+    while (const dirent *e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        const std::string head = "case_subctg";
+        if (name.size() <= head.size() + 4 || name.compare(0, head.size(), head) != 0 ||
+            name.compare(name.size() - 4, 4, ".con") != 0) {
+            continue;
+        }
+        const std::string digits = name.substr(head.size(), name.size() - head.size() - 4);
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos ||
+            (digits.size() > 1 && digits[0] == '0')) {
+            continue;
+        }
+        const int r = std::stoi(digits);
+        if (r >= from) {
+            ranks.push_back(r);
+        }
+    }
+    ::closedir(d);
+    std::sort(ranks.begin(), ranks.end());
+    return ranks;
+}
+
+constexpr size_t results_columns = 17;
+constexpr size_t violation_columns = 6;
+
+// Why rank r's results can not be used, or "" when they can; fills `rows`
+// and `violations` (each violation with the list index of its block first).
+std::string check_rank(const std::string &work_dir, int r, const RankCheck &share, const std::vector<CtgBlock> &list,
+                       const std::vector<CtgBlock> &sub, std::vector<std::vector<std::string>> &rows,
+                       std::vector<std::vector<std::string>> &violations)
+{
+    const std::string sub_path = subfile_path(work_dir, r);
+    if (static_cast<int>(sub.size()) != share.count || !same_blocks(list, share.first, sub)) {
+        return "its sub-file does not hold its share of the list";
+    }
+    const std::string res_path = results_path(work_dir, sub_path);
+    struct timespec sub_time {};
+    struct timespec res_time {};
+    if (!modified(res_path, res_time)) {
+        return "no results file " + res_path;
+    }
+    if (modified(sub_path, sub_time) && older(res_time, sub_time)) {
+        return "its results file " + res_path + " is older than its sub-file";
+    }
+    std::string why;
+    if (!read_records(res_path, results_columns, rows, why)) {
+        return why;
+    }
+    if (rows.size() != sub.size()) {
+        return "its results file has " + std::to_string(rows.size()) + " rows for " + std::to_string(sub.size()) +
+               " contingencies";
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i][0] != std::to_string(i + 1) || rows[i][1] != sub[i].label) {
+            return "row " + std::to_string(i + 1) + " of its results file is for '" + rows[i][1] + "', not '" +
+                   sub[i].label + "'";
+        }
+    }
+    const std::string vio_path = violations_path(work_dir, sub_path);
+    std::vector<std::vector<std::string>> vio;
+    if (!read_records(vio_path, violation_columns, vio, why)) {
+        return why;
+    }
+    for (auto &v : vio) {
+        const std::string &index = v[0];
+        const bool number =
+            !index.empty() && index.size() < 10 && index.find_first_not_of("0123456789") == std::string::npos;
+        const size_t i = number ? std::stoul(index) : 0;
+        if (i < 1 || i > sub.size() || v[1] != sub[i - 1].label) {
+            return "a row of its violations file names no contingency of its sub-file";
+        }
+        v[0] = std::to_string(share.first + i); // list index, from 1
+        violations.push_back(v);
+    }
+    return "";
+}
+
+} // namespace
+
+Report build_report(const std::string &work_dir)
+{
+    Report rep;
+    rep.blocks = read_ctg_blocks(in_dir(work_dir, "case.con"));
+    const int n = static_cast<int>(rep.blocks.size());
+    std::vector<std::vector<CtgBlock>> subs;
+    for (int r = 0;; ++r) {
+        struct timespec t {};
+        if (!modified(subfile_path(work_dir, r), t)) {
+            break;
+        }
+        try {
+            subs.push_back(read_ctg_blocks(subfile_path(work_dir, r)));
+        } catch (const InputError &) {
+            break;
+        }
+    }
+    rep.ranks = run_size(rep.blocks, subs);
+    rep.beyond = subfiles_from(work_dir, rep.ranks);
+    rep.rows.assign(n, ReportRow{});
+
+    const int share = rep.ranks > 0 ? (n + rep.ranks - 1) / rep.ranks : n;
+    for (int r = 0; r < rep.ranks; ++r) {
+        RankCheck c;
+        c.rank = r;
+        c.first = std::min(n, r * share);
+        c.count = std::min(n, c.first + share) - c.first;
+        std::vector<std::vector<std::string>> rows;
+        std::vector<std::vector<std::string>> vio;
+        c.why = check_rank(work_dir, r, c, rep.blocks, subs[r], rows, vio);
+        c.ok = c.why.empty();
+        for (int i = 0; i < c.count; ++i) {
+            ReportRow &row = rep.rows[c.first + i];
+            row.rank = r;
+            row.index = i + 1;
+            if (c.ok) {
+                row.fields = rows[i];
+            } else {
+                row.why = "rank " + std::to_string(r) + ": " + c.why;
+            }
+        }
+        if (c.ok) {
+            rep.violations.insert(rep.violations.end(), vio.begin(), vio.end());
+        }
+        rep.checks.push_back(c);
+    }
+    for (ReportRow &row : rep.rows) {
+        if (row.rank < 0) {
+            row.why = "no rank of the run holds it";
+        }
+        rep.missing += row.fields.empty() ? 1 : 0;
+    }
+    return rep;
+}
+
+std::string report_csv(const Report &r)
+{
+    std::string out = std::string("list_index,rank,") + results_header;
+    for (size_t i = 0; i < r.rows.size(); ++i) {
+        const ReportRow &row = r.rows[i];
+        out += std::to_string(i + 1) + "," + (row.rank >= 0 ? std::to_string(row.rank) : "");
+        if (row.fields.empty()) {
+            // index, label, status, 13 empty columns, note
+            out += "," + (row.index > 0 ? std::to_string(row.index) : "") + "," + csv_text(r.blocks[i].label) +
+                   ",no_result" + std::string(13, ',') + "," + csv_text(row.why);
+        } else {
+            for (const std::string &f : row.fields) {
+                out += "," + csv_text(f);
+            }
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+std::string violations_csv(const Report &r)
+{
+    std::string out = "list_index,label,kind,element,value,limit\n";
+    for (const auto &v : r.violations) {
+        for (size_t k = 0; k < v.size(); ++k) {
+            out += (k > 0 ? "," : "") + csv_text(v[k]);
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+namespace {
+
+// Plain-text table: columns padded to their widest cell, numbers (cells
+// that parse whole as one) aligned right, two blanks between columns.
+std::string table(const std::vector<std::vector<std::string>> &rows, const std::string &indent = "  ")
+{
+    std::vector<size_t> width;
+    std::vector<bool> numeric;
+    for (const auto &row : rows) {
+        width.resize(std::max(width.size(), row.size()), 0);
+        numeric.resize(width.size(), true);
+        for (size_t c = 0; c < row.size(); ++c) {
+            width[c] = std::max(width[c], row[c].size());
+        }
+    }
+    for (size_t r = 1; r < rows.size(); ++r) {
+        for (size_t c = 0; c < rows[r].size(); ++c) {
+            char *end = nullptr;
+            std::strtod(rows[r][c].c_str(), &end);
+            numeric[c] = numeric[c] && (rows[r][c].empty() || *end == '\0');
+        }
+    }
+    std::string out;
+    for (const auto &row : rows) {
+        std::string line = indent;
+        for (size_t c = 0; c < row.size(); ++c) {
+            const std::string pad(width[c] - row[c].size(), ' ');
+            line += (c > 0 ? "  " : "") + (numeric[c] ? pad + row[c] : row[c] + (c + 1 < row.size() ? pad : ""));
+        }
+        out += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+    }
+    return out;
+}
+
+bool number(const std::string &s, double &x)
+{
+    char *end = nullptr;
+    x = std::strtod(s.c_str(), &end);
+    return !s.empty() && *end == '\0' && std::isfinite(x);
+}
+
+std::string fixed(double x, int decimals)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, x);
+    return buf;
+}
+
+// Converged rows ranked by a column: the ten largest (or smallest) values,
+// ties in list order.
+std::vector<std::vector<std::string>> worst(const Report &r, size_t column, bool largest,
+                                            const std::vector<std::string> &header, size_t other, int decimals)
+{
+    std::vector<std::pair<double, size_t>> v;
+    for (size_t i = 0; i < r.rows.size(); ++i) {
+        const auto &f = r.rows[i].fields;
+        double x = 0;
+        if (!f.empty() && f[2] == "converged" && number(f[column], x)) {
+            v.emplace_back(largest ? -x : x, i);
+        }
+    }
+    std::stable_sort(v.begin(), v.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<std::vector<std::string>> rows = {header};
+    for (size_t k = 0; k < v.size() && k < 10; ++k) {
+        const auto &f = r.rows[v[k].second].fields;
+        rows.push_back({f[1], fixed(largest ? -v[k].first : v[k].first, decimals), f[other]});
+    }
+    return rows;
+}
+
+} // namespace
+
+std::string summary(const Report &r)
+{
+    const std::array<std::string, 5> statuses = {"converged", "diverged", "not_found", "unsupported", "no_result"};
+    std::map<std::string, int> count;
+    int islanded = 0;
+    int with_violations = 0;
+    double cut_mw = 0;
+    size_t cut_at = r.rows.size();
+    std::vector<std::vector<std::string>> diverged = {{"label", "iterations", "note"}};
+    for (size_t i = 0; i < r.rows.size(); ++i) {
+        const auto &f = r.rows[i].fields;
+        ++count[f.empty() ? "no_result" : f[2]];
+        if (f.empty()) {
+            continue;
+        }
+        double x = 0;
+        islanded += number(f[13], x) && x > 0 ? 1 : 0;
+        double o = 0;
+        double v = 0;
+        with_violations += (number(f[11], o) && o > 0) || (number(f[12], v) && v > 0) ? 1 : 0;
+        if (number(f[14], x) && x > cut_mw) {
+            cut_mw = x;
+            cut_at = i;
+        }
+        if (f[2] == "diverged") {
+            diverged.push_back({f[1], f[3], f[16]});
+        }
+    }
+    std::string out = std::to_string(r.rows.size()) + " contingencies in the list, " + std::to_string(r.ranks) +
+                      " ranks: " +
+                      (r.missing == 0 ? std::string("every contingency has a result")
+                                      : std::to_string(r.missing) + " without a result") +
+                      "\n\n";
+    std::vector<std::vector<std::string>> counts = {{"status", "contingencies"}};
+    for (const std::string &s : statuses) {
+        counts.push_back({s, std::to_string(count[s])});
+    }
+    counts.push_back({"islanded", std::to_string(islanded)});
+    counts.push_back({"with violations", std::to_string(with_violations)});
+    out += table(counts) + "\n";
+    out += "Highest loading\n" + table(worst(r, 9, true, {"label", "loading %", "branch"}, 10, 2)) + "\n";
+    out += "Lowest voltage\n" + table(worst(r, 5, false, {"label", "vm pu", "bus"}, 6, 4)) + "\n";
+    out += "Diverged\n" + table(diverged) + "\n";
+    out += "Largest load cut off: " +
+           (cut_at < r.rows.size() ? fixed(cut_mw, 2) + " MW by " + r.rows[cut_at].fields[1] + " (" +
+                                         r.rows[cut_at].fields[13] + " buses cut off)"
+                                   : std::string("none")) +
+           "\n";
+    return out;
+}

@@ -1,0 +1,58 @@
+// One report for a whole run: the list's blocks matched with the result
+// rows of every rank, checked complete.
+#pragma once
+
+#include "contingency/ctg_list.h"
+
+#include <string>
+#include <vector>
+
+// One block of the list and what the run made of it.
+struct ReportRow {
+    int rank = -1;                   // the rank whose share holds the block
+    int index = 0;                   // its place in that rank's sub-file, from 1
+    std::vector<std::string> fields; // its results row, or empty: no result
+    std::string why;                 // why there is no result
+};
+
+// One rank of the run as found in the work directory.
+struct RankCheck {
+    int rank = 0;
+    int first = 0, count = 0; // its share: blocks [first, first + count) of the list
+    bool ok = false;
+    std::string why; // what is wrong, when not ok
+};
+
+struct Report {
+    std::vector<CtgBlock> blocks; // of the list
+    int ranks = 0;                // P of the run
+    std::vector<int> beyond;      // ranks with sub-files beyond the run
+    std::vector<RankCheck> checks;
+    std::vector<ReportRow> rows;                      // one per block, list order
+    std::vector<std::vector<std::string>> violations; // rank, then the violation row
+    int missing = 0;                                  // blocks without a result
+};
+
+// Reads the list and every rank's sub-file and results in `work_dir`.
+// The run has P ranks: the largest P whose sub-files 0..P-1 exist and,
+// taken in rank order, hold exactly the list's blocks (failing that, the
+// number of consecutive ranks from 0 with a sub-file). A rank contributes
+// its rows only when its sub-file holds its share of the list (ctgbatch's
+// rule: ceil(N/P) consecutive blocks per rank), its results file exists, is
+// no older than the sub-file and has one row per block of the sub-file with
+// the same labels in the same order. Throws InputError when the list can
+// not be read.
+Report build_report(const std::string &work_dir);
+
+// The report files' text: report.csv, one row per block in list order
+//   list_index,rank,index,label,status,... (every column of the results files)
+// with status no_result and the reason as note where a rank gave none; and
+// violations.csv, every rank's violations in list order
+//   list_index,label,kind,element,value,limit
+std::string report_csv(const Report &r);
+std::string violations_csv(const Report &r);
+
+// The console summary: counts per status, islanded and with violations, the
+// ten highest loadings, the ten lowest voltages, the diverged contingencies
+// and the largest load cut off, as aligned plain-text tables.
+std::string summary(const Report &r);
