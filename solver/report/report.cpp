@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -384,9 +385,9 @@ std::string summary(const Report &r)
                                       : std::to_string(r.missing) + " without a result") +
                       "\n\n";
     std::vector<std::vector<std::string>> counts = {{"status", "contingencies"}};
-    for (const std::string &s : statuses) {
-        counts.push_back({s, std::to_string(count[s])});
-    }
+    std::transform(statuses.begin(), statuses.end(), std::back_inserter(counts), [&count](const std::string &s) {
+        return std::vector<std::string>{s, std::to_string(count[s])};
+    });
     counts.push_back({"islanded", std::to_string(islanded)});
     counts.push_back({"with violations", std::to_string(with_violations)});
     out += table(counts) + "\n";
