@@ -59,19 +59,39 @@ NewtonWorkspace make_workspace(const Ybus &y)
     ws.symbolic = std::unique_ptr<klu_symbolic, KluDeleter>(s, KluDeleter{ws.common.get()});
     ws.f.resize(j.rows());
     ws.dx.resize(j.rows());
+    ws.vc.resize(y.rows());
     ws.current.resize(y.rows());
+    ws.numeric = KluNumeric(nullptr, KluDeleter{ws.common.get()});
     return ws;
+}
+
+bool factor_jacobian(NewtonWorkspace &ws)
+{
+    auto &j = ws.pat.j;
+    klu_common *c = ws.common.get();
+    if (ws.numeric) {
+        const bool ok = klu_refactor(j.outerIndexPtr(), j.innerIndexPtr(), j.valuePtr(), ws.symbolic.get(),
+                                     ws.numeric.get(), c) != 0 &&
+                        c->status == KLU_OK && klu_rcond(ws.symbolic.get(), ws.numeric.get(), c) != 0 &&
+                        c->rcond >= 1e-12;
+        if (ok) {
+            return true;
+        }
+    }
+    ws.numeric =
+        KluNumeric(klu_factor(j.outerIndexPtr(), j.innerIndexPtr(), j.valuePtr(), ws.symbolic.get(), c), KluDeleter{c});
+    return ws.numeric && c->status == KLU_OK;
 }
 
 double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
                 int &worst_bus)
 {
     const int n = static_cast<int>(y.rows());
-    Eigen::VectorXcd vc(n);
+    Eigen::VectorXcd &vc = ws.vc;
     for (int i = 0; i < n; ++i) {
         vc[i] = std::polar(v.vm[i], v.va[i]);
     }
-    ws.current = y * vc;
+    ws.current.noalias() = y * vc;
     double worst = 0;
     worst_bus = -1;
     for (int i = 0; i < n; ++i) {
@@ -148,16 +168,12 @@ NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch
             return r;
         }
         jacobian(net, y, sch, v, ws);
-        auto &j = ws.pat.j;
-        std::unique_ptr<klu_numeric, KluDeleter> num(
-            klu_factor(j.outerIndexPtr(), j.innerIndexPtr(), j.valuePtr(), ws.symbolic.get(), ws.common.get()),
-            KluDeleter{ws.common.get()});
-        if (!num || ws.common->status == KLU_SINGULAR) {
+        if (!factor_jacobian(ws)) {
             r.singular = true;
             return r;
         }
         ws.dx = ws.f;
-        klu_solve(ws.symbolic.get(), num.get(), 2 * n, 1, ws.dx.data(), ws.common.get());
+        klu_solve(ws.symbolic.get(), ws.numeric.get(), 2 * n, 1, ws.dx.data(), ws.common.get());
         // x ← x − J⁻¹·F
         v.va -= ws.dx.head(n);
         v.vm -= ws.dx.tail(n);

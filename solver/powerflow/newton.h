@@ -55,16 +55,27 @@ struct KluDeleter {
     void operator()(klu_numeric *num) const { klu_free_numeric(&num, common); }
 };
 
-// Everything one network's solves share: the pattern and KLU's analysis of
-// it. Built once, used for every solve of the network.
+using KluNumeric = std::unique_ptr<klu_numeric, KluDeleter>;
+
+// Everything one network's solves share: the pattern, KLU's analysis of it
+// and the last numeric factorization, whose pivot order later steps reuse.
+// Built once, used for every solve of the network.
 struct NewtonWorkspace {
     JacobianPattern pat;
     std::unique_ptr<klu_common> common;
     std::unique_ptr<klu_symbolic, KluDeleter> symbolic{nullptr, KluDeleter{nullptr}};
-    Eigen::VectorXd f, dx;    // mismatch and step, 2n
-    Eigen::VectorXcd current; // Ybus·V
+    KluNumeric numeric{nullptr, KluDeleter{nullptr}};
+    Eigen::VectorXd f, dx;        // mismatch and step, 2n
+    Eigen::VectorXcd vc, current; // V and Ybus·V
 };
 NewtonWorkspace make_workspace(const Ybus &y);
+
+// Factors the Jacobian in ws.pat.j into ws.numeric: a refactorization on
+// the pivot order of the last factorization (about half the work), and a
+// fresh factorization with pivoting when there is none yet or the reused
+// order gives a pivot too small to trust (reciprocal condition estimate
+// below 1e-12). Returns false for a singular matrix.
+bool factor_jacobian(NewtonWorkspace &ws);
 
 struct NewtonResult {
     bool converged = false;

@@ -1,0 +1,96 @@
+// Times the solver's phases on one case, in process: reading the RAW, the
+// base case from a flat start and from the RAW's state, and every
+// contingency of a list. Prints one "key value" line per figure, for
+// bench/solver.sh to tabulate.
+//
+// Usage: solver_bench CASE.raw LIST.con [REPEATS]
+#include "contingency/contingency.h"
+#include "network/network.h"
+#include "raw/input_error.h"
+#include "raw/raw.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+double ms_since(std::chrono::steady_clock::time_point t0)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Median wall time of `repeats` base-case solves, in ms.
+double time_base(const Network &net, const PfOptions &opt, int repeats, BaseCase &bc)
+{
+    std::vector<double> t;
+    for (int i = 0; i < repeats; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        bc = solve_base_case(net, opt);
+        t.push_back(ms_since(t0));
+    }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc < 3) {
+        std::cerr << "usage: solver_bench CASE.raw LIST.con [REPEATS]" << std::endl;
+        return 2;
+    }
+    const int repeats = argc > 3 ? std::max(1, std::stoi(argv[3])) : 5;
+    try {
+        auto t0 = std::chrono::steady_clock::now();
+        const Network net = build_network(read_raw(argv[1]));
+        std::printf("read_ms %.3f\nbuses %d\nbranches %zu\n", ms_since(t0), net.raw_buses, net.branches.size());
+
+        PfOptions opt;
+        opt.contingency_rating = 'A';
+        BaseCase bc;
+        opt.flat_start = true;
+        std::printf("base_flat_ms %.3f\n", time_base(net, opt, repeats, bc));
+        std::printf("base_flat_iterations %d\n", bc.sol.iterations);
+        opt.flat_start = false;
+        std::printf("base_raw_ms %.3f\n", time_base(net, opt, repeats, bc));
+        if (!bc.sol.converged) {
+            std::cerr << "solver_bench: the base case did not converge: " << bc.sol.failure << std::endl;
+            return 1;
+        }
+
+        const std::vector<CtgBlock> blocks = read_ctg_blocks(argv[2]);
+        std::vector<double> ms;
+        long iterations = 0;
+        int converged = 0;
+        t0 = std::chrono::steady_clock::now();
+        for (const CtgBlock &b : blocks) {
+            const CtgResult r = solve_contingency(net, bc, b, opt, bc.ws);
+            ms.push_back(r.solve_ms);
+            iterations += r.iterations;
+            converged += r.status == CtgStatus::converged ? 1 : 0;
+        }
+        const double total = ms_since(t0);
+        const auto n = static_cast<double>(std::max<size_t>(1, blocks.size()));
+        std::sort(ms.begin(), ms.end());
+        std::printf("contingencies %zu\nconverged %d\nctg_total_ms %.1f\nctg_mean_ms %.3f\n", blocks.size(), converged,
+                    total, total / n);
+        std::printf("ctg_median_ms %.3f\nctg_slowest_ms %.3f\n", ms.empty() ? 0.0 : ms[ms.size() / 2],
+                    ms.empty() ? 0.0 : ms.back());
+        std::printf("ctg_mean_iterations %.2f\nctg_per_s %.0f\n", static_cast<double>(iterations) / n,
+                    1000.0 * n / total);
+        rusage ru{};
+        getrusage(RUSAGE_SELF, &ru);
+        std::printf("peak_rss_mb %.1f\n", static_cast<double>(ru.ru_maxrss) / 1024.0);
+    } catch (const InputError &e) {
+        std::cerr << "solver_bench: " << where_what(e) << std::endl;
+        return 1;
+    }
+    return 0;
+}
