@@ -2,12 +2,15 @@
 
 #include "network/islands.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 constexpr double v_tol = 1e-6; // pu
 constexpr double q_tol_mvar = 1e-4;
+constexpr int max_batch_rounds = 10;
+constexpr double loose_tolerance_pu = 1e-4;
 
 // The free voltage-controlled bus whose Qg lies furthest outside its
 // limits, or -1; dir is +1 for QT, -1 for QB.
@@ -66,6 +69,63 @@ double unit_q(const Network &net, const NewtonWorkspace &ws, const Voltages &v, 
     return q + net.buses[i].qd + net.buses[i].iq * v.vm[i];
 }
 
+namespace {
+
+void hold_bus(PfSolution &s, int i, int dir)
+{
+    s.sch.kind[i] = BusKind::pq;
+    s.sch.qgen[i] = dir > 0 ? s.sch.qmax[i] : s.sch.qmin[i];
+    s.held[i] = static_cast<signed char>(dir);
+    ++s.q_changes;
+}
+
+void release_bus(PfSolution &s, int i)
+{
+    s.sch.kind[i] = BusKind::pv;
+    s.v.vm[i] = s.sch.vs[i];
+    s.held[i] = 0;
+    ++s.q_changes;
+}
+
+// One round of the batch rule: every free bus outside its Q limits is held
+// at the limit it broke and every held bus on the wrong side of VS is
+// released, all at once. Returns the number of buses changed.
+int switch_all(const Network &net, PfSolution &s, const NewtonWorkspace &ws, double q_tol)
+{
+    int changed = 0;
+    for (size_t k = 0; k < net.buses.size(); ++k) {
+        const int i = static_cast<int>(k);
+        if (s.sch.kind[k] == BusKind::pv) {
+            const double q = unit_q(net, ws, s.v, i);
+            if (q - s.sch.qmax[k] > q_tol || s.sch.qmin[k] - q > q_tol) {
+                hold_bus(s, i, q > s.sch.qmax[k] ? 1 : -1);
+                ++changed;
+            }
+        } else if (s.held[k] != 0 && s.sch.kind[k] != BusKind::off && s.sch.qmax[k] != s.sch.qmin[k]) {
+            const double vm = s.v.vm[i];
+            if ((s.held[k] > 0 ? vm - s.sch.vs[k] : s.sch.vs[k] - vm) > v_tol) {
+                release_bus(s, i);
+                ++changed;
+            }
+        }
+    }
+    return changed;
+}
+
+// Newton-Raphson once; false with s.failure set when it fails.
+bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws)
+{
+    s.last = newton_pf(net, y, s.sch, s.v, opt, ws);
+    s.iterations += s.last.iterations;
+    if (!s.last.converged) {
+        s.failure = s.last.singular ? "singular Jacobian"
+                                    : "no convergence in " + std::to_string(opt.max_iterations) + " iterations";
+    }
+    return s.last.converged;
+}
+
+} // namespace
+
 PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
                                Voltages v, const PfOptions &opt, NewtonWorkspace &ws)
 {
@@ -78,17 +138,35 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
         controlled += (s.sch.kind[i] == BusKind::pv || s.held[i] != 0) ? 1 : 0;
     }
     const double q_tol = q_tol_mvar / net.sbase;
-    for (;;) {
-        s.last = newton_pf(net, y, s.sch, s.v, opt, ws);
-        s.iterations += s.last.iterations;
-        if (!s.last.converged) {
-            s.failure = s.last.singular ? "singular Jacobian"
-                                        : "no convergence in " + std::to_string(opt.max_iterations) + " iterations";
+    if (!opt.enforce_q_limits) {
+        s.converged = solve_once(net, y, s, opt, ws);
+        return s;
+    }
+    // Batch rounds settle most cases in a few solves. Their solves stop at a
+    // loose tolerance, enough to tell which limits are broken; a tight solve
+    // follows. The rest, and any case where the rounds go back and forth,
+    // finish one bus at a time on tight solves.
+    PfOptions loose = opt;
+    loose.tolerance_pu = std::max(opt.tolerance_pu, loose_tolerance_pu);
+    if (!solve_once(net, y, s, loose, ws)) {
+        return s;
+    }
+    int round = 0;
+    for (; round < max_batch_rounds && switch_all(net, s, ws, q_tol) > 0; ++round) {
+        if (!solve_once(net, y, s, loose, ws)) {
             return s;
         }
-        if (!opt.enforce_q_limits) {
-            break;
+    }
+    if (!solve_once(net, y, s, opt, ws)) {
+        return s;
+    }
+    for (; round < max_batch_rounds && switch_all(net, s, ws, q_tol) > 0; ++round) {
+        if (!solve_once(net, y, s, opt, ws)) {
+            return s;
         }
+    }
+    const int batch_changes = s.q_changes;
+    for (;;) {
         int dir = 0;
         const int hold = worst_q_violation(net, s, ws, q_tol, dir);
         const int release = worst_wrong_side(net, s);
@@ -96,19 +174,16 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
             break;
         }
         if (hold >= 0) {
-            s.sch.kind[hold] = BusKind::pq;
-            s.sch.qgen[hold] = dir > 0 ? s.sch.qmax[hold] : s.sch.qmin[hold];
-            s.held[hold] = static_cast<signed char>(dir);
-            ++s.q_changes;
+            hold_bus(s, hold, dir);
         }
         if (release >= 0) {
-            s.sch.kind[release] = BusKind::pv;
-            s.v.vm[release] = s.sch.vs[release];
-            s.held[release] = 0;
-            ++s.q_changes;
+            release_bus(s, release);
         }
-        if (s.q_changes > 2 * controlled) {
+        if (s.q_changes - batch_changes > 2 * controlled) {
             s.failure = "reactive limits did not settle after " + std::to_string(s.q_changes) + " changes";
+            return s;
+        }
+        if (!solve_once(net, y, s, opt, ws)) {
             return s;
         }
     }
