@@ -4,6 +4,9 @@
 #   openmpi   the same against Open MPI
 #   sanitize  the MPICH build with AddressSanitizer and UBSan, run the suite
 #   static    clang-format, clang-tidy and cppcheck on the sources
+#   fuzz      the libFuzzer targets of fuzz/ (clang, ASan, UBSan), each run
+#             for FUZZ_SECONDS (default 60); a crash, sanitizer report, leak
+#             or timeout fails it, the input kept under build/fuzz/crashes/
 #   system    build against the MPI already on the PATH and run the suite
 #             (installs no MPI; for machines with an MPI of their own)
 # Name stages to run only those: scripts/test.sh openmpi static
@@ -12,7 +15,7 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(mpich openmpi sanitize static)
+[ ${#stages[@]} -gt 0 ] || stages=(mpich openmpi sanitize static fuzz)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 configure() { # stage, mpi (empty: the one on the PATH), extra cmake flags
@@ -42,7 +45,8 @@ static_checks() (
     cd "$repo"
     local solver_src
     solver_src=$(find solver -name '*.cpp' -not -path 'solver/tests/*' | sort)
-    clang-format --dry-run --Werror src/*.cpp tests/*.cpp tests/*.h $(find solver -name '*.cpp' -o -name '*.h')
+    clang-format --dry-run --Werror src/*.cpp tests/*.cpp tests/*.h $(find solver -name '*.cpp' -o -name '*.h') \
+        fuzz/*.cpp fuzz/*.h
     # clang-tidy counts the warnings it hid in system headers on stderr.
     clang-tidy --quiet -p build/mpich src/*.cpp $solver_src 2>build/clang-tidy.log ||
         { cat build/clang-tidy.log; exit 1; }
@@ -53,6 +57,52 @@ static_checks() (
     echo "static checks clean"
 )
 
+# One fuzz target for FUZZ_SECONDS; its log in build/fuzz/TARGET.log and its
+# exit status in build/fuzz/TARGET.status.
+fuzz_target() { # dir, target
+    local dir=$1 target=$2 status=0
+    # The corpus grows from run to run; the seeds are made fresh each build.
+    mkdir -p "$dir/corpus/$target"
+    "$dir/fuzz/fuzz_$target" -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 -rss_limit_mb=2048 \
+        -detect_leaks=1 -print_final_stats=1 -artifact_prefix="$dir/crashes/$target-" \
+        "$dir/corpus/$target" "$dir/seeds/$target" >"$dir/$target.log" 2>&1 || status=$?
+    echo "$status" >"$dir/$target.status"
+}
+
+fuzz_run() (
+    echo "=== fuzz: libFuzzer, ${FUZZ_SECONDS:-60} s per target, $jobs at a time"
+    need_build_tools
+    need_packages clang libclang-rt-dev
+    local dir="$repo/build/fuzz" target failed=() running=()
+    CC=clang CXX=clang++ cmake -S "$repo" -B "$dir" -DCTGBATCH_FUZZ=ON -DCTGBATCH_WERROR=ON \
+        >"$repo/build/fuzz.configure.log" || { cat "$repo/build/fuzz.configure.log"; exit 1; }
+    cmake --build "$dir" -j "$jobs" --target fuzz_targets fuzz_seeds
+    mkdir -p "$dir/crashes"
+    local targets=(raw ctg options results)
+    # libFuzzer runs on one core: one target per core.
+    for target in "${targets[@]}"; do
+        fuzz_target "$dir" "$target" &
+        running+=($!)
+        if [ ${#running[@]} -ge "$jobs" ]; then
+            wait "${running[0]}"
+            running=("${running[@]:1}")
+        fi
+    done
+    wait
+    for target in "${targets[@]}"; do
+        echo "--- fuzz_$target"
+        grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "$dir/$target.log" | sed 's/^/  /' || true
+        if [ "$(cat "$dir/$target.status")" != 0 ]; then
+            grep -E '^(==[0-9]+==|SUMMARY)' "$dir/$target.log" || tail -n 30 "$dir/$target.log"
+            echo "fuzz_$target FAILED; its log is $dir/$target.log; the input:"
+            grep -o 'Test unit written to .*' "$dir/$target.log" | sed 's/^Test unit written to /  /' || true
+            failed+=("$target")
+        fi
+    done
+    [ ${#failed[@]} -eq 0 ] || { echo "fuzz targets failed: ${failed[*]}"; exit 1; }
+    echo "fuzz targets clean"
+)
+
 mkdir -p "$repo/build"
 for stage in "${stages[@]}"; do
     case "$stage" in
@@ -60,6 +110,7 @@ for stage in "${stages[@]}"; do
         sanitize) build_and_test sanitize mpich -DCTGBATCH_SANITIZE=ON ;;
         system) build_and_test system "" ;;
         static) static_checks ;;
+        fuzz) fuzz_run ;;
         *) echo "unknown stage '$stage'; see the top of $0" >&2; exit 2 ;;
     esac
 done

@@ -36,9 +36,8 @@ std::string slurp(const std::string &path)
 }
 
 // Parses a JSON object; a syntax error is reported at its line.
-nlohmann::json parse_object(const std::string &path)
+nlohmann::json parse_object(const std::string &text, const std::string &path)
 {
-    const std::string text = slurp(path);
     nlohmann::json j;
     try {
         j = nlohmann::json::parse(text);
@@ -46,6 +45,9 @@ nlohmann::json parse_object(const std::string &path)
         const size_t at = std::min(e.byte, text.size());
         const int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
         throw InputError(path, line, "not valid JSON");
+    } catch (const nlohmann::json::out_of_range &) {
+        // A number beyond a double ("1e999"); nlohmann gives no position.
+        throw InputError(path, 0, "not valid JSON: a number is too large");
     }
     if (!j.is_object()) {
         throw InputError(path, 0, "expected a JSON object");
@@ -92,9 +94,11 @@ char rating_column(const std::string &path, const std::string &key, const nlohma
 
 } // namespace
 
-PfOptions read_options(const std::string &path)
+PfOptions read_options(const std::string &path) { return parse_options(slurp(path), path); }
+
+PfOptions parse_options(const std::string &text, const std::string &path)
 {
-    const nlohmann::json j = parse_object(path);
+    const nlohmann::json j = parse_object(text, path);
     PfOptions opt;
     for (const auto &[key, value] : j.items()) {
         if (key == "tolerance_pu") {
@@ -116,9 +120,11 @@ PfOptions read_options(const std::string &path)
     return opt;
 }
 
-std::string read_case_name(const std::string &path)
+std::string read_case_name(const std::string &path) { return parse_case_name(slurp(path), path); }
+
+std::string parse_case_name(const std::string &text, const std::string &path)
 {
-    const nlohmann::json j = parse_object(path);
+    const nlohmann::json j = parse_object(text, path);
     const auto it = j.find("name");
     if (it == j.end()) {
         return "";

@@ -43,14 +43,12 @@ bool older(const struct timespec &a, const struct timespec &b)
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-// The records of a CSV file after its header, or false when it can not be
-// read or a record is malformed; `columns` is the count every record needs.
-bool read_records(const std::string &path, size_t columns, std::vector<std::vector<std::string>> &records,
-                  std::string &why)
+// The records of a CSV stream after its header (see parse_records).
+bool read_records(std::istream &in, const std::string &path, size_t columns,
+                  std::vector<std::vector<std::string>> &records, std::string &why)
 {
-    std::ifstream in(path, std::ios::binary);
     std::string line;
-    if (!in.is_open() || !std::getline(in, line)) {
+    if (!std::getline(in, line)) {
         why = "can not read " + path;
         return false;
     }
@@ -73,6 +71,17 @@ bool read_records(const std::string &path, size_t columns, std::vector<std::vect
         return false;
     }
     return true;
+}
+
+bool read_records(const std::string &path, size_t columns, std::vector<std::vector<std::string>> &records,
+                  std::string &why)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open()) {
+        why = "can not read " + path;
+        return false;
+    }
+    return read_records(in, path, columns, records, why);
 }
 
 bool same_blocks(const std::vector<CtgBlock> &a, size_t a0, const std::vector<CtgBlock> &b)
@@ -135,9 +144,6 @@ std::vector<int> subfiles_from(const std::string &work_dir, int from)
     return ranks;
 }
 
-constexpr size_t results_columns = 17;
-constexpr size_t violation_columns = 6;
-
 // Why rank r's results can not be used, or "" when they can; fills `rows`
 // and `violations` (each violation with the list index of its block first).
 std::string check_rank(const std::string &work_dir, int r, const RankCheck &share, const std::vector<CtgBlock> &list,
@@ -191,6 +197,13 @@ std::string check_rank(const std::string &work_dir, int r, const RankCheck &shar
 }
 
 } // namespace
+
+bool parse_records(const std::string &text, const std::string &path, size_t columns,
+                   std::vector<std::vector<std::string>> &records, std::string &why)
+{
+    std::istringstream in(text);
+    return read_records(in, path, columns, records, why);
+}
 
 Report build_report(const std::string &work_dir)
 {

@@ -4,6 +4,7 @@
 
 #include "contingency/ctg_list.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,16 @@ struct Report {
 // the same labels in the same order. Throws InputError when the list can
 // not be read.
 Report build_report(const std::string &work_dir);
+
+// Fields in a record of a rank's results file and of its violations file.
+constexpr std::size_t results_columns = 17;
+constexpr std::size_t violation_columns = 6;
+
+// The records of a results or violations file after its header line, from
+// the file's text; `path` names the file in `why`. False, with `why` set,
+// when the text has no header line or a record is not `columns` CSV fields.
+bool parse_records(const std::string &text, const std::string &path, std::size_t columns,
+                   std::vector<std::vector<std::string>> &records, std::string &why);
 
 // The report files' text: report.csv, one row per block in list order
 //   list_index,rank,index,label,status,... (every column of the results files)

@@ -193,6 +193,8 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
         {"option of the wrong type", opts, R"({"max_iterations": "20"})",
          opts + ": option 'max_iterations' must be an integer from 1 to 1000000"},
         {"options not an object", opts, "[1, 2]", opts + ": expected a JSON object"},
+        {"a number beyond a double", opts, R"({"tolerance_pu": 1e999})",
+         opts + ": not valid JSON: a number is too large"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,0 +1,92 @@
+#include "entry_points.h"
+
+#include "cli/options.h"
+#include "contingency/ctg_list.h"
+#include "network/network.h"
+#include "powerflow/flows.h"
+#include "powerflow/solve.h"
+#include "raw/input_error.h"
+#include "raw/raw.h"
+#include "report/report.h"
+#include "results/results.h"
+
+#include <cstddef>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+// Networks up to this size are solved too; a few Newton steps on them cost
+// about as much as reading them.
+constexpr std::size_t max_solved_buses = 50;
+
+void solve(const Network &net)
+{
+    PfOptions opt;
+    opt.max_iterations = 10;
+    const BaseCase bc = solve_base_case(net, opt);
+    if (!bc.sol.converged) {
+        return;
+    }
+    (void)base_buses_csv(net, bc);
+    (void)base_branches_csv(net, bc, opt.base_rating);
+    (void)base_violations_csv(assess(net, bc.on, bc.sol, opt.base_rating, false));
+}
+
+} // namespace
+
+void fuzz_raw_input(const std::string &text)
+{
+    std::istringstream in(text);
+    const Network net = build_network(parse_raw(in, "fuzz.raw"));
+    if (net.buses.size() <= max_solved_buses) {
+        solve(net);
+    }
+}
+
+void fuzz_ctg_input(const std::string &text)
+{
+    for (const CtgBlock &b : cut_ctg_blocks(text)) {
+        const Element e = parse_element(b.element);
+        if (e.kind != Element::Kind::unsupported) {
+            (void)same_id(e.id, b.label);
+        }
+    }
+}
+
+void fuzz_options_input(const std::string &text)
+{
+    try {
+        (void)parse_options(text, "options.json");
+    } catch (const InputError &) {
+        // Refused; the same text may still be a valid case settings file.
+    }
+    (void)parse_case_name(text, "case.json");
+}
+
+void fuzz_results_input(const std::string &text)
+{
+    std::vector<std::vector<std::string>> records;
+    std::string why;
+    Report rep;
+    if (parse_records(text, "r.results.csv", results_columns, records, why)) {
+        rep.ranks = 1;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            CtgBlock b;
+            b.label = records[i][1];
+            b.line = static_cast<int>(3 * i + 1);
+            rep.blocks.push_back(b);
+            ReportRow row;
+            row.rank = 0;
+            row.index = static_cast<int>(i) + 1;
+            row.fields = records[i];
+            rep.rows.push_back(row);
+        }
+    }
+    if (parse_records(text, "r.violations.csv", violation_columns, records, why)) {
+        rep.violations = records;
+    }
+    (void)report_csv(rep);
+    (void)violations_csv(rep);
+    (void)summary(rep);
+}
