@@ -188,6 +188,10 @@ void add_units(const RawCase &raw, Network &net)
             ++net.remote_ireg;
         }
     }
+    if (std::all_of(units_on.begin(), units_on.end(), [](int n) { return n == 0; })) {
+        throw InputError(raw.file, 0,
+                         "no in-service unit: every generator record has STAT 0 or is at an isolated bus (IDE 4)");
+    }
     for (size_t i = 0; i < net.buses.size(); ++i) {
         NetBus &b = net.buses[i];
         if (b.kind == BusKind::pv && units_on[i] == 0) {

@@ -235,6 +235,17 @@ int int_field(const RecordLine &l, std::size_t n, std::string_view name, int def
     return static_cast<int>(v);
 }
 
+// A rating in MVA: 0 (the default) leaves the element unmonitored; a
+// negative one is no rating at all.
+double rating_field(const RecordLine &l, std::size_t n, std::string_view name)
+{
+    const double v = real_field(l, n, name, 0.0);
+    if (v < 0.0) {
+        throw field_error(l, n, name, "is negative");
+    }
+    return v;
+}
+
 // A string field (an id, a circuit, a name): empty or omitted takes `def`.
 std::string string_field(const RecordLine &l, std::size_t n, const char *def)
 {
@@ -327,6 +338,27 @@ void read_case_identification(Reader &r, RawCase &c)
     r.lines.next(heading);
 }
 
+// A bus's high voltage limits (NVHI, EVHI) are not below its low ones.
+void check_voltage_limits(const RecordLine &l, const Bus &b)
+{
+    const auto check = [&](std::size_t hi_n, const char *hi, double hi_v, std::size_t lo_n, const char *lo,
+                           double lo_v) {
+        if (!(hi_v < lo_v)) {
+            return;
+        }
+        // As the file has them; an omitted limit shows its default.
+        const auto shown = [&](std::size_t n, const char *def) {
+            const std::string_view token = field_text(l, n);
+            return std::string(token.empty() ? std::string_view(def) : token);
+        };
+        throw InputError(*l.file, l.number,
+                         "bus " + std::to_string(b.number) + ": " + hi + " = '" + shown(hi_n, "1.1") + "' is below " +
+                             lo + " = '" + shown(lo_n, "0.9") + "'");
+    };
+    check(10, "NVHI", b.nvhi, 11, "NVLO", b.nvlo);
+    check(12, "EVHI", b.evhi, 13, "EVLO", b.evlo);
+}
+
 // I, 'NAME', BASKV, IDE, AREA, ZONE, OWNER, VM, VA, NVHI, NVLO, EVHI, EVLO.
 void read_bus(const RecordLine &l, RawCase &c)
 {
@@ -350,6 +382,7 @@ void read_bus(const RecordLine &l, RawCase &c)
     b.nvlo = real_field(l, 11, "NVLO", 0.9);
     b.evhi = real_field(l, 12, "EVHI", 1.1);
     b.evlo = real_field(l, 13, "EVLO", 0.9);
+    check_voltage_limits(l, b);
     c.buses.push_back(std::move(b));
 }
 
@@ -416,9 +449,9 @@ void read_branch(const RecordLine &l, RawCase &c)
     b.r = real_field(l, 4, "R", 0.0);
     b.x = real_field(l, 5, "X", 0.0);
     b.b = real_field(l, 6, "B", 0.0);
-    b.rate_a = real_field(l, 7, "RATEA", 0.0);
-    b.rate_b = real_field(l, 8, "RATEB", 0.0);
-    b.rate_c = real_field(l, 9, "RATEC", 0.0);
+    b.rate_a = rating_field(l, 7, "RATEA");
+    b.rate_b = rating_field(l, 8, "RATEB");
+    b.rate_c = rating_field(l, 9, "RATEC");
     b.gi = real_field(l, 10, "GI", 0.0);
     b.bi = real_field(l, 11, "BI", 0.0);
     b.gj = real_field(l, 12, "GJ", 0.0);
@@ -524,9 +557,9 @@ Winding read_winding(const Reader &r, const RecordLine &l, const RawCase &c, con
         return wd;
     }
     wd.ang_deg = real_field(l, 3, names.ang, 0.0);
-    wd.rate_a = real_field(l, 4, names.rata, 0.0);
-    wd.rate_b = real_field(l, 5, names.ratb, 0.0);
-    wd.rate_c = real_field(l, 6, names.ratc, 0.0);
+    wd.rate_a = rating_field(l, 4, names.rata);
+    wd.rate_b = rating_field(l, 5, names.ratb);
+    wd.rate_c = rating_field(l, 6, names.ratc);
     wd.cod = int_field(l, 7, names.cod, 0);
     wd.tab = int_field(l, 14, names.tab, 0);
     return wd;

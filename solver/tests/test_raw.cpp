@@ -1,5 +1,6 @@
 // The RAW reader: the shared real cases, the corners of the format, and every
 // way a file is refused, each with its exact message.
+#include "network/network.h"
 #include "raw/input_error.h"
 #include "raw/raw.h"
 
@@ -30,11 +31,12 @@ RawCase parse(const std::string &text)
     return parse_raw(in, "t.raw");
 }
 
-// "FILE:LINE: message" for text that is refused, "" for text that reads.
+// "FILE:LINE: message" for text that the reader or the network builder
+// refuses, "" for text that makes a network.
 std::string error_of(const std::string &text)
 {
     try {
-        parse(text);
+        build_network(parse(text));
     } catch (const InputError &e) {
         return where_what(e);
     }
@@ -238,7 +240,8 @@ TEST(RawFormat, ReadsTheCornersOfTheFormat)
     EXPECT_DOUBLE_EQ(c.switched_shunts[0].binit, 25.0);
 }
 
-// A small case that reads; each failure below changes one thing in it.
+// A small case that reads and makes a network; each failure below changes
+// one thing in it.
 const std::string base = "0, 100.0, 33 / base case\n"
                          "heading\n"
                          "\n"
@@ -249,7 +252,7 @@ const std::string base = "0, 100.0, 33 / base case\n"
                          "2,'1',1,1,1,50.0,10.0\n"
                          "0 / END OF LOAD DATA\n"
                          "0 / END OF FIXED SHUNT DATA\n"
-                         "3,'1',40.0,0.0,50.0,-50.0,1.0\n"
+                         "1,'1',40.0,0.0,50.0,-50.0,1.0\n"
                          "0 / END OF GENERATOR DATA\n"
                          "1,2,'1',0.01,0.1,0.02\n"
                          "0 / END OF BRANCH DATA\n"
@@ -292,7 +295,7 @@ TEST(RawErrors, EachProblemHasItsMessageAndLine)
     const Case cases[] = {
         {"the base case reads", base, ""},
         {"the end of the file after a closing 0", first_lines(19), ""},
-        {"Q inside a section ends the data", replaced("2,'1',1,1,1", "Q\n2,'1',1,1,1"), ""},
+        {"Q inside a section ends the data", replaced("2,3,0,'1'", "Q\n2,3,0,'1'"), ""},
         {"empty file", "", "t.raw: the file is empty"},
         {"only blank lines", "  \r\n\n\t\n", "t.raw: the file is empty"},
         {"version 34", replaced("0, 100.0, 33", "0, 100.0, 34"),
@@ -317,6 +320,22 @@ TEST(RawErrors, EachProblemHasItsMessageAndLine)
          "t.raw:11: field 3 (PG) of the generator record is not a number: 'inf'"},
         {"overflow", replaced("40.0,0.0", "1e999,0.0"),
          "t.raw:11: field 3 (PG) of the generator record is not a number: '1e999'"},
+        {"negative overflow", replaced("0, 100.0, 33", "0, -1e999, 33"),
+         "t.raw:1: field 2 (SBASE) of the case identification record is not a number: '-1e999'"},
+        {"NaN in a winding line", replaced("1.0,138.0,0.0", "NaN,138.0,0.0"),
+         "t.raw:17: field 1 (WINDV1) of the transformer record is not a number: 'NaN'"},
+        {"infinity in a bus voltage", replaced("2,'B',138.0,1", "2,'B',138.0,1,1,1,1,-Infinity"),
+         "t.raw:5: field 8 (VM) of the bus record is not a number: '-Infinity'"},
+        {"a negative branch rating", replaced("0.1,0.02\n", "0.1,0.02,100.0,-120.0\n"),
+         "t.raw:13: field 8 (RATEB) of the branch record is negative: '-120.0'"},
+        {"a negative winding rating", replaced("1.0,138.0,0.0,0,0,0", "1.0,138.0,0.0,0,0,-5"),
+         "t.raw:17: field 6 (RATC1) of the transformer record is negative: '-5'"},
+        {"a rating of 0 is no limit", replaced("0.1,0.02\n", "0.1,0.02,0,0.0,-0\n"), ""},
+        {"NVHI below NVLO", replaced("2,'B',138.0,1", "2,'B',138.0,1,1,1,1,1.0,0.0,0.95,1.0"),
+         "t.raw:5: bus 2: NVHI = '0.95' is below NVLO = '1.0'"},
+        {"EVHI below the default EVLO", replaced("2,'B',138.0,1", "2,'B',138.0,1,1,1,1,1.0,0.0,,,0.85"),
+         "t.raw:5: bus 2: EVHI = '0.85' is below EVLO = '0.9'"},
+        {"equal voltage limits", replaced("2,'B',138.0,1", "2,'B',138.0,1,1,1,1,1.0,0.0,1.0,1.0,1,1"), ""},
         {"an integer field with a fraction", replaced("1,'A',138.0,3", "1,'A',138.0,3.5"),
          "t.raw:4: field 4 (IDE) of the bus record is not an integer: '3.5'"},
         {"an integer too large for int", replaced("'T',1\n", "'T',3000000000\n"),
@@ -335,6 +354,19 @@ TEST(RawErrors, EachProblemHasItsMessageAndLine)
         {"transformer to an unknown bus", replaced("2,3,0,'1'", "2,8,0,'1'"),
          "t.raw:15: transformer names bus 8, which is not in the bus data"},
         {"no slack bus", replaced("1,'A',138.0,3", "1,'A',138.0,2"), "t.raw: no slack bus: no bus has IDE 3"},
+        {"a branch with zero impedance", replaced("1,2,'1',0.01,0.1", "1,2,'1',0.0,-0.0"),
+         "t.raw:13: branch 1-2-1 has zero impedance (R = X = 0)"},
+        {"a transformer with zero impedance", replaced("0.0,0.05,100.0", "0.0,0.0,100.0"),
+         "t.raw:15: transformer 2-3-1 has zero impedance (R = X = 0)"},
+        {"a winding ratio of 0", replaced("1.0,13.8\n", "0.0,13.8\n"),
+         "t.raw:15: transformer 2-3-1 has a winding ratio that is not positive"},
+        {"no unit in service", replaced("1,'1',40.0,0.0,50.0,-50.0,1.0", "1,'1',40.0,0.0,50.0,-50.0,1.0,,,,,,,,0"),
+         "t.raw: no in-service unit: every generator record has STAT 0 or is at an isolated bus (IDE 4)"},
+        {"the only unit at an isolated bus",
+         edited(replaced("3,'C',13.8,2", "3,'C',13.8,4"), "1,'1',40.0", "3,'1',40.0"),
+         "t.raw: no in-service unit: every generator record has STAT 0 or is at an isolated bus (IDE 4)"},
+        {"a slack bus without a unit", replaced("1,'1',40.0", "2,'1',40.0"),
+         "t.raw:4: slack bus 1 has no in-service unit"},
         {"two slack buses", replaced("3,'C',13.8,2", "3,'C',13.8,3"),
          "t.raw:6: bus 3 is a second slack bus (IDE 3) after bus 1; one slack bus is supported"},
         {"unknown impedance table", replaced("0.9,33,0\n", "0.9,33,4\n"),
