@@ -60,11 +60,12 @@ static_checks() (
 # One fuzz target for FUZZ_SECONDS; its log in build/fuzz/TARGET.log and its
 # exit status in build/fuzz/TARGET.status.
 fuzz_target() { # dir, target
-    local dir=$1 target=$2 status=0
+    local dir=$1 target=$2 status=0 dict=()
+    [ -f "$repo/fuzz/$target.dict" ] && dict=(-dict="$repo/fuzz/$target.dict")
     # The corpus grows from run to run; the seeds are made fresh each build.
     mkdir -p "$dir/corpus/$target"
     "$dir/fuzz/fuzz_$target" -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 -rss_limit_mb=2048 \
-        -detect_leaks=1 -print_final_stats=1 -artifact_prefix="$dir/crashes/$target-" \
+        -detect_leaks=1 -print_final_stats=1 -artifact_prefix="$dir/crashes/$target-" "${dict[@]}" \
         "$dir/corpus/$target" "$dir/seeds/$target" >"$dir/$target.log" 2>&1 || status=$?
     echo "$status" >"$dir/$target.status"
 }
