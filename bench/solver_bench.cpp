@@ -68,12 +68,16 @@ int main(int argc, char *argv[])
         const std::vector<CtgBlock> blocks = read_ctg_blocks(argv[2]);
         std::vector<double> ms;
         long iterations = 0;
+        long newton = 0;
+        int with_newton = 0;
         int converged = 0;
         t0 = std::chrono::steady_clock::now();
         for (const CtgBlock &b : blocks) {
             const CtgResult r = solve_contingency(net, bc, b, opt, bc.ws);
             ms.push_back(r.solve_ms);
             iterations += r.iterations;
+            newton += r.iterations - r.sol.chord_steps;
+            with_newton += r.iterations > r.sol.chord_steps ? 1 : 0;
             converged += r.status == CtgStatus::converged ? 1 : 0;
         }
         const double total = ms_since(t0);
@@ -83,7 +87,8 @@ int main(int argc, char *argv[])
                     total, total / n);
         std::printf("ctg_median_ms %.3f\nctg_slowest_ms %.3f\n", ms.empty() ? 0.0 : ms[ms.size() / 2],
                     ms.empty() ? 0.0 : ms.back());
-        std::printf("ctg_mean_iterations %.2f\nctg_per_s %.0f\n", static_cast<double>(iterations) / n,
+        std::printf("ctg_mean_steps %.2f\nctg_mean_newton_steps %.2f\nctg_with_newton %d\nctg_per_s %.0f\n",
+                    static_cast<double>(iterations) / n, static_cast<double>(newton) / n, with_newton,
                     1000.0 * n / total);
         rusage ru{};
         getrusage(RUSAGE_SELF, &ru);

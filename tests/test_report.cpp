@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -109,7 +110,7 @@ TEST_F(Report, IsTheSameForAnyNumberOfRanks)
     // What the summary says of ieee14's list (see its reference results).
     EXPECT_NE(console1.find("  converged                   24\n  diverged                     1\n"), std::string::npos)
         << console1;
-    EXPECT_NE(console1.find("  BR_1_2_1          33  no convergence in 20 iterations\n"), std::string::npos)
+    EXPECT_TRUE(std::regex_search(console1, std::regex("\n  BR_1_2_1 +[0-9]+  no convergence in 20 iterations\n")))
         << console1;
 }
 

@@ -291,7 +291,7 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
         return finish(r, t0);
     }
 
-    r.sol = solve_with_q_limits(net, y, std::move(sch), std::move(held), std::move(v), opt, ws);
+    r.sol = solve_with_q_limits(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, &base.chord);
     r.ran = true;
     r.iterations = r.sol.iterations;
     r.max_mismatch = r.sol.last.max_mismatch;

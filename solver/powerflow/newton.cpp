@@ -137,12 +137,13 @@ void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const V
     const cplx *yx = y.valuePtr();
     const int *yp = y.outerIndexPtr();
     const int *yi = y.innerIndexPtr();
+    const cplx *vc = ws.vc.data(); // V at v, from the last mismatch call
     for (int k = 0; k < n; ++k) {
-        const cplx vk = std::polar(v.vm[k], v.va[k]);
-        const cplx vnk = std::polar(1.0, v.va[k]);
+        const cplx vk = vc[k];
+        const cplx vnk = vk / v.vm[k];
         for (int e = yp[k]; e < yp[k + 1]; ++e) {
             const int i = yi[e];
-            const cplx vi = std::polar(v.vm[i], v.va[i]);
+            const cplx vi = vc[i];
             const PowerDerivatives d = power_derivatives(net.buses[i], yx[e], vi, vk, vnk, ws.current[i], i == k);
             // A row whose quantity is not solved for holds its own unknown.
             const BusKind kind = sch.kind[i];

@@ -96,7 +96,8 @@ double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const
 // Fills ws.pat.j from the derivatives of S (polar form):
 //   ∂S/∂θ   = j·diag(V)·conj(diag(I) − Ybus·diag(V))
 //   ∂S/∂|V| = diag(V)·conj(Ybus·diag(V/|V|)) + conj(diag(I))·diag(V/|V|)
-// plus ∂(−S_sched)/∂|V|_i = ip_i + j·iq_i on the diagonal.
+// plus ∂(−S_sched)/∂|V|_i = ip_i + j·iq_i on the diagonal. Takes V and
+// Ybus·V from the last mismatch call, which must be at the same v.
 void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws);
 
 // Newton-Raphson from v until the largest mismatch is at most the

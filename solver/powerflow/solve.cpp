@@ -112,9 +112,32 @@ int switch_all(const Network &net, PfSolution &s, const NewtonWorkspace &ws, dou
     return changed;
 }
 
-// Newton-Raphson once; false with s.failure set when it fails.
-bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws)
+// One solve: chord steps first when there are base factors, then
+// Newton-Raphson from the same start if they did not converge. False with
+// s.failure set when it fails.
+bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws,
+                const ChordBase *chord, ChordState &st)
 {
+    if (chord != nullptr) {
+        Voltages start = s.v;
+        const ChordResult c = chord_pf(net, y, s.sch, s.v, opt, ws, *chord, st);
+        s.iterations += c.r.iterations;
+        s.chord_steps += c.r.iterations;
+        if (c.r.converged) {
+            s.last = c.r;
+            return true;
+        }
+        // Newton-Raphson goes on from where the chord steps got to when
+        // they made progress, and from the start when that fails too.
+        if (c.tried && c.r.iterations > 0 && std::isfinite(c.r.max_mismatch)) {
+            s.last = newton_pf(net, y, s.sch, s.v, opt, ws);
+            s.iterations += s.last.iterations;
+            if (s.last.converged) {
+                return true;
+            }
+        }
+        s.v = std::move(start);
+    }
     s.last = newton_pf(net, y, s.sch, s.v, opt, ws);
     s.iterations += s.last.iterations;
     if (!s.last.converged) {
@@ -127,7 +150,7 @@ bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOption
 } // namespace
 
 PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
-                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws)
+                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
 {
     PfSolution s;
     s.v = std::move(v);
@@ -138,8 +161,9 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
         controlled += (s.sch.kind[i] == BusKind::pv || s.held[i] != 0) ? 1 : 0;
     }
     const double q_tol = q_tol_mvar / net.sbase;
+    ChordState st;
     if (!opt.enforce_q_limits) {
-        s.converged = solve_once(net, y, s, opt, ws);
+        s.converged = solve_once(net, y, s, opt, ws, chord, st);
         return s;
     }
     // Batch rounds settle most cases in a few solves. Their solves stop at a
@@ -148,20 +172,20 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
     // finish one bus at a time on tight solves.
     PfOptions loose = opt;
     loose.tolerance_pu = std::max(opt.tolerance_pu, loose_tolerance_pu);
-    if (!solve_once(net, y, s, loose, ws)) {
+    if (!solve_once(net, y, s, loose, ws, chord, st)) {
         return s;
     }
     int round = 0;
     for (; round < max_batch_rounds && switch_all(net, s, ws, q_tol) > 0; ++round) {
-        if (!solve_once(net, y, s, loose, ws)) {
+        if (!solve_once(net, y, s, loose, ws, chord, st)) {
             return s;
         }
     }
-    if (!solve_once(net, y, s, opt, ws)) {
+    if (!solve_once(net, y, s, opt, ws, chord, st)) {
         return s;
     }
     for (; round < max_batch_rounds && switch_all(net, s, ws, q_tol) > 0; ++round) {
-        if (!solve_once(net, y, s, opt, ws)) {
+        if (!solve_once(net, y, s, opt, ws, chord, st)) {
             return s;
         }
     }
@@ -183,7 +207,7 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
             s.failure = "reactive limits did not settle after " + std::to_string(s.q_changes) + " changes";
             return s;
         }
-        if (!solve_once(net, y, s, opt, ws)) {
+        if (!solve_once(net, y, s, opt, ws, chord, st)) {
             return s;
         }
     }
@@ -232,5 +256,8 @@ BaseCase solve_base_case(const Network &net, const PfOptions &opt)
         return bc;
     }
     bc.sol = solve_with_q_limits(net, bc.y, sch, std::vector<signed char>(net.buses.size(), 0), v, opt, bc.ws);
+    if (bc.sol.converged) {
+        make_chord_base(net, bc.y, bc.sol.sch, bc.sol.v, bc.ws, bc.chord);
+    }
     return bc;
 }

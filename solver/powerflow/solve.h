@@ -2,6 +2,7 @@
 // case built on it.
 #pragma once
 
+#include "powerflow/chord.h"
 #include "powerflow/newton.h"
 
 #include <string>
@@ -12,9 +13,10 @@ struct PfSolution {
     BusSchedule sch;
     std::vector<signed char> held; // +1 at the sum of QT, −1 at the sum of QB, 0 not held
     bool converged = false;
-    int iterations = 0; // Newton steps of every solve of the loop
-    int q_changes = 0;  // buses held or released
-    NewtonResult last;  // the last Newton solve
+    int iterations = 0;  // steps of every solve of the loop, chord and Newton
+    int chord_steps = 0; // of which chord steps (no factorization)
+    int q_changes = 0;   // buses held or released
+    NewtonResult last;   // the last Newton solve
     std::string failure;
 };
 
@@ -31,8 +33,12 @@ double unit_q(const Network &net, const NewtonWorkspace &ws, const Voltages &v, 
 // releases the held bus furthest on the wrong side of VS, then solves again
 // from there. A bus whose QT_sum = QB_sum is held and stays held. At most
 // 2 × (voltage-controlled buses) changes, else it has not settled.
+// With `chord`, each solve first tries chord steps on the base case's
+// factors and runs Newton-Raphson from the same start when they do not
+// converge; both end on the same test, so the result does not depend on
+// which one did.
 PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
-                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws);
+                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord = nullptr);
 
 // The schedule of the RAW: bus kinds, QG of units at load buses.
 BusSchedule base_schedule(const Network &net);
@@ -42,6 +48,7 @@ struct BaseCase {
     Ybus y;
     NewtonWorkspace ws;
     PfSolution sol;
+    ChordBase chord; // J0 at the solution, factored, for the contingencies
     int cut_off = 0; // RAW buses outside the solved island
 };
 

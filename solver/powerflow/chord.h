@@ -1,0 +1,51 @@
+// Chord steps for contingencies: Newton iterations that reuse the base
+// case's factored Jacobian, corrected for the rows an outage changes.
+#pragma once
+
+#include "powerflow/newton.h"
+
+#include <Eigen/Core>
+
+#include <vector>
+
+// The base case's Jacobian J0 at its solution, factored once and shared by
+// every contingency of the network.
+struct ChordBase {
+    Voltages v0;            // the base-case solution J0 is taken at
+    std::vector<double> j0; // J0's values in the workspace pattern
+    KluNumeric lu{nullptr, KluDeleter{nullptr}};
+};
+
+// Builds J0 from the solved base case (schedule sch, voltages v) and
+// factors it. Returns false when J0 is singular (contingencies then use
+// plain Newton).
+bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
+                     ChordBase &cb);
+
+// What the chord solves of one outage share as its bus kinds change: the
+// rows R found so far and Z = J0⁻¹·E_R. Start each outage with a new one.
+struct ChordState {
+    std::vector<int> rows;  // R, in the order found
+    std::vector<int> place; // place of each Jacobian row in R, or −1
+    Eigen::MatrixXd z;
+};
+
+struct ChordResult {
+    NewtonResult r;
+    bool tried = false; // false: too many rows changed for a low-rank update
+};
+
+// Solves F(x) = 0 by chord steps x ← x − Jc⁻¹·F(x), where Jc is the
+// Jacobian of this network, schedule and bus kinds taken at the base
+// solution v0. Jc differs from J0 only in the rows R of the buses the
+// outage touches (ends of an opened branch, cut-off buses, buses whose kind
+// changed): Jc = J0 + E_R·D with D = (Jc − J0)[R, :], so by the
+// Sherman-Morrison-Woodbury identity
+//   Jc⁻¹·b = y − Z·(I + D·Z)⁻¹·D·y,   y = J0⁻¹·b,  Z = J0⁻¹·E_R,
+// which costs |R| solves with J0's factors once and one solve per step, and
+// no factorization. Stops, not converged, when a step reduces the largest
+// mismatch by less than half, after `max_steps`, or when |R| exceeds
+// `max_rank`; v then holds the last iterate and the caller falls back to
+// Newton-Raphson from its own start.
+ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v, const PfOptions &opt,
+                     NewtonWorkspace &ws, const ChordBase &cb, ChordState &st);
