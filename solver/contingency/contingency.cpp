@@ -144,6 +144,19 @@ int cut_islands(const Network &net, const std::vector<char> &on, BusSchedule &sc
     return cut;
 }
 
+// Whether opening these branches can split the network: not when they are
+// out already, nor when the only one in service is no bridge.
+bool may_split(const BaseCase &base, const std::vector<int> &branches)
+{
+    int opened = 0;
+    bool bridge = false;
+    for (int k : branches) {
+        opened += base.on[k] ? 1 : 0;
+        bridge = bridge || (base.on[k] && base.bridge[k]);
+    }
+    return opened > 1 || bridge;
+}
+
 // When the slack bus is cut off or has no unit left, the voltage-controlled
 // bus of the solved island with the largest total PT of in-service units
 // (lowest bus number on a tie) becomes the slack at its base-case angle and
@@ -270,7 +283,9 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     if (o.unit >= 0) {
         remove_unit(net, o.unit, sch, held);
     }
-    r.buses_cut_off = cut_islands(net, on, sch, held, r.load_cut_off_mw);
+    if (may_split(base, o.branches)) {
+        r.buses_cut_off = cut_islands(net, on, sch, held, r.load_cut_off_mw);
+    }
     r.islanded = r.buses_cut_off > 0;
     if (r.islanded) {
         add_note(r.note, "islanded: " + std::to_string(r.buses_cut_off) + " buses cut off");

@@ -14,3 +14,10 @@ int find_islands(const Network &net, const std::vector<char> &on, const std::vec
 // count); on a tie the one holding the slack, else the one holding the
 // lowest bus number.
 int main_island(const Network &net, const std::vector<int> &island, int count);
+
+// Bridges: the branches in service whose outage alone splits the island
+// they are in (one flag per network branch). Found once for the base case,
+// so that only a bridge's outage needs an island search. A branch with a
+// parallel branch in service is no bridge. Buses whose kind is off are
+// left out.
+std::vector<char> find_bridges(const Network &net, const std::vector<char> &on, const std::vector<BusKind> &kind);

@@ -9,16 +9,10 @@ namespace {
 constexpr int max_steps = 10;
 constexpr int max_rank = 40;
 
-// One nonzero of D = Jc − J0: its row's place in R, its column, its value.
-struct RowChange {
-    int k, col;
-    double d;
-};
-
 // Adds to st.rows the rows where the Jacobian now in ws.pat.j differs from
 // J0, and lists every nonzero difference of those rows in d. False when
 // there are more than max_rank of them.
-bool changed_rows(const NewtonWorkspace &ws, const ChordBase &cb, ChordState &st, std::vector<RowChange> &d)
+bool changed_rows(const NewtonWorkspace &ws, const ChordBase &cb, ChordState &st)
 {
     const auto &j = ws.pat.j;
     const int n2 = static_cast<int>(j.rows());
@@ -38,13 +32,13 @@ bool changed_rows(const NewtonWorkspace &ws, const ChordBase &cb, ChordState &st
     if (st.rows.size() > static_cast<size_t>(max_rank)) {
         return false;
     }
-    d.clear();
+    st.d.clear();
     for (int c = 0; c < n2; ++c) {
         for (int e = jp[c]; e < jp[c + 1]; ++e) {
             const int k = st.place[static_cast<size_t>(ji[e])];
             const double delta = jx[e] - cb.j0[static_cast<size_t>(e)];
             if (k >= 0 && delta != 0.0) {
-                d.push_back({k, c, delta});
+                st.d.push_back({k, c, delta});
             }
         }
     }
@@ -100,25 +94,30 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
     }
     const int n = static_cast<int>(y.rows());
     const int n2 = 2 * n;
-    int worst = -1;
-    // Jc: this outage's Jacobian at the base solution.
-    mismatch(net, y, sch, cb.v0, ws, worst);
-    jacobian(net, y, sch, cb.v0, ws);
-    std::vector<RowChange> d;
-    if (!changed_rows(ws, cb, st, d)) {
-        return out;
+    if (!st.ready || st.kinds != sch.kind) {
+        st.ready = false;
+        // Jc: this outage's Jacobian at the base solution.
+        int worst = -1;
+        mismatch(net, y, sch, cb.v0, ws, worst);
+        jacobian(net, y, sch, cb.v0, ws);
+        if (!changed_rows(ws, cb, st)) {
+            return out;
+        }
+        extend_z(cb, ws, st);
+        // S = I + D·Z
+        const auto m = static_cast<Eigen::Index>(st.rows.size());
+        Eigen::MatrixXd s = Eigen::MatrixXd::Identity(m, m);
+        for (const RowChange &rc : st.d) {
+            s.row(rc.k) += rc.d * st.z.row(rc.col);
+        }
+        st.s_lu.compute(s);
+        st.kinds = sch.kind;
+        st.ready = true;
     }
     out.tried = true;
-    extend_z(cb, ws, st);
     const Eigen::MatrixXd &z = st.z;
     const auto m = static_cast<Eigen::Index>(st.rows.size());
     klu_common *c = ws.common.get();
-    // S = I + D·Z
-    Eigen::MatrixXd s = Eigen::MatrixXd::Identity(m, m);
-    for (const RowChange &rc : d) {
-        s.row(rc.k) += rc.d * z.row(rc.col);
-    }
-    const Eigen::PartialPivLU<Eigen::MatrixXd> s_lu(s);
     Eigen::VectorXd w(m);
 
     NewtonResult &r = out.r;
@@ -132,10 +131,10 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
         klu_solve(ws.symbolic.get(), cb.lu.get(), n2, 1, ws.dx.data(), c);
         if (m > 0) {
             w.setZero();
-            for (const RowChange &rc : d) {
+            for (const RowChange &rc : st.d) {
                 w[rc.k] += rc.d * ws.dx[rc.col];
             }
-            ws.dx.noalias() -= z * s_lu.solve(w);
+            ws.dx.noalias() -= z * st.s_lu.solve(w);
         }
         v.va -= ws.dx.head(n);
         v.vm -= ws.dx.tail(n);

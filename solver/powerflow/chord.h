@@ -5,6 +5,7 @@
 #include "powerflow/newton.h"
 
 #include <Eigen/Core>
+#include <Eigen/LU>
 
 #include <vector>
 
@@ -22,12 +23,23 @@ struct ChordBase {
 bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
                      ChordBase &cb);
 
+// One nonzero of D = Jc − J0: its row's place in R, its column, its value.
+struct RowChange {
+    int k, col;
+    double d;
+};
+
 // What the chord solves of one outage share as its bus kinds change: the
-// rows R found so far and Z = J0⁻¹·E_R. Start each outage with a new one.
+// rows R found so far, Z = J0⁻¹·E_R, and D and the LU of I + D·Z for the
+// bus kinds they were last built for. Start each outage with a new one.
 struct ChordState {
     std::vector<int> rows;  // R, in the order found
     std::vector<int> place; // place of each Jacobian row in R, or −1
     Eigen::MatrixXd z;
+    std::vector<BusKind> kinds; // the kinds d and s_lu belong to
+    std::vector<RowChange> d;
+    Eigen::PartialPivLU<Eigen::MatrixXd> s_lu;
+    bool ready = false;
 };
 
 struct ChordResult {

@@ -248,6 +248,7 @@ BaseCase solve_base_case(const Network &net, const PfOptions &opt)
             }
         }
     }
+    bc.bridge = find_bridges(net, bc.on, sch.kind);
     Voltages v = initial_voltages(net, sch, opt.flat_start);
     if (sch.kind[net.slack] == BusKind::off) {
         bc.sol.v = v;

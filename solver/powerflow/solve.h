@@ -44,7 +44,8 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
 BusSchedule base_schedule(const Network &net);
 
 struct BaseCase {
-    std::vector<char> on; // branches in service
+    std::vector<char> on;     // branches in service
+    std::vector<char> bridge; // branches whose outage alone splits the solved island
     Ybus y;
     NewtonWorkspace ws;
     PfSolution sol;

@@ -3,6 +3,7 @@
 // loading and what an outage cuts off.
 
 #include "contingency/contingency.h"
+#include "network/islands.h"
 #include "network/network.h"
 #include "raw/raw.h"
 #include "test_data.h"
@@ -146,5 +147,38 @@ TEST(Contingencies, ChordStepsAndNewtonAgree)
             EXPECT_EQ(f.assessment.violations.size(), p.assessment.violations.size());
         }
         EXPECT_GT(chord_steps, 0);
+    }
+}
+
+// A branch is flagged a bridge exactly when opening it alone adds an
+// island: checked against an island search per branch, on cases with
+// parallel circuits, 3-winding units and radial ends.
+TEST(Contingencies, BridgesAreTheBranchesWhoseOutageSplitsTheNetwork)
+{
+    REQUIRE_CASES();
+    for (const char *name : {"ieee118", "activsg200", "go_network01", "activsg500"}) {
+        SCOPED_TRACE(name);
+        const Network net = build_network(read_raw(cases_dir() + "/" + name + "/case.raw"));
+        std::vector<char> on = branches_in_service(net);
+        std::vector<BusKind> kind;
+        for (const NetBus &b : net.buses) {
+            kind.push_back(b.kind);
+        }
+        std::vector<int> island;
+        const int base_count = find_islands(net, on, kind, island);
+        const std::vector<char> bridge = find_bridges(net, on, kind);
+        int bridges = 0;
+        for (size_t k = 0; k < on.size(); ++k) {
+            if (!on[k]) {
+                EXPECT_FALSE(bridge[k]);
+                continue;
+            }
+            on[k] = 0;
+            const bool splits = find_islands(net, on, kind, island) > base_count;
+            on[k] = 1;
+            EXPECT_EQ(bridge[k] != 0, splits) << "branch " << net.branches[k].from_bus << "-" << net.branches[k].to_bus;
+            bridges += splits ? 1 : 0;
+        }
+        EXPECT_GT(bridges, 0);
     }
 }
