@@ -4,6 +4,10 @@
 
 #include <algorithm>
 
+namespace {
+constexpr double vm_tie = 1e-8; // pu
+}
+
 BranchFlow branch_flow(const NetBranch &br, const Voltages &v)
 {
     const BranchStamp st = branch_stamp(br, false);
@@ -37,14 +41,8 @@ Assessment assess(const Network &net, const std::vector<char> &on, const PfSolut
         }
         const NetBus &b = net.buses[i];
         const double vm = sol.v.vm[i];
-        if (first || vm < a.min_vm) {
-            a.min_vm = vm;
-            a.min_vm_bus = b.number;
-        }
-        if (first || vm > a.max_vm) {
-            a.max_vm = vm;
-            a.max_vm_bus = b.number;
-        }
+        a.min_vm = first ? vm : std::min(a.min_vm, vm);
+        a.max_vm = first ? vm : std::max(a.max_vm, vm);
         first = false;
         const double lo = after_contingency ? b.evlo : b.nvlo;
         const double hi = after_contingency ? b.evhi : b.nvhi;
@@ -55,6 +53,22 @@ Assessment assess(const Network &net, const std::vector<char> &on, const PfSolut
         }
     }
     a.voltage_violations = static_cast<int>(a.violations.size());
+    // Buses within the solve's accuracy of the extreme are tied, and the
+    // first of them in RAW order is named, so that the name does not hang
+    // on the last digits of the iterate (pv buses share set-points).
+    a.min_vm_bus = a.max_vm_bus = 0;
+    for (int i = 0; i < net.raw_buses; ++i) {
+        if (sol.sch.kind[i] == BusKind::off) {
+            continue;
+        }
+        const double vm = sol.v.vm[i];
+        if (a.min_vm_bus == 0 && vm <= a.min_vm + vm_tie) {
+            a.min_vm_bus = net.buses[i].number;
+        }
+        if (a.max_vm_bus == 0 && vm >= a.max_vm - vm_tie) {
+            a.max_vm_bus = net.buses[i].number;
+        }
+    }
     for (size_t k = 0; k < net.branches.size(); ++k) {
         const NetBranch &br = net.branches[k];
         const double rate = rating(br, rating_column);
