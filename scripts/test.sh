@@ -76,6 +76,7 @@ fuzz_run() (
     need_packages clang libclang-rt-dev
     local dir="$repo/build/fuzz" target failed=() running=()
     CC=clang CXX=clang++ cmake -S "$repo" -B "$dir" -DCTGBATCH_FUZZ=ON -DCTGBATCH_WERROR=ON \
+        -DCTGBATCH_SHARED_DIR="$(realpath -m "${CTGBATCH_SHARED_DIR:-$repo/../shared}")" \
         >"$repo/build/fuzz.configure.log" || { cat "$repo/build/fuzz.configure.log"; exit 1; }
     cmake --build "$dir" -j "$jobs" --target fuzz_targets fuzz_seeds
     mkdir -p "$dir/crashes"
