@@ -11,8 +11,21 @@
 #             (installs no MPI; for machines with an MPI of their own)
 # Name stages to run only those: scripts/test.sh openmpi static
 # Installs what a stage needs and is missing; each stage builds in build/STAGE.
+# The tests read the public cases and real lists of $CTGBATCH_SHARED_DIR/data
+# (default: ../shared beside the checkout) in place; without them those tests
+# skip, except with CI=true, where missing data is an error.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
+
+shared=${CTGBATCH_SHARED_DIR:-$repo/../shared}
+for d in cases real; do
+    [ -d "$shared/data/$d" ] && continue
+    if [ "${CI:-}" = true ]; then
+        echo "missing test data: $shared/data/$d (set CTGBATCH_SHARED_DIR to the folder holding data/)" >&2
+        exit 1
+    fi
+    echo "warning: no test data at $shared/data/$d; the tests that need it will be skipped" >&2
+done
 
 stages=("$@")
 [ ${#stages[@]} -gt 0 ] || stages=(mpich openmpi sanitize static fuzz)
@@ -25,6 +38,7 @@ configure() { # stage, mpi (empty: the one on the PATH), extra cmake flags
     need_packages libgtest-dev
     select_mpi "$mpi"
     cmake -S "$repo" -B "$repo/build/$stage" -DCTGBATCH_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+        -DCTGBATCH_SHARED_DIR="$(realpath -m "$shared")" \
         -DMPI_CXX_COMPILER="$MPI_CXX" -DMPIEXEC_EXECUTABLE="$MPIEXEC" "$@" >"$repo/build/$stage.configure.log" ||
         { cat "$repo/build/$stage.configure.log"; return 1; }
 }

@@ -33,9 +33,11 @@ bool path_exists(const std::string &path)
     return lstat(path.c_str(), &st) == 0;
 }
 
+std::string real_lists_dir() { return std::string(SHARED_DATA_DIR) + "/real"; }
+
 std::string real_list(const std::string &name)
 {
-    std::string text = read_file(std::string(TEST_DATA_DIR) + "/real/" + name);
+    std::string text = read_file(real_lists_dir() + "/" + name);
     EXPECT_FALSE(text.empty()) << "missing fixture " << name;
     return text;
 }

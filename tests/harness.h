@@ -13,7 +13,18 @@
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &text);
 bool path_exists(const std::string &path); // without following a final link
+// A real contingency list of ../shared/data/real/, read in place.
 std::string real_list(const std::string &name);
+std::string real_lists_dir();
+
+// Skips the test, loudly, when the real lists are not there.
+#define REQUIRE_REAL_LISTS()                                                                                           \
+    do {                                                                                                               \
+        if (!path_exists(real_lists_dir())) {                                                                          \
+            GTEST_SKIP() << "SKIPPED: no real contingency lists at " << real_lists_dir()                               \
+                         << "; point -DCTGBATCH_SHARED_DIR=<folder holding data/real> at them";                        \
+        }                                                                                                              \
+    } while (false)
 std::vector<std::string> list_dir(const std::string &dir);  // sorted names
 std::vector<std::string> list_tree(const std::string &dir); // sorted, recursive
 

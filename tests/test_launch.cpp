@@ -39,6 +39,7 @@ TEST_F(Launch, EveryRankRunsTheSolverOnceOnItsCompleteSubFile)
 
 TEST_F(Launch, RankWaitsForItsSolver)
 {
+    REQUIRE_REAL_LISTS();
     write_list(real_list("list6_lf.con"));
     write_solver("sleep 1\necho done > \"../calls/$(basename \"$1\").mark\"\n");
     run(2);
@@ -60,6 +61,7 @@ TEST_F(Launch, MissingListStillLaunchesOnTheSubFilePath)
 
 TEST_F(Launch, SolverFailuresAreReportedAndTheRunStillSucceeds)
 {
+    REQUIRE_REAL_LISTS();
     // A solver killed by a signal reaches ctgbatch as the shell reports it:
     // exit status 128 + S from a shell that waited for it, or the signal
     // itself from a shell that handed its process over to the solver. Only a

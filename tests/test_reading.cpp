@@ -8,6 +8,7 @@ using Reading = RunLayout;
 
 TEST_F(Reading, RealListsSplitWhole)
 {
+    REQUIRE_REAL_LISTS();
     for (const char *name : {"list6_lf.con", "list9_crlf.con", "list377_crlf.con"}) {
         for (int nproc : {1, 2, 4}) {
             SCOPED_TRACE(std::string(name) + " over " + std::to_string(nproc) + " ranks");
@@ -22,6 +23,7 @@ TEST_F(Reading, RealListsSplitWhole)
 
 TEST_F(Reading, RealListsByHand)
 {
+    REQUIRE_REAL_LISTS();
     // list6_lf: six three-line contingencies and a closing END; two a share.
     std::string list = real_list("list6_lf.con");
     write_list(list);
@@ -120,6 +122,7 @@ TEST_F(Reading, UnreadableListIsReportedNotSplit)
 
 TEST_F(Reading, ArgumentsChangeNothing)
 {
+    REQUIRE_REAL_LISTS();
     std::string list = real_list("list9_crlf.con");
     write_list(list);
     run(2, "--help -n 7 ../other_dir/ case.con");
@@ -129,6 +132,7 @@ TEST_F(Reading, ArgumentsChangeNothing)
 
 TEST_F(Reading, WithoutALauncherRunsAsOneRank)
 {
+    REQUIRE_REAL_LISTS();
     std::string list = real_list("list9_crlf.con");
     write_list(list);
     std::string cmd = "cd '" + start + "' && timeout 120 " + CTGBATCH_BIN + " >'" + root + "/console/0.out' 2>'" +

@@ -6,6 +6,7 @@ using Scale = RunLayout;
 
 TEST_F(Scale, ThirtyTwoRanksOnAFewCores)
 {
+    REQUIRE_REAL_LISTS();
     std::string list = real_list("list377_crlf.con");
     write_list(list);
     run(32);

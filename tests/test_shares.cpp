@@ -69,6 +69,7 @@ TEST_F(Shares, ShareSizesFollowTheTable)
 
 TEST_F(Shares, ThirteenRanksNameTheirFilesInPlainDecimal)
 {
+    REQUIRE_REAL_LISTS();
     std::string list = real_list("list377_crlf.con");
     write_list(list);
     run(13);
