@@ -8,12 +8,15 @@ namespace {
 constexpr double vm_tie = 1e-8; // pu
 }
 
-BranchFlow branch_flow(const NetBranch &br, const Voltages &v)
+BranchFlow branch_flow(const NetBranch &br, std::complex<double> vf, std::complex<double> vt)
 {
     const BranchStamp st = branch_stamp(br, false);
-    const std::complex<double> vf = std::polar(v.vm[br.f], v.va[br.f]);
-    const std::complex<double> vt = std::polar(v.vm[br.t], v.va[br.t]);
     return {vf * std::conj(st.yff * vf + st.yft * vt), vt * std::conj(st.ytf * vf + st.ytt * vt)};
+}
+
+BranchFlow branch_flow(const NetBranch &br, const Voltages &v)
+{
+    return branch_flow(br, std::polar(v.vm[br.f], v.va[br.f]), std::polar(v.vm[br.t], v.va[br.t]));
 }
 
 double rating(const NetBranch &br, char column)
@@ -69,13 +72,17 @@ Assessment assess(const Network &net, const std::vector<char> &on, const PfSolut
             a.max_vm_bus = net.buses[i].number;
         }
     }
+    std::vector<std::complex<double>> vc(net.buses.size());
+    for (size_t i = 0; i < vc.size(); ++i) {
+        vc[i] = std::polar(sol.v.vm[static_cast<Eigen::Index>(i)], sol.v.va[static_cast<Eigen::Index>(i)]);
+    }
     for (size_t k = 0; k < net.branches.size(); ++k) {
         const NetBranch &br = net.branches[k];
         const double rate = rating(br, rating_column);
         if (!on[k] || !(rate > 0) || sol.sch.kind[br.f] == BusKind::off || sol.sch.kind[br.t] == BusKind::off) {
             continue;
         }
-        const BranchFlow fl = branch_flow(br, sol.v);
+        const BranchFlow fl = branch_flow(br, vc[br.f], vc[br.t]);
         const double mva = std::max(std::abs(fl.from), std::abs(fl.to)) * net.sbase;
         const double pct = 100.0 * mva / rate;
         if (pct > a.max_loading) {

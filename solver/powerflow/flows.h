@@ -12,6 +12,7 @@
 struct BranchFlow {
     std::complex<double> from, to;
 };
+BranchFlow branch_flow(const NetBranch &br, std::complex<double> vf, std::complex<double> vt);
 BranchFlow branch_flow(const NetBranch &br, const Voltages &v);
 
 // The rating of a branch in MVA by column (A, B, C); 0 means not monitored.

@@ -81,6 +81,7 @@ struct NewtonResult {
     bool converged = false;
     bool singular = false;
     int iterations = 0;
+    int factorizations = 0;  // Jacobians factored (steps that reused one did not)
     double max_mismatch = 0; // pu
     int worst_bus = -1;      // bus index of the largest mismatch
 };
@@ -101,7 +102,9 @@ double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const
 void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws);
 
 // Newton-Raphson from v until the largest mismatch is at most the
-// tolerance; v holds the last iterate either way.
+// tolerance; v holds the last iterate either way. A step that cut the
+// largest mismatch at least tenfold lets the next one reuse its factors (a
+// chord step); one that did not makes the next refactor.
 NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v, const PfOptions &opt,
                        NewtonWorkspace &ws);
 

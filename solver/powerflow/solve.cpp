@@ -132,6 +132,7 @@ bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOption
         if (c.tried && c.r.iterations > 0 && std::isfinite(c.r.max_mismatch)) {
             s.last = newton_pf(net, y, s.sch, s.v, opt, ws);
             s.iterations += s.last.iterations;
+            s.factorizations += s.last.factorizations;
             if (s.last.converged) {
                 return true;
             }
@@ -140,6 +141,7 @@ bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOption
     }
     s.last = newton_pf(net, y, s.sch, s.v, opt, ws);
     s.iterations += s.last.iterations;
+    s.factorizations += s.last.factorizations;
     if (!s.last.converged) {
         s.failure = s.last.singular ? "singular Jacobian"
                                     : "no convergence in " + std::to_string(opt.max_iterations) + " iterations";

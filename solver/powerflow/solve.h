@@ -13,10 +13,11 @@ struct PfSolution {
     BusSchedule sch;
     std::vector<signed char> held; // +1 at the sum of QT, −1 at the sum of QB, 0 not held
     bool converged = false;
-    int iterations = 0;  // steps of every solve of the loop, chord and Newton
-    int chord_steps = 0; // of which chord steps (no factorization)
-    int q_changes = 0;   // buses held or released
-    NewtonResult last;   // the last Newton solve
+    int iterations = 0;     // steps of every solve of the loop, chord and Newton
+    int chord_steps = 0;    // of which chord steps on the base case's factors
+    int factorizations = 0; // Jacobians factored
+    int q_changes = 0;      // buses held or released
+    NewtonResult last;      // the last Newton solve
     std::string failure;
 };
 
