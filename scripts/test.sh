@@ -60,7 +60,7 @@ static_checks() (
     local solver_src
     solver_src=$(find solver -name '*.cpp' -not -path 'solver/tests/*' | sort)
     clang-format --dry-run --Werror src/*.cpp tests/*.cpp tests/*.h $(find solver -name '*.cpp' -o -name '*.h') \
-        fuzz/*.cpp fuzz/*.h
+        fuzz/*.cpp fuzz/*.h bench/*.cpp
     # clang-tidy counts the warnings it hid in system headers on stderr.
     clang-tidy --quiet -p build/mpich src/*.cpp $solver_src 2>build/clang-tidy.log ||
         { cat build/clang-tidy.log; exit 1; }

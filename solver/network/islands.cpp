@@ -3,30 +3,50 @@
 #include <algorithm>
 #include <climits>
 
+namespace {
+
+// The branches in service at each bus, in compressed form: the neighbours
+// of bus i are adj[start[i]..start[i+1]), reached over branches via[...].
+struct Adjacency {
+    std::vector<int> start, adj, via;
+};
+
+Adjacency adjacency(const Network &net, const std::vector<char> &on)
+{
+    const size_t n = net.buses.size();
+    Adjacency a;
+    a.start.assign(n + 1, 0);
+    for (size_t k = 0; k < net.branches.size(); ++k) {
+        if (on[k]) {
+            ++a.start[net.branches[k].f + 1];
+            ++a.start[net.branches[k].t + 1];
+        }
+    }
+    for (size_t i = 0; i < n; ++i) {
+        a.start[i + 1] += a.start[i];
+    }
+    a.adj.resize(a.start[n]);
+    a.via.resize(a.start[n]);
+    std::vector<int> fill(a.start.begin(), a.start.end() - 1);
+    for (size_t k = 0; k < net.branches.size(); ++k) {
+        if (on[k]) {
+            const NetBranch &br = net.branches[k];
+            a.adj[fill[br.f]] = br.t;
+            a.via[fill[br.f]++] = static_cast<int>(k);
+            a.adj[fill[br.t]] = br.f;
+            a.via[fill[br.t]++] = static_cast<int>(k);
+        }
+    }
+    return a;
+}
+
+} // namespace
+
 int find_islands(const Network &net, const std::vector<char> &on, const std::vector<BusKind> &kind,
                  std::vector<int> &island)
 {
     const size_t n = net.buses.size();
-    // Adjacency in compressed form: the branches at each bus.
-    std::vector<int> start(n + 1, 0);
-    for (size_t k = 0; k < net.branches.size(); ++k) {
-        if (on[k]) {
-            ++start[net.branches[k].f + 1];
-            ++start[net.branches[k].t + 1];
-        }
-    }
-    for (size_t i = 0; i < n; ++i) {
-        start[i + 1] += start[i];
-    }
-    std::vector<int> adj(start[n]);
-    std::vector<int> fill(start.begin(), start.end() - 1);
-    for (size_t k = 0; k < net.branches.size(); ++k) {
-        if (on[k]) {
-            const NetBranch &br = net.branches[k];
-            adj[fill[br.f]++] = br.t;
-            adj[fill[br.t]++] = br.f;
-        }
-    }
+    const Adjacency g = adjacency(net, on);
     island.assign(n, -1);
     int count = 0;
     std::vector<int> stack;
@@ -39,8 +59,8 @@ int find_islands(const Network &net, const std::vector<char> &on, const std::vec
         while (!stack.empty()) {
             const int i = stack.back();
             stack.pop_back();
-            for (int e = start[i]; e < start[i + 1]; ++e) {
-                const int j = adj[e];
+            for (int e = g.start[i]; e < g.start[i + 1]; ++e) {
+                const int j = g.adj[e];
                 if (island[j] < 0 && kind[j] != BusKind::off) {
                     island[j] = count;
                     stack.push_back(j);
@@ -76,70 +96,66 @@ int main_island(const Network &net, const std::vector<int> &island, int count)
     return best;
 }
 
+namespace {
+
+// Depth-first search state for Tarjan's bridges.
+struct BridgeSearch {
+    std::vector<int> order, low, next, parent_branch;
+    int counter = 0;
+};
+
+// Searches the island of `root`, flagging its bridges.
+void bridges_from(const Adjacency &g, const std::vector<BusKind> &kind, int root, BridgeSearch &b,
+                  std::vector<char> &bridge)
+{
+    b.order[root] = b.low[root] = b.counter++;
+    b.next[root] = g.start[root];
+    std::vector<int> stack(1, root);
+    while (!stack.empty()) {
+        const int u = stack.back();
+        if (b.next[u] == g.start[u + 1]) {
+            stack.pop_back();
+            if (!stack.empty()) {
+                const int p = stack.back();
+                b.low[p] = std::min(b.low[p], b.low[u]);
+                bridge[b.parent_branch[u]] = b.low[u] > b.order[p] ? 1 : 0;
+            }
+            continue;
+        }
+        const int e = b.next[u]++;
+        const int w = g.adj[e];
+        if (g.via[e] == b.parent_branch[u] || kind[w] == BusKind::off) {
+            continue;
+        }
+        if (b.order[w] < 0) {
+            b.order[w] = b.low[w] = b.counter++;
+            b.next[w] = g.start[w];
+            b.parent_branch[w] = g.via[e];
+            stack.push_back(w);
+        } else {
+            b.low[u] = std::min(b.low[u], b.order[w]);
+        }
+    }
+}
+
+} // namespace
+
 std::vector<char> find_bridges(const Network &net, const std::vector<char> &on, const std::vector<BusKind> &kind)
 {
     // Tarjan's rule on a depth-first search: the tree edge into v is a bridge
     // when no back edge from v's subtree reaches above v (low[v] > order[u]).
     // Iterative, so that large networks do not overflow the call stack.
+    const Adjacency g = adjacency(net, on);
     const size_t n = net.buses.size();
-    std::vector<int> start(n + 1, 0);
-    for (size_t k = 0; k < net.branches.size(); ++k) {
-        if (on[k]) {
-            ++start[net.branches[k].f + 1];
-            ++start[net.branches[k].t + 1];
-        }
-    }
-    for (size_t i = 0; i < n; ++i) {
-        start[i + 1] += start[i];
-    }
-    std::vector<int> adj(start[n]), via(start[n]); // neighbour and branch
-    std::vector<int> fill(start.begin(), start.end() - 1);
-    for (size_t k = 0; k < net.branches.size(); ++k) {
-        if (on[k]) {
-            const NetBranch &br = net.branches[k];
-            adj[fill[br.f]] = br.t;
-            via[fill[br.f]++] = static_cast<int>(k);
-            adj[fill[br.t]] = br.f;
-            via[fill[br.t]++] = static_cast<int>(k);
-        }
-    }
+    BridgeSearch b;
+    b.order.assign(n, -1);
+    b.low.assign(n, 0);
+    b.next.assign(n, 0);
+    b.parent_branch.assign(n, -1);
     std::vector<char> bridge(net.branches.size(), 0);
-    std::vector<int> order(n, -1), low(n, 0), next(n, 0), parent_branch(n, -1);
-    std::vector<int> stack;
-    int counter = 0;
     for (size_t root = 0; root < n; ++root) {
-        if (order[root] >= 0 || kind[root] == BusKind::off) {
-            continue;
-        }
-        order[root] = low[root] = counter++;
-        next[root] = start[root];
-        stack.assign(1, static_cast<int>(root));
-        while (!stack.empty()) {
-            const int u = stack.back();
-            if (next[u] < start[u + 1]) {
-                const int e = next[u]++;
-                const int w = adj[e];
-                if (via[e] == parent_branch[u] || kind[w] == BusKind::off) {
-                    continue;
-                }
-                if (order[w] < 0) {
-                    order[w] = low[w] = counter++;
-                    next[w] = start[w];
-                    parent_branch[w] = via[e];
-                    stack.push_back(w);
-                } else {
-                    low[u] = std::min(low[u], order[w]);
-                }
-                continue;
-            }
-            stack.pop_back();
-            if (!stack.empty()) {
-                const int p = stack.back();
-                low[p] = std::min(low[p], low[u]);
-                if (low[u] > order[p]) {
-                    bridge[parent_branch[u]] = 1;
-                }
-            }
+        if (b.order[root] < 0 && kind[root] != BusKind::off) {
+            bridges_from(g, kind, static_cast<int>(root), b, bridge);
         }
     }
     return bridge;

@@ -33,10 +33,14 @@ std::string branch_label(const NetBranch &br)
     return s + br.ckt;
 }
 
-Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, char rating_column,
-                  bool after_contingency)
+namespace {
+
+// Lowest and highest voltage of the energised RAW buses, and the voltage
+// violations. Buses within the solve's accuracy of an extreme are tied, and
+// the first of them in RAW order is named, so that the name does not hang
+// on the last digits of the iterate (pv buses share set-points).
+void assess_voltages(const Network &net, const PfSolution &sol, bool after_contingency, Assessment &a)
 {
-    Assessment a;
     bool first = true;
     for (int i = 0; i < net.raw_buses; ++i) {
         if (sol.sch.kind[i] == BusKind::off) {
@@ -56,15 +60,13 @@ Assessment assess(const Network &net, const std::vector<char> &on, const PfSolut
         }
     }
     a.voltage_violations = static_cast<int>(a.violations.size());
-    // Buses within the solve's accuracy of the extreme are tied, and the
-    // first of them in RAW order is named, so that the name does not hang
-    // on the last digits of the iterate (pv buses share set-points).
-    a.min_vm_bus = a.max_vm_bus = 0;
+    a.min_vm_bus = 0;
+    a.max_vm_bus = 0;
     for (int i = 0; i < net.raw_buses; ++i) {
+        const double vm = sol.v.vm[i];
         if (sol.sch.kind[i] == BusKind::off) {
             continue;
         }
-        const double vm = sol.v.vm[i];
         if (a.min_vm_bus == 0 && vm <= a.min_vm + vm_tie) {
             a.min_vm_bus = net.buses[i].number;
         }
@@ -72,6 +74,13 @@ Assessment assess(const Network &net, const std::vector<char> &on, const PfSolut
             a.max_vm_bus = net.buses[i].number;
         }
     }
+}
+
+// Loading of every monitored branch in service between energised buses:
+// the larger of |S_f| and |S_t| against its rating.
+void assess_loadings(const Network &net, const std::vector<char> &on, const PfSolution &sol, char rating_column,
+                     Assessment &a)
+{
     std::vector<std::complex<double>> vc(net.buses.size());
     for (size_t i = 0; i < vc.size(); ++i) {
         vc[i] = std::polar(sol.v.vm[static_cast<Eigen::Index>(i)], sol.v.va[static_cast<Eigen::Index>(i)]);
@@ -94,5 +103,15 @@ Assessment assess(const Network &net, const std::vector<char> &on, const PfSolut
             ++a.overloads;
         }
     }
+}
+
+} // namespace
+
+Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, char rating_column,
+                  bool after_contingency)
+{
+    Assessment a;
+    assess_voltages(net, sol, after_contingency, a);
+    assess_loadings(net, on, sol, rating_column, a);
     return a;
 }

@@ -149,6 +149,37 @@ bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOption
     return s.last.converged;
 }
 
+// Batch rounds settle most cases in a few solves. Their solves stop at a
+// loose tolerance, enough to tell which limits are broken; a tight solve
+// follows, then batch rounds on tight solves while any are left (at most
+// max_batch_rounds in all). The one-bus-at-a-time rule finishes the rest,
+// and any case where the rounds go back and forth.
+bool batch_rounds(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws,
+                  const ChordBase *chord, ChordState &st)
+{
+    const double q_tol = q_tol_mvar / net.sbase;
+    PfOptions loose = opt;
+    loose.tolerance_pu = std::max(opt.tolerance_pu, loose_tolerance_pu);
+    if (!solve_once(net, y, s, loose, ws, chord, st)) {
+        return false;
+    }
+    int round = 0;
+    for (; round < max_batch_rounds && switch_all(net, s, ws, q_tol) > 0; ++round) {
+        if (!solve_once(net, y, s, loose, ws, chord, st)) {
+            return false;
+        }
+    }
+    if (!solve_once(net, y, s, opt, ws, chord, st)) {
+        return false;
+    }
+    for (; round < max_batch_rounds && switch_all(net, s, ws, q_tol) > 0; ++round) {
+        if (!solve_once(net, y, s, opt, ws, chord, st)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
@@ -168,28 +199,8 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
         s.converged = solve_once(net, y, s, opt, ws, chord, st);
         return s;
     }
-    // Batch rounds settle most cases in a few solves. Their solves stop at a
-    // loose tolerance, enough to tell which limits are broken; a tight solve
-    // follows. The rest, and any case where the rounds go back and forth,
-    // finish one bus at a time on tight solves.
-    PfOptions loose = opt;
-    loose.tolerance_pu = std::max(opt.tolerance_pu, loose_tolerance_pu);
-    if (!solve_once(net, y, s, loose, ws, chord, st)) {
+    if (!batch_rounds(net, y, s, opt, ws, chord, st)) {
         return s;
-    }
-    int round = 0;
-    for (; round < max_batch_rounds && switch_all(net, s, ws, q_tol) > 0; ++round) {
-        if (!solve_once(net, y, s, loose, ws, chord, st)) {
-            return s;
-        }
-    }
-    if (!solve_once(net, y, s, opt, ws, chord, st)) {
-        return s;
-    }
-    for (; round < max_batch_rounds && switch_all(net, s, ws, q_tol) > 0; ++round) {
-        if (!solve_once(net, y, s, opt, ws, chord, st)) {
-            return s;
-        }
     }
     const int batch_changes = s.q_changes;
     for (;;) {
