@@ -74,6 +74,7 @@ bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, 
     jacobian(net, y, sch, v, ws);
     auto &j = ws.pat.j;
     cb.v0 = v;
+    cb.vc0 = ws.vc;
     cb.j0.assign(j.valuePtr(), j.valuePtr() + j.nonZeros());
     klu_common *c = ws.common.get();
     cb.lu =
@@ -98,7 +99,8 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
         st.ready = false;
         // Jc: this outage's Jacobian at the base solution.
         int worst = -1;
-        mismatch(net, y, sch, cb.v0, ws, worst);
+        ws.vc = cb.vc0;
+        mismatch_at_vc(net, y, sch, cb.v0, ws, worst);
         jacobian(net, y, sch, cb.v0, ws);
         if (!changed_rows(ws, cb, st)) {
             return out;
@@ -136,11 +138,10 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
             }
             ws.dx.noalias() -= z * st.s_lu.solve(w);
         }
-        v.va -= ws.dx.head(n);
-        v.vm -= ws.dx.tail(n);
+        take_step(v, ws);
         ++r.iterations;
         const double before = r.max_mismatch;
-        r.max_mismatch = mismatch(net, y, sch, v, ws, r.worst_bus);
+        r.max_mismatch = mismatch_at_vc(net, y, sch, v, ws, r.worst_bus);
         if (!(r.max_mismatch <= 0.5 * before) && !(r.max_mismatch <= opt.tolerance_pu)) {
             return out;
         }

@@ -13,6 +13,7 @@
 // every contingency of the network.
 struct ChordBase {
     Voltages v0;            // the base-case solution J0 is taken at
+    Eigen::VectorXcd vc0;   // the same as complex voltages
     std::vector<double> j0; // J0's values in the workspace pattern
     KluNumeric lu{nullptr, KluDeleter{nullptr}};
 };

@@ -95,6 +95,14 @@ double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const
     for (int i = 0; i < n; ++i) {
         vc[i] = std::polar(v.vm[i], v.va[i]);
     }
+    return mismatch_at_vc(net, y, sch, v, ws, worst_bus);
+}
+
+double mismatch_at_vc(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
+                      int &worst_bus)
+{
+    const int n = static_cast<int>(y.rows());
+    const Eigen::VectorXcd &vc = ws.vc;
     ws.current.noalias() = y * vc;
     double worst = 0;
     worst_bus = -1;
@@ -113,6 +121,26 @@ double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const
         }
     }
     return worst;
+}
+
+void take_step(Voltages &v, NewtonWorkspace &ws)
+{
+    const auto n = v.va.size();
+    for (Eigen::Index i = 0; i < n; ++i) {
+        const double d = ws.dx[i];
+        const double vm_old = v.vm[i];
+        v.va[i] -= d;
+        v.vm[i] -= ws.dx[n + i];
+        if (std::abs(d) < 1e-2 && vm_old != 0.0) {
+            // e^{−jd} to within 1e-20 from the Taylor series of cos and sin.
+            const double d2 = d * d;
+            const double c = 1.0 - d2 / 2.0 * (1.0 - d2 / 12.0 * (1.0 - d2 / 30.0));
+            const double sn = d * (1.0 - d2 / 6.0 * (1.0 - d2 / 20.0 * (1.0 - d2 / 42.0)));
+            ws.vc[i] *= cplx(c, -sn) * (v.vm[i] / vm_old);
+        } else {
+            ws.vc[i] = std::polar(v.vm[i], v.va[i]);
+        }
+    }
 }
 
 namespace {
@@ -184,11 +212,10 @@ NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch
         ws.dx = ws.f;
         klu_solve(ws.symbolic.get(), ws.numeric.get(), 2 * n, 1, ws.dx.data(), ws.common.get());
         // x ← x − J⁻¹·F
-        v.va -= ws.dx.head(n);
-        v.vm -= ws.dx.tail(n);
+        take_step(v, ws);
         ++r.iterations;
         const double before = r.max_mismatch;
-        r.max_mismatch = mismatch(net, y, sch, v, ws, r.worst_bus);
+        r.max_mismatch = mismatch_at_vc(net, y, sch, v, ws, r.worst_bus);
         // Close to the solution the Jacobian hardly changes: while a step
         // cuts the mismatch tenfold, the next one reuses its factors.
         refactor = !(r.max_mismatch <= reuse_ratio * before);

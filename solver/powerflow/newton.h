@@ -94,6 +94,15 @@ struct NewtonResult {
 double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
                 int &worst_bus);
 
+// The same at the complex voltages already in ws.vc (which must be v's).
+double mismatch_at_vc(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
+                      int &worst_bus);
+
+// x ← x − ws.dx, with ws.vc kept equal to |V|·e^{jθ}: each bus's V is
+// turned by e^{−jΔθ} and scaled by |V|new/|V|old, sin and cos of the small
+// angle steps near a solution taken from their Taylor series.
+void take_step(Voltages &v, NewtonWorkspace &ws);
+
 // Fills ws.pat.j from the derivatives of S (polar form):
 //   ∂S/∂θ   = j·diag(V)·conj(diag(I) − Ybus·diag(V))
 //   ∂S/∂|V| = diag(V)·conj(Ybus·diag(V/|V|)) + conj(diag(I))·diag(V/|V|)
