@@ -61,8 +61,11 @@ static_checks() (
     solver_src=$(find solver -name '*.cpp' -not -path 'solver/tests/*' | sort)
     clang-format --dry-run --Werror src/*.cpp tests/*.cpp tests/*.h $(find solver -name '*.cpp' -o -name '*.h') \
         fuzz/*.cpp fuzz/*.h bench/*.cpp
-    # clang-tidy counts the warnings it hid in system headers on stderr.
-    clang-tidy --quiet -p build/mpich src/*.cpp $solver_src 2>build/clang-tidy.log ||
+    # clang-tidy takes the MPICH build's flags, less the GCC-only ones clang
+    # does not know; it counts the warnings it hid in system headers on stderr.
+    mkdir -p build/tidy
+    sed 's/ -fcx-limited-range//g' build/mpich/compile_commands.json >build/tidy/compile_commands.json
+    clang-tidy --quiet -p build/tidy src/*.cpp $solver_src 2>build/clang-tidy.log ||
         { cat build/clang-tidy.log; exit 1; }
     # passedByValue: the phases take the work directory by value on purpose,
     # each call its own copy (see .clang-tidy).
