@@ -12,6 +12,33 @@ constexpr double q_tol_mvar = 1e-4;
 constexpr int max_batch_rounds = 10;
 constexpr double loose_tolerance_pu = 1e-4;
 
+// How far the units' Qg at free voltage-controlled bus i lies outside the
+// sum of their limits (≤ 0 inside them, −∞ at any other bus); dir is +1
+// above QT, −1 below QB.
+double q_violation(const Network &net, const PfSolution &s, const NewtonWorkspace &ws, size_t i, int &dir)
+{
+    if (s.sch.kind[i] != BusKind::pv) {
+        return -HUGE_VAL;
+    }
+    const double q = unit_q(net, ws, s.v, static_cast<int>(i));
+    const double over = q - s.sch.qmax[i];
+    const double under = s.sch.qmin[i] - q;
+    dir = over >= under ? 1 : -1;
+    return std::max(over, under);
+}
+
+// How far held bus i lies on the wrong side of its set-point (above VS at
+// QT, below VS at QB); −∞ for a bus that is not held or can not be
+// released (its QT_sum = QB_sum).
+double wrong_side(const PfSolution &s, size_t i)
+{
+    if (s.held[i] == 0 || s.sch.kind[i] == BusKind::off || s.sch.qmax[i] == s.sch.qmin[i]) {
+        return -HUGE_VAL;
+    }
+    const double vm = s.v.vm[static_cast<Eigen::Index>(i)];
+    return s.held[i] > 0 ? vm - s.sch.vs[i] : s.sch.vs[i] - vm;
+}
+
 // The free voltage-controlled bus whose Qg lies furthest outside its
 // limits, or -1; dir is +1 for QT, -1 for QB.
 int worst_q_violation(const Network &net, const PfSolution &s, const NewtonWorkspace &ws, double q_tol, int &dir)
@@ -19,41 +46,26 @@ int worst_q_violation(const Network &net, const PfSolution &s, const NewtonWorks
     int best = -1;
     double worst = q_tol;
     for (size_t i = 0; i < net.buses.size(); ++i) {
-        if (s.sch.kind[i] != BusKind::pv) {
-            continue;
-        }
-        const double q = unit_q(net, ws, s.v, static_cast<int>(i));
-        const double over = q - s.sch.qmax[i];
-        const double under = s.sch.qmin[i] - q;
-        if (over > worst) {
-            worst = over;
+        int d = 0;
+        const double v = q_violation(net, s, ws, i, d);
+        if (v > worst) {
+            worst = v;
             best = static_cast<int>(i);
-            dir = 1;
-        }
-        if (under > worst) {
-            worst = under;
-            best = static_cast<int>(i);
-            dir = -1;
+            dir = d;
         }
     }
     return best;
 }
 
-// The held bus furthest on the wrong side of its set-point (above VS at
-// QT, below VS at QB), or -1. Buses with QT_sum = QB_sum are never released.
+// The held bus furthest on the wrong side of its set-point, or -1.
 int worst_wrong_side(const Network &net, const PfSolution &s)
 {
     int best = -1;
     double worst = v_tol;
     for (size_t i = 0; i < net.buses.size(); ++i) {
-        if (s.held[i] == 0 || s.sch.kind[i] == BusKind::off || s.sch.qmax[i] == s.sch.qmin[i]) {
-            continue;
-        }
-        const double vs = s.sch.vs[i];
-        const double vm = s.v.vm[static_cast<Eigen::Index>(i)];
-        const double wrong = s.held[i] > 0 ? vm - vs : vs - vm;
-        if (wrong > worst) {
-            worst = wrong;
+        const double w = wrong_side(s, i);
+        if (w > worst) {
+            worst = w;
             best = static_cast<int>(i);
         }
     }
@@ -93,23 +105,26 @@ void release_bus(PfSolution &s, int i)
 int switch_all(const Network &net, PfSolution &s, const NewtonWorkspace &ws, double q_tol)
 {
     int changed = 0;
-    for (size_t k = 0; k < net.buses.size(); ++k) {
-        const int i = static_cast<int>(k);
-        if (s.sch.kind[k] == BusKind::pv) {
-            const double q = unit_q(net, ws, s.v, i);
-            if (q - s.sch.qmax[k] > q_tol || s.sch.qmin[k] - q > q_tol) {
-                hold_bus(s, i, q > s.sch.qmax[k] ? 1 : -1);
-                ++changed;
-            }
-        } else if (s.held[k] != 0 && s.sch.kind[k] != BusKind::off && s.sch.qmax[k] != s.sch.qmin[k]) {
-            const double vm = s.v.vm[i];
-            if ((s.held[k] > 0 ? vm - s.sch.vs[k] : s.sch.vs[k] - vm) > v_tol) {
-                release_bus(s, i);
-                ++changed;
-            }
+    for (size_t i = 0; i < net.buses.size(); ++i) {
+        int dir = 0;
+        if (q_violation(net, s, ws, i, dir) > q_tol) {
+            hold_bus(s, static_cast<int>(i), dir);
+            ++changed;
+        } else if (wrong_side(s, i) > v_tol) {
+            release_bus(s, static_cast<int>(i));
+            ++changed;
         }
     }
     return changed;
+}
+
+// Newton-Raphson from s.v, counted into s.
+bool run_newton(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws)
+{
+    s.last = newton_pf(net, y, s.sch, s.v, opt, ws);
+    s.iterations += s.last.iterations;
+    s.factorizations += s.last.factorizations;
+    return s.last.converged;
 }
 
 // One solve: chord steps first when there are base factors, then
@@ -129,20 +144,12 @@ bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOption
         }
         // Newton-Raphson goes on from where the chord steps got to when
         // they made progress, and from the start when that fails too.
-        if (c.tried && c.r.iterations > 0 && std::isfinite(c.r.max_mismatch)) {
-            s.last = newton_pf(net, y, s.sch, s.v, opt, ws);
-            s.iterations += s.last.iterations;
-            s.factorizations += s.last.factorizations;
-            if (s.last.converged) {
-                return true;
-            }
+        if (c.tried && c.r.iterations > 0 && std::isfinite(c.r.max_mismatch) && run_newton(net, y, s, opt, ws)) {
+            return true;
         }
         s.v = std::move(start);
     }
-    s.last = newton_pf(net, y, s.sch, s.v, opt, ws);
-    s.iterations += s.last.iterations;
-    s.factorizations += s.last.factorizations;
-    if (!s.last.converged) {
+    if (!run_newton(net, y, s, opt, ws)) {
         s.failure = s.last.singular ? "singular Jacobian"
                                     : "no convergence in " + std::to_string(opt.max_iterations) + " iterations";
     }
