@@ -53,7 +53,7 @@ int main(int argc, char *argv[])
         std::printf("read_ms %.3f\nbuses %d\nbranches %zu\n", ms_since(t0), net.raw_buses, net.branches.size());
 
         PfOptions opt;
-        opt.contingency_rating = 'A';
+        opt.contingency_rating = 1;
         BaseCase bc;
         opt.flat_start = true;
         std::printf("base_flat_ms %.3f\n", time_base(net, opt, repeats, bc));

@@ -10,8 +10,10 @@
 #include "report/report.h"
 #include "results/results.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <sstream>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -19,6 +21,15 @@ namespace {
 // Networks up to this size are solved too; a few Newton steps on them cost
 // about as much as reading them.
 constexpr std::size_t max_solved_buses = 50;
+
+// What the programs write may hold no control byte but its line ends,
+// whatever the input held: the fields it quotes are made printable.
+void require_printable(const std::string &text)
+{
+    if (std::any_of(text.begin(), text.end(), [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7f; })) {
+        throw std::logic_error("a control byte in the output");
+    }
+}
 
 void solve(const Network &net)
 {
@@ -28,9 +39,9 @@ void solve(const Network &net)
     if (!bc.sol.converged) {
         return;
     }
-    (void)base_buses_csv(net, bc);
-    (void)base_branches_csv(net, bc, opt.base_rating);
-    (void)base_violations_csv(assess(net, bc.on, bc.sol, opt.base_rating, false));
+    require_printable(base_buses_csv(net, bc));
+    require_printable(base_branches_csv(net, bc, opt.base_rating));
+    require_printable(base_violations_csv(assess(net, bc.on, bc.sol, opt.base_rating, false)));
 }
 
 } // namespace
@@ -61,7 +72,7 @@ void fuzz_options_input(const std::string &text)
     } catch (const InputError &) {
         // Refused; the same text may still be a valid case settings file.
     }
-    (void)parse_case_name(text, "case.json");
+    (void)parse_case_settings(text, "case.json");
 }
 
 void fuzz_results_input(const std::string &text)
@@ -86,7 +97,7 @@ void fuzz_results_input(const std::string &text)
     if (parse_records(text, "r.violations.csv", violation_columns, records, why)) {
         rep.violations = records;
     }
-    (void)report_csv(rep);
-    (void)violations_csv(rep);
-    (void)summary(rep);
+    require_printable(report_csv(rep));
+    require_printable(violations_csv(rep));
+    require_printable(summary(rep));
 }

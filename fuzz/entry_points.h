@@ -2,7 +2,8 @@
 // that replays the inputs the fuzzers once broke (solver/tests/
 // test_fuzz_regressions.cpp). Input the readers refuse ends in an
 // InputError, which these let through; any other exception, and any crash or
-// sanitizer report, is a fault.
+// sanitizer report, is a fault. So is a control byte (other than a line end)
+// in the files and the summary they make.
 #pragma once
 
 #include <string>

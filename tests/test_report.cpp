@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -110,7 +111,10 @@ TEST_F(Report, IsTheSameForAnyNumberOfRanks)
     // What the summary says of ieee14's list (see its reference results).
     EXPECT_NE(console1.find("  converged                   24\n  diverged                     1\n"), std::string::npos)
         << console1;
-    EXPECT_TRUE(std::regex_search(console1, std::regex("\n  BR_1_2_1 +[0-9]+  no convergence in 20 iterations\n")))
+    // The note gives the iterations of the row.
+    EXPECT_TRUE(std::regex_search(
+        console1, std::regex(R"(\n  BR_1_2_1 +([0-9]+)  no convergence in \1 iterations \(the last Newton solve )"
+                             R"(stopped at max_iterations = 20\)\n)")))
         << console1;
 }
 
@@ -147,6 +151,37 @@ TEST_F(Report, NamesEveryRankWhoseResultsAreLost)
             << console_;
         expect_no_result(file("report.csv"), c.first, c.last, "rank ");
     }
+}
+
+// Labels holding an ESC sequence and a byte that is not UTF-8: the solver
+// writes them printable, and ctgreport still matches every row with its
+// block and prints and writes nothing a terminal would obey.
+TEST_F(Report, MatchesAndShowsLabelsThatAreNotPrintable)
+{
+    write_list(std::regex_replace(read_file(case_dir + "/case.con"), std::regex("CONTINGENCY (\\S+)"),
+                                  "CONTINGENCY \x1b[31m$1\xff"));
+    const auto no_control = [](const std::string &text) {
+        return std::none_of(text.begin(), text.end(),
+                            [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7f; });
+    };
+    run(3);
+    expect_ranks_started(3);
+    ASSERT_EQ(report(), 0) << console_;
+    EXPECT_TRUE(no_control(console_)) << console_;
+    EXPECT_TRUE(no_control(file("report.csv")));
+    EXPECT_TRUE(no_control(file("violations.csv")));
+    EXPECT_TRUE(std::regex_search(console_, std::regex(R"(\n  \\x1b\[31mBR_1_2_1\\xff +([0-9]+)  no convergence in \1 )"
+                                                       R"(iterations \(the last Newton solve stopped at )"
+                                                       R"(max_iterations = 20\)\n)")))
+        << console_;
+
+    ASSERT_EQ(std::system(("cd '" + work + "' && cp case_subctg0.results.csv case_subctg1.results.csv").c_str()), 0);
+    EXPECT_EQ(report(), 1);
+    EXPECT_EQ(console_.rfind("ctgreport: rank 1: row 1 of its results file is for '\\x1b[31mBR_1_2_1\\xff', not "
+                             "'\\x1b[31mBR_6_13_1\\xff'; its 9 contingencies have no result\n",
+                             0),
+              0U)
+        << console_;
 }
 
 TEST_F(Report, IgnoresSubFilesOfAnEarlierLargerRun)

@@ -6,9 +6,10 @@
 // that solved it, writes report.csv and violations.csv into WORK_DIR and
 // prints a summary. Exit status: 0 every contingency has a result, 1 some
 // have none, 2 usage, an unreadable list or a report that can not be
-// written.
+// written. Labels, notes and paths are printed as printable() makes them.
 
 #include "raw/input_error.h"
+#include "raw/printable.h"
 #include "report/report.h"
 #include "results/results.h"
 
@@ -41,7 +42,7 @@ int report(const std::string &work_dir)
     }
     for (const RankCheck &c : rep.checks) {
         if (!c.ok) {
-            std::cout << "ctgreport: rank " << c.rank << ": " << c.why << "; its " << c.count
+            std::cout << "ctgreport: rank " << c.rank << ": " << printable(c.why) << "; its " << c.count
                       << " contingencies have no result" << std::endl;
         }
     }
@@ -49,8 +50,8 @@ int report(const std::string &work_dir)
     const std::string violations_path = in_dir(work_dir, "violations.csv");
     write_file_atomically(violations_path, violations_csv(rep));
     write_file_atomically(report_path, report_csv(rep));
-    std::cout << summary(rep) << "ctgreport: report in " << report_path << ", violations in " << violations_path
-              << std::endl;
+    std::cout << summary(rep) << "ctgreport: report in " << printable(report_path) << ", violations in "
+              << printable(violations_path) << std::endl;
     return rep.missing == 0 ? 0 : 1;
 }
 
@@ -67,7 +68,7 @@ int main(int argc, char *argv[])
     } catch (const InputError &e) {
         std::cerr << "ctgreport: " << where_what(e) << std::endl;
     } catch (const std::exception &e) {
-        std::cerr << "ctgreport: " << e.what() << std::endl;
+        std::cerr << "ctgreport: " << printable(e.what()) << std::endl;
     }
     return 2;
 }

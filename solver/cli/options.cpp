@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include "raw/input_error.h"
+#include "raw/layouts.h"
 
 #include <nlohmann/json.hpp>
 
@@ -83,13 +84,20 @@ bool flag(const std::string &path, const std::string &key, const nlohmann::json 
     return value.get<bool>();
 }
 
-char rating_column(const std::string &path, const std::string &key, const nlohmann::json &value)
+// A rating set: "A", "B", "C" (sets 1 to 3, RATEA..RATEC) or "1" to "12"
+// (RATE1..RATE12 of revision 34 on).
+int rating_set(const std::string &path, const std::string &key, const nlohmann::json &value)
 {
     const std::string r = value.is_string() ? value.get<std::string>() : std::string();
-    if (r != "A" && r != "B" && r != "C") {
-        throw InputError(path, 0, "option '" + key + "' must be \"A\", \"B\" or \"C\"");
+    if (r == "A" || r == "B" || r == "C") {
+        return r[0] - 'A' + 1;
     }
-    return r[0];
+    for (int n = 1; n <= 12; ++n) {
+        if (r == std::to_string(n)) {
+            return n;
+        }
+    }
+    throw InputError(path, 0, "option '" + key + "' must be \"A\", \"B\", \"C\" or \"1\" to \"12\"");
 }
 
 } // namespace
@@ -110,9 +118,9 @@ PfOptions parse_options(const std::string &text, const std::string &path)
         } else if (key == "flat_start") {
             opt.flat_start = flag(path, key, value);
         } else if (key == "base_rating") {
-            opt.base_rating = rating_column(path, key, value);
+            opt.base_rating = rating_set(path, key, value);
         } else if (key == "contingency_rating") {
-            opt.contingency_rating = rating_column(path, key, value);
+            opt.contingency_rating = rating_set(path, key, value);
         } else {
             throw InputError(path, 0, "unknown option '" + key + "'");
         }
@@ -120,17 +128,28 @@ PfOptions parse_options(const std::string &text, const std::string &path)
     return opt;
 }
 
-std::string read_case_name(const std::string &path) { return parse_case_name(slurp(path), path); }
+CaseSettings read_case_settings(const std::string &path) { return parse_case_settings(slurp(path), path); }
 
-std::string parse_case_name(const std::string &text, const std::string &path)
+CaseSettings parse_case_settings(const std::string &text, const std::string &path)
 {
     const nlohmann::json j = parse_object(text, path);
-    const auto it = j.find("name");
-    if (it == j.end()) {
-        return "";
+    CaseSettings cs;
+    const auto name = j.find("name");
+    if (name != j.end()) {
+        if (!name->is_string()) {
+            throw InputError(path, 0, "'name' must be a string");
+        }
+        cs.name = name->get<std::string>();
     }
-    if (!it->is_string()) {
-        throw InputError(path, 0, "'name' must be a string");
+    const auto rev = j.find("raw_version");
+    if (rev != j.end()) {
+        if (!rev->is_number_integer() || rev->get<long long>() < first_raw_revision ||
+            rev->get<long long>() > last_raw_revision) {
+            throw InputError(path, 0,
+                             "'raw_version' must be a RAW revision from " + std::to_string(first_raw_revision) +
+                                 " to " + std::to_string(last_raw_revision));
+        }
+        cs.raw_version = rev->get<int>();
     }
-    return it->get<std::string>();
+    return cs;
 }

@@ -7,7 +7,9 @@
 // base_violations.csv into OUTDIR. With RUNTYPE 2 it then solves every
 // contingency of SUBFILE from the base case and writes SUB.results.csv and
 // SUB.violations.csv (SUB: the sub-file's name without ".con").
-// Errors go to stderr as "vandrelsolve: FILE:LINE: what is wrong".
+// Errors go to stderr as "vandrelsolve: FILE:LINE: what is wrong". Whatever
+// a message echoes of the input (names, paths, fields) is shown as
+// printable() makes it.
 // Exit status: 0 done, 1 bad input or no base-case solution, 2 usage.
 
 #include "cli/options.h"
@@ -15,6 +17,7 @@
 #include "network/network.h"
 #include "powerflow/solve.h"
 #include "raw/input_error.h"
+#include "raw/printable.h"
 #include "raw/raw.h"
 #include "results/ctg_results.h"
 #include "results/results.h"
@@ -58,6 +61,18 @@ std::string join(const std::string &dir, const std::string &name)
     return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
+// The options name a rating set the file has: A to C (1 to 3) up to
+// revision 33, 1 to 12 after.
+void check_rating_set(const RawCase &raw, const std::string &options, const char *key, int set)
+{
+    if (set > raw.rating_sets) {
+        throw InputError(options, 0,
+                         std::string("option '") + key + "' names rating set " + std::to_string(set) + ", but " +
+                             raw.file + " (RAW revision " + std::to_string(raw.rev) + ") has rating sets 1 to " +
+                             std::to_string(raw.rating_sets) + " (RATEA to RATEC)");
+    }
+}
+
 int count_in_service_units(const Network &net, const BaseCase &bc)
 {
     return static_cast<int>(std::count_if(net.units.begin(), net.units.end(), [&bc](const NetUnit &u) {
@@ -88,9 +103,9 @@ void run_contingencies(const Args &args, const Network &net, BaseCase &bc, const
     write_file_atomically(violations_path(args.outdir, args.subfile), violations);
     const std::string path = results_path(args.outdir, args.subfile);
     write_file_atomically(path, results);
-    std::cout << "vandrelsolve: " << args.subfile << ": " << blocks.size() << " contingencies: " << count[0]
+    std::cout << "vandrelsolve: " << printable(args.subfile) << ": " << blocks.size() << " contingencies: " << count[0]
               << " converged, " << count[1] << " diverged, " << islanded << " islanded, " << count[2] << " not found, "
-              << count[3] << " unsupported; " << with_violations << " with violations; results in " << path
+              << count[3] << " unsupported; " << with_violations << " with violations; results in " << printable(path)
               << std::endl;
 }
 
@@ -101,12 +116,18 @@ int run(const Args &args)
         std::remove(results_path(args.outdir, args.subfile).c_str());
         std::remove(violations_path(args.outdir, args.subfile).c_str());
     }
-    const std::string name = read_case_name(args.case_json);
+    const CaseSettings settings = read_case_settings(args.case_json);
     const PfOptions opt = read_options(args.options);
     require_directory(args.dir);
     require_directory(args.outdir);
-    const Network net = build_network(read_raw(args.raw));
-    const std::string label = name.empty() ? args.raw : name;
+    const RawCase raw = read_raw(args.raw, settings.raw_version);
+    for (const std::string &note : raw.notes) {
+        std::cerr << "vandrelsolve: warning: " << printable(note) << std::endl;
+    }
+    check_rating_set(raw, args.options, "base_rating", opt.base_rating);
+    check_rating_set(raw, args.options, "contingency_rating", opt.contingency_rating);
+    const Network net = build_network(raw);
+    const std::string label = printable(settings.name.empty() ? args.raw : settings.name);
     if (net.remote_ireg > 0) {
         std::cerr << "vandrelsolve: warning: " << net.remote_ireg
                   << " in-service unit(s) name a remote regulated bus (IREG); each holds its own terminal at VS"
@@ -115,14 +136,15 @@ int run(const Args &args)
 
     BaseCase bc = solve_base_case(net, opt);
     if (!bc.sol.converged) {
+        // The failure names the iterations of the whole solve where Newton
+        // failed.
         const NewtonResult &r = bc.sol.last;
-        std::string what = "the base case has no solution: " + bc.sol.failure + " (" +
-                           std::to_string(bc.sol.iterations) + " iterations";
+        std::string what = "the base case has no solution: " + bc.sol.failure;
         if (r.worst_bus >= 0) {
-            what += ", largest mismatch " + num(r.max_mismatch) + " pu at bus " +
+            what += "; largest mismatch " + num(r.max_mismatch) + " pu at bus " +
                     std::to_string(net.buses[r.worst_bus].number);
         }
-        throw InputError(args.raw, 0, what + ")");
+        throw InputError(args.raw, 0, what);
     }
     if (bc.cut_off > 0) {
         std::cerr << "vandrelsolve: warning: the network is split; " << bc.cut_off
@@ -161,7 +183,7 @@ int main(int argc, char *argv[])
     } catch (const InputError &e) {
         std::cerr << "vandrelsolve: " << where_what(e) << std::endl;
     } catch (const std::exception &e) {
-        std::cerr << "vandrelsolve: " << e.what() << std::endl;
+        std::cerr << "vandrelsolve: " << printable(e.what()) << std::endl;
     }
     return 1;
 }

@@ -10,23 +10,26 @@ namespace {
 
 constexpr double deg = M_PI / 180.0;
 
-// Linear interpolation in a table of (T, F) points, clamped at the ends.
-double interpolate(const std::vector<std::pair<double, double>> &pts, double x)
+// Linear interpolation in a table of (T, F) points, clamped at the ends; F
+// complex, its imaginary parts in `im` (zeros or empty for a real table).
+std::complex<double> interpolate(const std::vector<std::pair<double, double>> &pts, const std::vector<double> &im,
+                                 double x)
 {
     if (pts.empty()) {
         return 1.0;
     }
+    const auto f = [&](size_t k) { return std::complex<double>(pts[k].second, k < im.size() ? im[k] : 0.0); };
     if (x <= pts.front().first) {
-        return pts.front().second;
+        return f(0);
     }
     for (size_t k = 1; k < pts.size(); ++k) {
         if (x <= pts[k].first) {
-            const auto &[x0, f0] = pts[k - 1];
-            const auto &[x1, f1] = pts[k];
-            return f0 + (f1 - f0) * (x - x0) / (x1 - x0);
+            const double x0 = pts[k - 1].first;
+            const double x1 = pts[k].first;
+            return f(k - 1) + (f(k) - f(k - 1)) * ((x - x0) / (x1 - x0));
         }
     }
-    return pts.back().second;
+    return f(pts.size() - 1);
 }
 
 // Off-nominal ratio of a winding, in pu of its bus's base voltage:
@@ -83,9 +86,9 @@ const ImpedanceTable *find_table(const RawCase &raw, int number)
     return it == raw.impedance_tables.end() ? nullptr : &*it;
 }
 
-// Impedance correction: where TAB names a table, R and X scale by its factor
+// Impedance correction: where TAB names a table, R + jX scales by its factor
 // at the winding's phase angle (|COD| = 3) or at its ratio WINDV (otherwise).
-double table_factor(const RawCase &raw, const Winding &w)
+std::complex<double> table_factor(const RawCase &raw, const Winding &w)
 {
     const ImpedanceTable *t = w.tab > 0 ? find_table(raw, w.tab) : nullptr;
     if (t == nullptr) {
@@ -219,9 +222,23 @@ std::complex<double> series_admittance(std::complex<double> z, const RawCase &ra
     return 1.0 / z;
 }
 
+// A transformer as a branch record (up to revision 25): its table's factor
+// at ANGLE for a phase shifter (RATIO 0 or 1, ANGLE not 0), else at RATIO.
+std::complex<double> branch_table_factor(const RawCase &raw, const Branch &br, double tap)
+{
+    const ImpedanceTable *t = br.tab > 0 ? find_table(raw, br.tab) : nullptr;
+    if (t == nullptr) {
+        return 1.0;
+    }
+    return correction_factor(*t, br.angle_deg != 0 && tap == 1.0 ? br.angle_deg : tap);
+}
+
 // Lines: series R + jX, charging B split between the ends, line shunts
-// GI + jBI and GJ + jBJ at their own ends. A line touching an isolated bus
-// is dropped, in service or not.
+// GI + jBI and GJ + jBJ at their own ends. A branch record with a RATIO or
+// ANGLE (revisions up to 25) is a transformer: the ideal ratio RATIO·e^{jANGLE}
+// at bus I (RATIO 0 reads as 1), then the same pi. A system switching device
+// is a branch of reactance X. A branch touching an isolated bus is dropped,
+// in service or not.
 void add_lines(const RawCase &raw, Network &net)
 {
     for (const Branch &br : raw.branches) {
@@ -230,18 +247,27 @@ void add_lines(const RawCase &raw, Network &net)
         if (f < 0 || t < 0) {
             continue;
         }
+        const bool transformer = br.ratio != 0 || br.angle_deg != 0;
+        const double tap = br.ratio != 0 ? br.ratio : 1.0;
+        if (!(tap > 0)) {
+            throw InputError(raw.file, br.line,
+                             "branch " + branch_name(br.from, br.to, br.ckt) + " has a RATIO that is not positive");
+        }
         NetBranch nb;
         nb.f = f;
         nb.t = t;
-        nb.ys = series_admittance({br.r, br.x}, raw, br.line, "branch " + branch_name(br.from, br.to, br.ckt));
-        nb.bc = br.b;
-        nb.ysh_f = {br.gi, br.bi};
+        const char *what = br.switching_device ? "system switching device " : "branch ";
+        nb.ys = series_admittance(std::complex<double>(br.r, br.x) * branch_table_factor(raw, br, tap), raw, br.line,
+                                  what + branch_name(br.from, br.to, br.ckt));
+        // A transformer's B is its magnetizing susceptance, at bus I.
+        nb.bc = transformer ? 0.0 : br.b;
+        nb.ysh_f = {br.gi, br.bi + (transformer ? br.b : 0.0)};
         nb.ysh_t = {br.gj, br.bj};
-        nb.rate_a = br.rate_a;
-        nb.rate_b = br.rate_b;
-        nb.rate_c = br.rate_c;
+        nb.tap = tap;
+        nb.shift = br.angle_deg * deg;
+        nb.rate = br.rate;
         nb.in_service = br.status != 0;
-        nb.kind = BranchKind::line;
+        nb.kind = transformer ? BranchKind::transformer : BranchKind::line;
         nb.from_bus = br.from;
         nb.to_bus = br.to;
         nb.ckt = br.ckt;
@@ -276,9 +302,7 @@ void add_two_winding(const RawCase &raw, const Transformer &x, int f, int t, Net
     nb.ysh_f = magnetizing(x, raw.sbase);
     nb.tap = t1 / t2;
     nb.shift = w1.ang_deg * deg;
-    nb.rate_a = w1.rate_a;
-    nb.rate_b = w1.rate_b;
-    nb.rate_c = w1.rate_c;
+    nb.rate = w1.rate;
     nb.in_service = x.status != 0;
     nb.kind = BranchKind::transformer;
     nb.from_bus = x.i;
@@ -295,6 +319,13 @@ void add_two_winding(const RawCase &raw, const Transformer &x, int f, int t, Net
 // STAT: 0 all out, 1 all in, 2/3/4 only winding 2/3/1 out.
 void add_three_winding(const RawCase &raw, const Transformer &x, const std::array<int, 3> &bus, Network &net)
 {
+    const bool corrected = std::any_of(x.windings.begin(), x.windings.end(), [](const Winding &w) { return w.tab != 0; });
+    if (x.zcod == 1 && corrected) {
+        throw InputError(raw.file, x.line,
+                         "transformer " + branch_name(x.i, x.j, x.ckt) +
+                             ": ZCOD 1 (impedance corrections to the bus-to-bus impedances) is not modelled; "
+                             "ZCOD 0 (to the winding impedances) is");
+    }
     std::complex<double> z12 = winding_impedance(x.cz, x.r12, x.x12, x.sbase12, raw.sbase);
     std::complex<double> z23 = winding_impedance(x.cz, x.r23, x.x23, x.sbase23, raw.sbase);
     std::complex<double> z31 = winding_impedance(x.cz, x.r31, x.x31, x.sbase31, raw.sbase);
@@ -323,9 +354,7 @@ void add_three_winding(const RawCase &raw, const Transformer &x, const std::arra
         }
         nb.tap = tk;
         nb.shift = w.ang_deg * deg;
-        nb.rate_a = w.rate_a;
-        nb.rate_b = w.rate_b;
-        nb.rate_c = w.rate_c;
+        nb.rate = w.rate;
         nb.in_service = x.status != 0 && k != out_winding;
         nb.kind = BranchKind::winding;
         nb.from_bus = x.i;
@@ -358,7 +387,7 @@ void add_transformers(const RawCase &raw, Network &net)
 
 } // namespace
 
-double correction_factor(const ImpedanceTable &t, double x) { return interpolate(t.points, x); }
+std::complex<double> correction_factor(const ImpedanceTable &t, double x) { return interpolate(t.points, t.im, x); }
 
 Network build_network(const RawCase &raw)
 {

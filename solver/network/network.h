@@ -47,7 +47,7 @@ struct NetBranch {
     double bc = 0;
     std::complex<double> ysh_f, ysh_t;
     double tap = 1, shift = 0;
-    double rate_a = 0, rate_b = 0, rate_c = 0; // MVA, 0: not monitored
+    Ratings rate{}; // MVA by rating set (RATEA.. or RATE1..), 0: not monitored
     bool in_service = true;
     BranchKind kind = BranchKind::line;
     int from_bus = 0, to_bus = 0, third_bus = 0; // RAW numbers; third_bus for 3-winding units
@@ -83,4 +83,4 @@ Network build_network(const RawCase &raw);
 
 // Factor of impedance correction table `t` at x (linear between points,
 // the end point's factor beyond the ends).
-double correction_factor(const ImpedanceTable &t, double x);
+std::complex<double> correction_factor(const ImpedanceTable &t, double x);

@@ -19,9 +19,9 @@ BranchFlow branch_flow(const NetBranch &br, const Voltages &v)
     return branch_flow(br, std::polar(v.vm[br.f], v.va[br.f]), std::polar(v.vm[br.t], v.va[br.t]));
 }
 
-double rating(const NetBranch &br, char column)
+double rating(const NetBranch &br, int set)
 {
-    return column == 'B' ? br.rate_b : column == 'C' ? br.rate_c : br.rate_a;
+    return set >= 1 && set <= static_cast<int>(br.rate.size()) ? br.rate.at(static_cast<std::size_t>(set - 1)) : 0.0;
 }
 
 std::string branch_label(const NetBranch &br)
@@ -78,7 +78,7 @@ void assess_voltages(const Network &net, const PfSolution &sol, bool after_conti
 
 // Loading of every monitored branch in service between energised buses:
 // the larger of |S_f| and |S_t| against its rating.
-void assess_loadings(const Network &net, const std::vector<char> &on, const PfSolution &sol, char rating_column,
+void assess_loadings(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
                      Assessment &a)
 {
     std::vector<std::complex<double>> vc(net.buses.size());
@@ -87,7 +87,7 @@ void assess_loadings(const Network &net, const std::vector<char> &on, const PfSo
     }
     for (size_t k = 0; k < net.branches.size(); ++k) {
         const NetBranch &br = net.branches[k];
-        const double rate = rating(br, rating_column);
+        const double rate = rating(br, rating_set);
         if (!on[k] || !(rate > 0) || sol.sch.kind[br.f] == BusKind::off || sol.sch.kind[br.t] == BusKind::off) {
             continue;
         }
@@ -107,11 +107,11 @@ void assess_loadings(const Network &net, const std::vector<char> &on, const PfSo
 
 } // namespace
 
-Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, char rating_column,
+Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
                   bool after_contingency)
 {
     Assessment a;
     assess_voltages(net, sol, after_contingency, a);
-    assess_loadings(net, on, sol, rating_column, a);
+    assess_loadings(net, on, sol, rating_set, a);
     return a;
 }

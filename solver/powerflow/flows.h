@@ -15,8 +15,9 @@ struct BranchFlow {
 BranchFlow branch_flow(const NetBranch &br, std::complex<double> vf, std::complex<double> vt);
 BranchFlow branch_flow(const NetBranch &br, const Voltages &v);
 
-// The rating of a branch in MVA by column (A, B, C); 0 means not monitored.
-double rating(const NetBranch &br, char column);
+// The rating of a branch in MVA in rating set `set` (1 to 12: RATEA, RATEB,
+// RATEC are 1 to 3); 0 means not monitored.
+double rating(const NetBranch &br, int set);
 
 // "I-J-CKT" (and "I-J-K-CKT" for a 3-winding unit's winding), the RAW order
 // of the buses.
@@ -42,5 +43,5 @@ struct Assessment {
     int overloads = 0, voltage_violations = 0;
     std::vector<Violation> violations;
 };
-Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, char rating_column,
+Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
                   bool after_contingency);

@@ -224,15 +224,50 @@ NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch
     return r;
 }
 
+namespace {
+
+// Flat-start angles: the slack's angle carried through the network, each
+// phase shifter turning it by its shift: θ_t = θ_f − φ across a branch whose
+// ratio a = t·e^{jφ} sits at its from end. Without this a case with large
+// shifts (a 150° winding-angle convention) starts far from any solution.
+std::vector<double> flat_angles(const Network &net)
+{
+    const std::size_t n = net.buses.size();
+    std::vector<std::vector<std::pair<int, double>>> next(n); // (bus, angle step)
+    for (const NetBranch &br : net.branches) {
+        if (br.in_service) {
+            next[br.f].emplace_back(br.t, -br.shift);
+            next[br.t].emplace_back(br.f, br.shift);
+        }
+    }
+    std::vector<double> va(n, net.buses[net.slack].va0);
+    std::vector<char> seen(n, 0);
+    std::vector<int> queue{net.slack};
+    seen[net.slack] = 1;
+    for (std::size_t k = 0; k < queue.size(); ++k) {
+        const int i = queue[k];
+        for (const auto &[j, step] : next[i]) {
+            if (seen[j] == 0) {
+                seen[j] = 1;
+                va[j] = va[i] + step;
+                queue.push_back(j);
+            }
+        }
+    }
+    return va;
+}
+
+} // namespace
+
 Voltages initial_voltages(const Network &net, const BusSchedule &sch, bool flat_start)
 {
     const auto n = static_cast<Eigen::Index>(net.buses.size());
     Voltages v{Eigen::VectorXd(n), Eigen::VectorXd(n)};
-    const double slack_angle = net.buses[net.slack].va0;
+    const std::vector<double> flat = flat_start ? flat_angles(net) : std::vector<double>();
     for (Eigen::Index i = 0; i < n; ++i) {
         const NetBus &b = net.buses[i];
         v.vm[i] = flat_start ? 1.0 : b.vm0;
-        v.va[i] = flat_start ? slack_angle : b.va0;
+        v.va[i] = flat_start ? flat[static_cast<std::size_t>(i)] : b.va0;
         if (sch.kind[i] == BusKind::pv || sch.kind[i] == BusKind::slack) {
             v.vm[i] = sch.vs[i];
         }

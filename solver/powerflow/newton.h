@@ -19,8 +19,8 @@ struct PfOptions {
     int max_iterations = 20;    // Newton steps per solve
     bool enforce_q_limits = true;
     bool flat_start = false;
-    char base_rating = 'A';        // RATE column loading is measured against: A, B or C
-    char contingency_rating = 'C'; // the same after a contingency
+    int base_rating = 1;        // rating set loading is measured against: 1 (RATEA, RATE1) to 12
+    int contingency_rating = 3; // the same after a contingency (3: RATEC, RATE3)
 };
 
 // The bus voltages of a solve, kept in polar form.
@@ -118,5 +118,6 @@ NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch
                        NewtonWorkspace &ws);
 
 // Start point: the RAW's VM/VA, or with flat_start 1 pu at the slack's RAW
-// angle; voltage-controlled buses start at their set-point VS either way.
+// angle turned by the phase shifts on the way from the slack; voltage-
+// controlled buses start at their set-point VS either way.
 Voltages initial_voltages(const Network &net, const BusSchedule &sch, bool flat_start);

@@ -118,6 +118,25 @@ int switch_all(const Network &net, PfSolution &s, const NewtonWorkspace &ws, dou
     return changed;
 }
 
+// "1 iteration", "N iterations".
+std::string iterations_text(int n) { return std::to_string(n) + (n == 1 ? " iteration" : " iterations"); }
+
+// Why the last Newton solve failed, with the steps of the whole solve up to
+// here, chord and Newton, every round of the reactive-limit loop: the
+// number a results row gives. max_iterations bounds one Newton solve only.
+std::string newton_failure(const PfSolution &s, const PfOptions &opt)
+{
+    const std::string steps = iterations_text(s.iterations);
+    if (s.last.singular) {
+        return "singular Jacobian after " + steps;
+    }
+    if (!std::isfinite(s.last.max_mismatch)) {
+        return "no convergence in " + steps + " (the last Newton solve stopped on a mismatch that is not finite)";
+    }
+    return "no convergence in " + steps +
+           " (the last Newton solve stopped at max_iterations = " + std::to_string(opt.max_iterations) + ")";
+}
+
 // Newton-Raphson from s.v, counted into s.
 bool run_newton(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws)
 {
@@ -150,8 +169,7 @@ bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOption
         s.v = std::move(start);
     }
     if (!run_newton(net, y, s, opt, ws)) {
-        s.failure = s.last.singular ? "singular Jacobian"
-                                    : "no convergence in " + std::to_string(opt.max_iterations) + " iterations";
+        s.failure = newton_failure(s, opt);
     }
     return s.last.converged;
 }

@@ -18,6 +18,11 @@ struct PfSolution {
     int factorizations = 0; // Jacobians factored
     int q_changes = 0;      // buses held or released
     NewtonResult last;      // the last Newton solve
+    // Why it did not converge. Where a Newton solve failed, it gives
+    // `iterations`: "no convergence in 56 iterations (the last Newton solve
+    // stopped at max_iterations = 20)", "... (the last Newton solve stopped
+    // on a mismatch that is not finite)", "singular Jacobian after 3
+    // iterations".
     std::string failure;
 };
 

@@ -3,6 +3,8 @@
 // printed there as "vandrelsolve: FILE:LINE: what is wrong".
 #pragma once
 
+#include "raw/printable.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -16,12 +18,13 @@ struct InputError : std::runtime_error {
     }
 };
 
-// "FILE:LINE: what" or "FILE: what".
+// "FILE:LINE: what" or "FILE: what", made printable: the file name and the
+// message may quote the input, control bytes and all.
 inline std::string where_what(const InputError &e)
 {
     std::string s = e.file;
     if (e.line > 0) {
         s += ":" + std::to_string(e.line);
     }
-    return s + ": " + e.what();
+    return printable(s + ": " + e.what());
 }

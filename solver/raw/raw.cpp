@@ -1,10 +1,13 @@
-// Reads PSS/E RAW version 33: splits each line into fields, reads the sections
-// in their fixed order, then checks that the records name buses and tables
-// that exist. Fields the solver has no use for are read past unchecked. Every
-// problem is an InputError naming the file and the line.
+// Reads PSS/E RAW revisions 23 to 36: splits each line into fields, reads the
+// sections in the order of the file's revision, takes each record's fields by
+// name from the revision's layout (raw/layouts.h), then checks that the
+// records name buses, branches and tables that exist. Fields the solver has no
+// use for are read past unchecked. Every problem is an InputError naming the
+// file and the line.
 #include "raw/raw.h"
 
 #include "raw/input_error.h"
+#include "raw/layouts.h"
 
 #include <algorithm>
 #include <charconv>
@@ -33,6 +36,7 @@ struct RecordLine {
     const char *kind = ""; // "bus", "transformer", ...
     int number = 0;        // 1-based line in the file
     std::vector<Field> fields;
+    const Layout *layout = nullptr; // the record's fields by name
 };
 
 // The text as lines. LF or CR LF ends a line; a last line without an end
@@ -74,6 +78,10 @@ private:
 struct Reader {
     const std::string &file;
     Lines lines;
+    int rev = 33;
+    std::vector<Layout> layouts;     // by Rec
+    std::array<Layout, 3> windings;  // winding lines, by winding
+    Layout winding_short;            // the last line of a 2-winding record
     // Bus number -> index of its first record; filled after the bus data.
     std::unordered_map<int, std::size_t> bus_index;
     // Records of a refused kind in the current section, and the line of the first.
@@ -116,13 +124,16 @@ std::size_t quoted_field(const RecordLine &l, std::string_view s, std::size_t po
     return close + 1;
 }
 
-// Splits a line into fields. A comma or a run of blanks separates two fields;
+// Splits a line into fields. A line that starts with @! has none. A comma or a run of blanks separates two fields;
 // blanks next to a comma belong to it, so "1, ,3" has an empty second field.
 // Outside quotes a / starts a comment that runs to the end of the line.
 void split_fields(std::string_view s, RecordLine &l)
 {
     l.fields.clear();
     std::size_t pos = skip_blanks(s, 0);
+    if (s.substr(pos, 2) == "@!") {
+        return; // a column heading (revision 34 on): a comment line
+    }
     while (pos < s.size() && s[pos] != '/') {
         Field f;
         const char c = s[pos];
@@ -284,8 +295,13 @@ Next start_of(const RecordLine &l)
     if (f.text == "Q" || f.text == "q") {
         return Next::data_end;
     }
-    double v = 1.0;
-    if (parse_number(f.text, v) && v == 0.0) {
+    // A 0 alone (or followed by zeros only) closes a section; a record that
+    // merely numbers something 0 ("0,'ZONE0'") does not.
+    const auto zero = [](const Field &g) {
+        double v = 1.0;
+        return !g.quoted && parse_number(g.text, v) && v == 0.0;
+    };
+    if (std::all_of(l.fields.begin(), l.fields.end(), zero)) {
         return Next::section_end;
     }
     return Next::record;
@@ -309,155 +325,333 @@ InputError section_truncated(const Reader &r, const char *kind)
             std::string("the file ends inside the ") + kind + " data, before its closing 0 record"};
 }
 
-// Case identification, line 1: IC, SBASE, REV, XFRRAT, NXFRAT, BASFRQ.
-// Lines 2 and 3 are free-text headings and are not split into fields.
-void read_case_identification(Reader &r, RawCase &c)
+// Field `name` of the record's layout: its 1-based position, 0 when the
+// record's revision has no such field.
+std::size_t at(const RecordLine &l, std::string_view name) { return l.layout == nullptr ? 0 : l.layout->at(name); }
+
+// The name a message gives field `n`: the layout's, or `def`.
+std::string_view name_at(const RecordLine &l, std::size_t n, std::string_view def)
 {
+    return l.layout != nullptr && n >= 1 && n <= l.layout->names.size() ? l.layout->names[n - 1] : def;
+}
+
+double real_of(const RecordLine &l, std::string_view name, double def)
+{
+    const std::size_t n = at(l, name);
+    return n == 0 ? def : real_field(l, n, name, def);
+}
+
+int int_of(const RecordLine &l, std::string_view name, int def)
+{
+    const std::size_t n = at(l, name);
+    return n == 0 ? def : int_field(l, n, name, def);
+}
+
+std::string string_of(const RecordLine &l, std::string_view name, const char *def)
+{
+    const std::size_t n = at(l, name);
+    return n == 0 ? std::string(def) : string_field(l, n, def);
+}
+
+int bus_of(const RecordLine &l, std::string_view name, bool zero_ok)
+{
+    const std::size_t n = at(l, name);
+    return n == 0 ? 0 : bus_field(l, n, name, zero_ok);
+}
+
+// The record's ratings, by rating set, as its layout orders them.
+Ratings ratings_of(const RecordLine &l)
+{
+    Ratings rate{};
+    if (l.layout == nullptr) {
+        return rate;
+    }
+    for (std::size_t k = 0; k < l.layout->ratings.size() && k < rate.size(); ++k) {
+        const std::size_t n = l.layout->ratings[k];
+        rate.at(k) = rating_field(l, n, name_at(l, n, ""));
+    }
+    return rate;
+}
+
+// The revision a file without REV is written in, from its first bus record
+// (`l`): version 23 has the bus type as its second field, a number; 24 to 30
+// the quoted name, then BASKV, IDE, GL, BL, AREA, ZONE, VM, VA, OWNER (11
+// fields); 31 on the name, then BASKV, IDE, AREA, ZONE, OWNER, VM, VA and
+// (33 on) the four voltage limits.
+int revision_of_bus_record(const RecordLine &l)
+{
+    if (l.fields.size() >= 2 && !l.fields[1].quoted) {
+        double v = 0.0;
+        if (parse_number(l.fields[1].text, v)) {
+            return 23;
+        }
+    }
+    return l.fields.size() == 10 || l.fields.size() == 11 ? 29 : 33;
+}
+
+// The first record after the case identification's two heading lines,
+// read ahead without moving the reader.
+bool peek_first_record(const Reader &r, RecordLine &l)
+{
+    Reader ahead = r;
+    std::string_view heading;
+    ahead.lines.next(heading);
+    ahead.lines.next(heading);
+    while (next_line(ahead, l)) {
+        if (!l.fields.empty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Case identification: IC, SBASE, REV, XFRRAT, NXFRAT, BASFRQ, on the first
+// line that is not an @! heading; two free-text heading lines follow, not
+// split into fields. The revision is `forced` when not 0, else REV, else the
+// layout of the first bus record (with a note saying so).
+void read_case_identification(Reader &r, RawCase &c, int forced)
+{
+    const Layout layout = layout_of(Rec::case_id, 33);
     RecordLine l;
     l.file = &r.file;
     l.kind = "case identification";
-    next_line(r, l);
-    c.rev = int_field(l, 3, "REV", 33);
-    if (c.rev != 33) {
-        throw InputError(r.file, 1, "RAW version " + std::to_string(c.rev) + " is not supported, version 33 is");
+    l.layout = &layout;
+    std::string_view text;
+    for (;;) {
+        if (!r.lines.next(text)) {
+            throw InputError(r.file, r.lines.number(), "the file holds only @! heading lines");
+        }
+        l.number = r.lines.number();
+        if (trim_blanks(text).substr(0, 2) != "@!") {
+            split_fields(text, l);
+            break;
+        }
     }
-    const int ic = int_field(l, 1, "IC", 0);
+    const int ic = int_of(l, "IC", 0);
     if (ic != 0) {
-        throw InputError(r.file, 1,
+        throw InputError(r.file, l.number,
                          "IC = " + std::to_string(ic) + " (a change case) is not supported; a base case (IC = 0) is");
     }
-    c.sbase = real_field(l, 2, "SBASE", 100.0);
+    c.sbase = real_of(l, "SBASE", 100.0);
     if (!(c.sbase > 0.0)) {
-        throw InputError(r.file, 1, "SBASE must be positive: '" + std::string(field_text(l, 2)) + "'");
+        throw InputError(r.file, l.number, "SBASE must be positive: '" + std::string(field_text(l, 2)) + "'");
     }
-    (void)real_field(l, 4, "XFRRAT", 0.0);
-    (void)real_field(l, 5, "NXFRAT", 0.0);
-    (void)real_field(l, 6, "BASFRQ", 60.0);
-    std::string_view heading;
-    r.lines.next(heading);
-    r.lines.next(heading);
+    const bool has_rev = !field_text(l, 3).empty();
+    c.rev = int_of(l, "REV", 33);
+    (void)real_of(l, "XFRRAT", 0.0);
+    (void)real_of(l, "NXFRAT", 0.0);
+    (void)real_of(l, "BASFRQ", 60.0);
+    const int id_line = l.number;
+    if (forced != 0) {
+        c.rev = forced;
+    } else if (!has_rev) {
+        RecordLine bus;
+        bus.file = &r.file;
+        if (peek_first_record(r, bus)) {
+            c.rev = revision_of_bus_record(bus);
+            c.notes.push_back(r.file + ":" + std::to_string(id_line) +
+                              ": no RAW revision (REV) in the case identification; read as revision " +
+                              std::to_string(c.rev) + ", the layout of the bus record at line " +
+                              std::to_string(bus.number));
+        }
+    }
+    if (c.rev < first_raw_revision || c.rev > last_raw_revision) {
+        throw InputError(r.file, id_line,
+                         "RAW version " + std::to_string(c.rev) + " is not supported; revisions " +
+                             std::to_string(first_raw_revision) + " to " + std::to_string(last_raw_revision) +
+                             " are");
+    }
+    r.lines.next(text);
+    r.lines.next(text);
 }
+
+// The layouts of revision `rev`, once per file.
+void set_layouts(Reader &r, RawCase &c)
+{
+    r.rev = c.rev;
+    r.layouts.clear();
+    for (int k = 0; k <= static_cast<int>(Rec::switched_shunt); ++k) {
+        r.layouts.push_back(layout_of(static_cast<Rec>(k), c.rev));
+    }
+    for (int w = 0; w < 3; ++w) {
+        r.windings.at(w) = layout_of(Rec::winding, c.rev, w + 1);
+    }
+    r.winding_short = layout_of(Rec::winding_short, c.rev, 2);
+    c.rating_sets = static_cast<int>(r.layouts[static_cast<std::size_t>(Rec::branch)].ratings.size());
+}
+
+const Layout &layout(const Reader &r, Rec rec) { return r.layouts.at(static_cast<std::size_t>(rec)); }
 
 // A bus's high voltage limits (NVHI, EVHI) are not below its low ones.
 void check_voltage_limits(const RecordLine &l, const Bus &b)
 {
-    const auto check = [&](std::size_t hi_n, const char *hi, double hi_v, std::size_t lo_n, const char *lo,
-                           double lo_v) {
+    const auto check = [&](const char *hi, double hi_v, const char *lo, double lo_v) {
         if (!(hi_v < lo_v)) {
             return;
         }
         // As the file has them; an omitted limit shows its default.
-        const auto shown = [&](std::size_t n, const char *def) {
-            const std::string_view token = field_text(l, n);
+        const auto shown = [&](const char *name, const char *def) {
+            const std::size_t n = at(l, name);
+            const std::string_view token = n == 0 ? std::string_view() : field_text(l, n);
             return std::string(token.empty() ? std::string_view(def) : token);
         };
         throw InputError(*l.file, l.number,
-                         "bus " + std::to_string(b.number) + ": " + hi + " = '" + shown(hi_n, "1.1") + "' is below " +
-                             lo + " = '" + shown(lo_n, "0.9") + "'");
+                         "bus " + std::to_string(b.number) + ": " + hi + " = '" + shown(hi, "1.1") + "' is below " +
+                             lo + " = '" + shown(lo, "0.9") + "'");
     };
-    check(10, "NVHI", b.nvhi, 11, "NVLO", b.nvlo);
-    check(12, "EVHI", b.evhi, 13, "EVLO", b.evlo);
+    check("NVHI", b.nvhi, "NVLO", b.nvlo);
+    check("EVHI", b.evhi, "EVLO", b.evlo);
 }
 
-// I, 'NAME', BASKV, IDE, AREA, ZONE, OWNER, VM, VA, NVHI, NVLO, EVHI, EVLO.
+// A bus record. Its own load (PL, QL: version 23) and shunt (GL, BL:
+// versions 23 to 30) become a load and a fixed shunt with ID 1.
 void read_bus(const RecordLine &l, RawCase &c)
 {
     Bus b;
     b.line = l.number;
-    b.number = int_field(l, 1, "I", 0);
+    b.number = int_of(l, "I", 0);
     if (b.number < 1 || b.number > max_bus_number) {
         throw field_error(l, 1, "I", "is not a bus number");
     }
-    b.name = string_field(l, 2, "");
-    b.base_kv = real_field(l, 3, "BASKV", 0.0);
-    b.ide = int_field(l, 4, "IDE", 1);
+    b.name = string_of(l, "NAME", "");
+    b.base_kv = real_of(l, "BASKV", 0.0);
+    b.ide = int_of(l, "IDE", 1);
     if (b.ide < 1 || b.ide > 4) {
         throw InputError(*l.file, l.number,
                          "bus " + std::to_string(b.number) + ": IDE " + std::to_string(b.ide) +
                              " is not one of 1, 2, 3, 4");
     }
-    b.vm = real_field(l, 8, "VM", 1.0);
-    b.va_deg = real_field(l, 9, "VA", 0.0);
-    b.nvhi = real_field(l, 10, "NVHI", 1.1);
-    b.nvlo = real_field(l, 11, "NVLO", 0.9);
-    b.evhi = real_field(l, 12, "EVHI", 1.1);
-    b.evlo = real_field(l, 13, "EVLO", 0.9);
+    b.vm = real_of(l, "VM", 1.0);
+    b.va_deg = real_of(l, "VA", 0.0);
+    b.nvhi = real_of(l, "NVHI", 1.1);
+    b.nvlo = real_of(l, "NVLO", 0.9);
+    b.evhi = real_of(l, "EVHI", 1.1);
+    b.evlo = real_of(l, "EVLO", 0.9);
     check_voltage_limits(l, b);
+    Load d;
+    d.pl = real_of(l, "PL", 0.0);
+    d.ql = real_of(l, "QL", 0.0);
+    if (d.pl != 0.0 || d.ql != 0.0) {
+        d.bus = b.number;
+        d.line = l.number;
+        c.loads.push_back(std::move(d));
+    }
+    FixedShunt s;
+    s.gl = real_of(l, "GL", 0.0);
+    s.bl = real_of(l, "BL", 0.0);
+    if (s.gl != 0.0 || s.bl != 0.0) {
+        s.bus = b.number;
+        s.line = l.number;
+        c.fixed_shunts.push_back(std::move(s));
+    }
     c.buses.push_back(std::move(b));
 }
 
-// I, ID, STATUS, AREA, ZONE, PL, QL, IP, IQ, YP, YQ, OWNER, SCALE, INTRPT.
 void read_load(const RecordLine &l, RawCase &c)
 {
     Load d;
     d.line = l.number;
-    d.bus = bus_field(l, 1, "I", false);
-    d.id = string_field(l, 2, "1");
-    d.status = int_field(l, 3, "STATUS", 1);
-    d.pl = real_field(l, 6, "PL", 0.0);
-    d.ql = real_field(l, 7, "QL", 0.0);
-    d.ip = real_field(l, 8, "IP", 0.0);
-    d.iq = real_field(l, 9, "IQ", 0.0);
-    d.yp = real_field(l, 10, "YP", 0.0);
-    d.yq = real_field(l, 11, "YQ", 0.0);
+    d.bus = bus_of(l, "I", false);
+    d.id = string_of(l, "ID", "1");
+    d.status = int_of(l, "STATUS", 1);
+    d.pl = real_of(l, "PL", 0.0);
+    d.ql = real_of(l, "QL", 0.0);
+    d.ip = real_of(l, "IP", 0.0);
+    d.iq = real_of(l, "IQ", 0.0);
+    d.yp = real_of(l, "YP", 0.0);
+    d.yq = real_of(l, "YQ", 0.0);
     c.loads.push_back(std::move(d));
 }
 
-// I, ID, STATUS, GL, BL.
 void read_fixed_shunt(const RecordLine &l, RawCase &c)
 {
     FixedShunt s;
     s.line = l.number;
-    s.bus = bus_field(l, 1, "I", false);
-    s.id = string_field(l, 2, "1");
-    s.status = int_field(l, 3, "STATUS", 1);
-    s.gl = real_field(l, 4, "GL", 0.0);
-    s.bl = real_field(l, 5, "BL", 0.0);
+    s.bus = bus_of(l, "I", false);
+    s.id = string_of(l, "ID", "1");
+    s.status = int_of(l, "STATUS", 1);
+    s.gl = real_of(l, "GL", 0.0);
+    s.bl = real_of(l, "BL", 0.0);
     c.fixed_shunts.push_back(std::move(s));
 }
 
-// I, ID, PG, QG, QT, QB, VS, IREG, MBASE, ZR, ZX, RT, XT, GTAP, STAT, RMPCT,
-// PT, PB, O1, F1, ..., O4, F4, WMOD, WPF. MBASE defaults to SBASE.
+// MBASE defaults to SBASE.
 void read_unit(const RecordLine &l, RawCase &c)
 {
     Unit u;
     u.line = l.number;
-    u.bus = bus_field(l, 1, "I", false);
-    u.id = string_field(l, 2, "1");
-    u.pg = real_field(l, 3, "PG", 0.0);
-    u.qg = real_field(l, 4, "QG", 0.0);
-    u.qt = real_field(l, 5, "QT", 9999.0);
-    u.qb = real_field(l, 6, "QB", -9999.0);
-    u.vs = real_field(l, 7, "VS", 1.0);
-    u.ireg = int_field(l, 8, "IREG", 0);
-    u.mbase = real_field(l, 9, "MBASE", c.sbase);
-    u.status = int_field(l, 15, "STAT", 1);
-    u.pt = real_field(l, 17, "PT", 9999.0);
-    u.pb = real_field(l, 18, "PB", -9999.0);
+    u.bus = bus_of(l, "I", false);
+    u.id = string_of(l, "ID", "1");
+    u.pg = real_of(l, "PG", 0.0);
+    u.qg = real_of(l, "QG", 0.0);
+    u.qt = real_of(l, "QT", 9999.0);
+    u.qb = real_of(l, "QB", -9999.0);
+    u.vs = real_of(l, "VS", 1.0);
+    u.ireg = int_of(l, "IREG", 0);
+    u.mbase = real_of(l, "MBASE", c.sbase);
+    u.status = int_of(l, "STAT", 1);
+    u.pt = real_of(l, "PT", 9999.0);
+    u.pb = real_of(l, "PB", -9999.0);
     c.units.push_back(std::move(u));
 }
 
-// I, J, CKT, R, X, B, RATEA, RATEB, RATEC, GI, BI, GJ, BJ, ST, MET, LEN,
-// O1, F1, ..., O4, F4.
 void read_branch(const RecordLine &l, RawCase &c)
 {
     Branch b;
     b.line = l.number;
-    b.from = bus_field(l, 1, "I", false);
-    b.to = bus_field(l, 2, "J", false);
-    b.ckt = string_field(l, 3, "1");
-    b.r = real_field(l, 4, "R", 0.0);
-    b.x = real_field(l, 5, "X", 0.0);
-    b.b = real_field(l, 6, "B", 0.0);
-    b.rate_a = rating_field(l, 7, "RATEA");
-    b.rate_b = rating_field(l, 8, "RATEB");
-    b.rate_c = rating_field(l, 9, "RATEC");
-    b.gi = real_field(l, 10, "GI", 0.0);
-    b.bi = real_field(l, 11, "BI", 0.0);
-    b.gj = real_field(l, 12, "GJ", 0.0);
-    b.bj = real_field(l, 13, "BJ", 0.0);
-    b.status = int_field(l, 14, "ST", 1);
+    b.from = bus_of(l, "I", false);
+    b.to = bus_of(l, "J", false);
+    b.ckt = string_of(l, "CKT", "1");
+    b.r = real_of(l, "R", 0.0);
+    b.x = real_of(l, "X", 0.0);
+    b.b = real_of(l, "B", 0.0);
+    b.rate = ratings_of(l);
+    b.ratio = real_of(l, "RATIO", 0.0);
+    b.angle_deg = real_of(l, "ANGLE", 0.0);
+    b.gi = real_of(l, "GI", 0.0);
+    b.bi = real_of(l, "BI", 0.0);
+    b.gj = real_of(l, "GJ", 0.0);
+    b.bj = real_of(l, "BJ", 0.0);
+    b.status = int_of(l, "ST", 1);
     c.branches.push_back(std::move(b));
+}
+
+// A system switching device: closed (STAT 1) it joins its buses through its
+// reactance X; open it is out of service.
+void read_switching_device(const RecordLine &l, RawCase &c)
+{
+    Branch b;
+    b.line = l.number;
+    b.from = bus_of(l, "I", false);
+    b.to = bus_of(l, "J", false);
+    b.ckt = string_of(l, "CKT", "1");
+    b.x = real_of(l, "X", 0.0);
+    b.rate = ratings_of(l);
+    b.status = int_of(l, "STAT", 1);
+    b.switching_device = true;
+    c.branches.push_back(std::move(b));
+}
+
+// The older transformer adjustment record: I, J, CKT name a branch with a
+// RATIO; TABLE its impedance correction table. The control data are read
+// past. The record is kept until the branches are all read.
+struct Adjustment {
+    int from = 0, to = 0;
+    std::string ckt;
+    int table = 0;
+    int line = 0;
+};
+
+void read_transformer_adjustment(const RecordLine &l, std::vector<Adjustment> &adjustments)
+{
+    Adjustment a;
+    a.line = l.number;
+    a.from = bus_of(l, "I", false);
+    a.to = bus_of(l, "J", false);
+    a.ckt = string_of(l, "CKT", "1");
+    a.table = int_of(l, "TABLE", 0);
+    (void)int_of(l, "ICONT", 0);
+    adjustments.push_back(std::move(a));
 }
 
 // "I-J-CKT", or "I-J-K-CKT" for a 3-winding transformer.
@@ -487,93 +681,76 @@ void check_transformer_codes(const RecordLine &l, const Transformer &t)
     check("CM", t.cm, 2);
 }
 
-// Line 1: I, J, K, CKT, CW, CZ, CM, MAG1, MAG2, NMETR, 'NAME', STAT, O1, F1,
-// ..., O4, F4, VECGRP. K = 0 (or omitted) makes a 2-winding record.
+// Line 1. K = 0 (or omitted) makes a 2-winding record.
 void read_transformer_line1(const RecordLine &l, Transformer &t)
 {
     t.line = l.number;
-    t.i = bus_field(l, 1, "I", false);
-    t.j = bus_field(l, 2, "J", false);
-    t.k = bus_field(l, 3, "K", true);
-    t.ckt = string_field(l, 4, "1");
-    t.cw = int_field(l, 5, "CW", 1);
-    t.cz = int_field(l, 6, "CZ", 1);
-    t.cm = int_field(l, 7, "CM", 1);
-    t.mag1 = real_field(l, 8, "MAG1", 0.0);
-    t.mag2 = real_field(l, 9, "MAG2", 0.0);
-    t.name = string_field(l, 11, "");
-    t.status = int_field(l, 12, "STAT", 1);
+    t.i = bus_of(l, "I", false);
+    t.j = bus_of(l, "J", false);
+    t.k = bus_of(l, "K", true);
+    t.ckt = string_of(l, "CKT", "1");
+    t.cw = int_of(l, "CW", 1);
+    t.cz = int_of(l, "CZ", 1);
+    t.cm = int_of(l, "CM", 1);
+    t.mag1 = real_of(l, "MAG1", 0.0);
+    t.mag2 = real_of(l, "MAG2", 0.0);
+    t.name = string_of(l, "NAME", "");
+    t.status = int_of(l, "STAT", 1);
+    t.zcod = int_of(l, "ZCOD", 0);
     check_transformer_codes(l, t);
 }
 
-// Line 2: R1-2, X1-2, SBASE1-2, R2-3, X2-3, SBASE2-3, R3-1, X3-1, SBASE3-1,
-// VMSTAR, ANSTAR. A 2-winding record uses the first three only.
+// Line 2: impedances and the star point. A 2-winding record uses the first
+// three fields only.
 void read_transformer_line2(const RecordLine &l, Transformer &t, double sbase)
 {
-    t.r12 = real_field(l, 1, "R1-2", 0.0);
-    t.x12 = real_field(l, 2, "X1-2", 0.0);
-    t.sbase12 = real_field(l, 3, "SBASE1-2", sbase);
+    t.r12 = real_of(l, "R1-2", 0.0);
+    t.x12 = real_of(l, "X1-2", 0.0);
+    t.sbase12 = real_of(l, "SBASE1-2", sbase);
     if (t.k == 0) {
         return;
     }
-    t.r23 = real_field(l, 4, "R2-3", 0.0);
-    t.x23 = real_field(l, 5, "X2-3", 0.0);
-    t.sbase23 = real_field(l, 6, "SBASE2-3", sbase);
-    t.r31 = real_field(l, 7, "R3-1", 0.0);
-    t.x31 = real_field(l, 8, "X3-1", 0.0);
-    t.sbase31 = real_field(l, 9, "SBASE3-1", sbase);
-    t.vmstar = real_field(l, 10, "VMSTAR", 1.0);
-    t.anstar_deg = real_field(l, 11, "ANSTAR", 0.0);
+    t.r23 = real_of(l, "R2-3", 0.0);
+    t.x23 = real_of(l, "X2-3", 0.0);
+    t.sbase23 = real_of(l, "SBASE2-3", sbase);
+    t.r31 = real_of(l, "R3-1", 0.0);
+    t.x31 = real_of(l, "X3-1", 0.0);
+    t.sbase31 = real_of(l, "SBASE3-1", sbase);
+    t.vmstar = real_of(l, "VMSTAR", 1.0);
+    t.anstar_deg = real_of(l, "ANSTAR", 0.0);
 }
 
-// The names of the kept winding fields, by winding.
-struct WindingNames {
-    const char *windv, *nomv, *ang, *rata, *ratb, *ratc, *cod, *tab;
-};
-
-constexpr std::array<WindingNames, 3> winding_names{{
-    {"WINDV1", "NOMV1", "ANG1", "RATA1", "RATB1", "RATC1", "COD1", "TAB1"},
-    {"WINDV2", "NOMV2", "ANG2", "RATA2", "RATB2", "RATC2", "COD2", "TAB2"},
-    {"WINDV3", "NOMV3", "ANG3", "RATA3", "RATB3", "RATC3", "COD3", "TAB3"},
-}};
-
-// A winding line: WINDV, NOMV, ANG, RATA, RATB, RATC, COD, CONT, RMA, RMI,
-// VMA, VMI, NTP, TAB, CR, CX, CNXA. The last line of a 2-winding record holds
-// WINDV2 and NOMV2 only (`full` false). With CW = 2 WINDV is in kV and
-// defaults to the winding bus's base voltage; otherwise it defaults to 1.
-Winding read_winding(const Reader &r, const RecordLine &l, const RawCase &c, const Transformer &t, int bus,
-                     std::size_t w, bool full)
+// A winding line (winding w, 1..3) in the layout set on `l`. With CW = 2
+// WINDV is in kV and defaults to the winding bus's base voltage; otherwise
+// it defaults to 1.
+Winding read_winding(const Reader &r, const RecordLine &l, const RawCase &c, const Transformer &t, int bus, int w)
 {
     double windv = 1.0;
     if (t.cw == 2) {
         const auto it = r.bus_index.find(bus);
         windv = it == r.bus_index.end() ? 1.0 : c.buses[it->second].base_kv;
     }
-    const WindingNames &names = winding_names.at(w);
+    const std::string k = std::to_string(w);
     Winding wd;
-    wd.windv = real_field(l, 1, names.windv, windv);
-    wd.nomv = real_field(l, 2, names.nomv, 0.0);
-    if (!full) {
-        return wd;
-    }
-    wd.ang_deg = real_field(l, 3, names.ang, 0.0);
-    wd.rate_a = rating_field(l, 4, names.rata);
-    wd.rate_b = rating_field(l, 5, names.ratb);
-    wd.rate_c = rating_field(l, 6, names.ratc);
-    wd.cod = int_field(l, 7, names.cod, 0);
-    wd.tab = int_field(l, 14, names.tab, 0);
+    wd.windv = real_of(l, "WINDV" + k, windv);
+    wd.nomv = real_of(l, "NOMV" + k, 0.0);
+    wd.ang_deg = real_of(l, "ANG" + k, 0.0);
+    wd.rate = ratings_of(l);
+    wd.cod = int_of(l, "COD" + k, 0);
+    wd.tab = int_of(l, "TAB" + k, 0);
     return wd;
 }
 
 // Reads line `m` of a transformer record that has `count` lines. The line
 // belongs to the record whatever it starts with; a blank one is all defaults.
-void next_transformer_line(Reader &r, RecordLine &l, const Transformer &t, int m, int count)
+void next_transformer_line(Reader &r, RecordLine &l, const Transformer &t, int m, int count, const Layout &lay)
 {
     if (!next_line(r, l)) {
         throw InputError(r.file, t.line,
                          "the file ends inside a transformer record: line " + std::to_string(m) + " of " +
                              std::to_string(count) + " is missing");
     }
+    l.layout = &lay;
 }
 
 // A transformer record: 4 lines for 2 windings (K = 0), 5 for 3 windings.
@@ -582,16 +759,17 @@ void read_transformer(Reader &r, RecordLine &l, RawCase &c)
     Transformer t;
     read_transformer_line1(l, t);
     const int count = t.k == 0 ? 4 : 5;
-    next_transformer_line(r, l, t, 2, count);
+    next_transformer_line(r, l, t, 2, count, layout(r, Rec::transformer_2));
     read_transformer_line2(l, t, c.sbase);
-    next_transformer_line(r, l, t, 3, count);
-    t.windings[0] = read_winding(r, l, c, t, t.i, 0, true);
-    next_transformer_line(r, l, t, 4, count);
-    t.windings[1] = read_winding(r, l, c, t, t.j, 1, t.k != 0);
+    next_transformer_line(r, l, t, 3, count, r.windings[0]);
+    t.windings[0] = read_winding(r, l, c, t, t.i, 1);
+    next_transformer_line(r, l, t, 4, count, t.k != 0 ? r.windings[1] : r.winding_short);
+    t.windings[1] = read_winding(r, l, c, t, t.j, 2);
     if (t.k != 0) {
-        next_transformer_line(r, l, t, 5, count);
-        t.windings[2] = read_winding(r, l, c, t, t.k, 2, true);
+        next_transformer_line(r, l, t, 5, count, r.windings[2]);
+        t.windings[2] = read_winding(r, l, c, t, t.k, 3);
     }
+    l.layout = &layout(r, Rec::transformer_1);
     c.transformers.push_back(std::move(t));
 }
 
@@ -604,6 +782,11 @@ InputError unordered_points(const RecordLine &l, const std::string &table, std::
     what += std::string(field_text(l, n)) + "' does not exceed T" + std::to_string(n / 2 - 1) + " = '";
     what += std::string(field_text(l, n - 2)) + "'; the T values must increase";
     return {*l.file, l.number, what};
+}
+
+InputError too_few_points(const RecordLine &l, const std::string &table)
+{
+    return {*l.file, l.number, table + " has fewer than 2 points"};
 }
 
 // One line: I, T1, F1, T2, F2, ..., T11, F11. The points run up to the first
@@ -625,23 +808,90 @@ void read_impedance_table(const RecordLine &l, RawCase &c)
             throw unordered_points(l, table, n);
         }
         t.points.emplace_back(tv, fv);
+        t.im.push_back(0.0);
     }
     if (t.points.size() < 2) {
-        throw InputError(*l.file, l.number, table + " has fewer than 2 points");
+        throw too_few_points(l, table);
     }
     c.impedance_tables.push_back(std::move(t));
 }
 
-// I, MODSW, ADJM, STAT, VSWHI, VSWLO, SWREM, RMPCT, 'RMIDNT', BINIT, N1, B1,
-// ..., N8, B8. The shunt is held at BINIT; the switching data are read past.
+// Revision 34 on: I, T1, Re(F1), Im(F1), T2, Re(F2), Im(F2), ..., over as
+// many lines as it takes, closed by a point whose F is 0 (0, 0, 0).
+void read_complex_impedance_table(Reader &r, RecordLine &l, RawCase &c)
+{
+    ImpedanceTable t;
+    t.line = l.number;
+    t.number = int_field(l, 1, "I", 0);
+    const std::string table = "impedance correction table " + std::to_string(t.number);
+    std::size_t n = 2; // the field where the next point starts
+    for (;;) {
+        if (n > l.fields.size()) {
+            if (!next_line(r, l)) {
+                throw InputError(r.file, t.line, "the file ends inside " + table + ", before its 0, 0, 0 point");
+            }
+            n = 1;
+            continue;
+        }
+        const std::string k = std::to_string(t.points.size() + 1);
+        const double tv = real_field(l, n, "T" + k, 0.0);
+        const double re = real_field(l, n + 1, "Re(F" + k + ")", 0.0);
+        const double im = real_field(l, n + 2, "Im(F" + k + ")", 0.0);
+        if (re == 0.0 && im == 0.0) {
+            break;
+        }
+        if (!t.points.empty() && !(tv > t.points.back().first)) {
+            throw InputError(r.file, l.number,
+                             table + ": T" + k + " = '" + std::string(field_text(l, n)) +
+                                 "' does not exceed the T before it; the T values must increase");
+        }
+        t.points.emplace_back(tv, re);
+        t.im.push_back(im);
+        n += 3;
+    }
+    if (t.points.size() < 2) {
+        throw too_few_points(l, table);
+    }
+    c.impedance_tables.push_back(std::move(t));
+}
+
+// The shunt is held at BINIT; the switching data are read past.
 void read_switched_shunt(const RecordLine &l, RawCase &c)
 {
     SwitchedShunt s;
     s.line = l.number;
-    s.bus = bus_field(l, 1, "I", false);
-    s.status = int_field(l, 4, "STAT", 1);
-    s.binit = real_field(l, 10, "BINIT", 0.0);
-    c.switched_shunts.push_back(s);
+    s.bus = bus_of(l, "I", false);
+    s.id = string_of(l, "ID", "1");
+    s.status = int_of(l, "STAT", 1);
+    s.binit = real_of(l, "BINIT", 0.0);
+    c.switched_shunts.push_back(std::move(s));
+}
+
+// System-wide data (revision 34 on): RATING records name the rating sets
+// (RATING, n, 'NAME', 'DESCRIPTION'); the solution parameters (GENERAL,
+// GAUSS, NEWTON, ADJUST, TYSL, SOLVER, each followed by KEY=VALUE fields)
+// are kept as "GROUP.KEY". Anything else is read past.
+void read_system_wide(const RecordLine &l, RawCase &c)
+{
+    std::string group(field_text(l, 1));
+    std::transform(group.begin(), group.end(), group.begin(),
+                   [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+    if (group == "RATING") {
+        const int n = int_field(l, 2, "RATING", 0);
+        if (n < 1 || n > 12) {
+            throw field_error(l, 2, "RATING", "is not a rating set from 1 to 12");
+        }
+        c.rating_names.at(static_cast<std::size_t>(n - 1)) = string_field(l, 3, "");
+        return;
+    }
+    for (std::size_t n = 2; n <= l.fields.size(); ++n) {
+        const std::string_view f = l.fields[n - 1].text;
+        const std::size_t eq = f.find('=');
+        if (eq != std::string_view::npos) {
+            c.solution_parameters.emplace_back(group + "." + std::string(f.substr(0, eq)),
+                                               std::string(f.substr(eq + 1)));
+        }
+    }
 }
 
 // Counts a record of a kind the solver does not model.
@@ -665,7 +915,8 @@ void count_three_lines(Reader &r, RecordLine &l)
 }
 
 // Multi-terminal DC: line 1 is 'NAME', NCONV, NDCBS, NDCLN, MDC, VCONV, VCMOD,
-// VCONVN; NCONV converter, NDCBS DC bus and NDCLN DC link lines follow.
+// VCONVN (I, NCONV, ... before revision 30); NCONV converter, NDCBS DC bus
+// and NDCLN DC link lines follow.
 void count_multi_terminal_dc(Reader &r, RecordLine &l)
 {
     count_refused(r, l);
@@ -694,16 +945,46 @@ void count_gne_line(Reader &r, const RecordLine &l)
     }
 }
 
+// Substation data (revision 34 on): each substation record is followed by
+// its node, switching device and terminal data, each closed by a 0 record.
+// The node-breaker detail is read past: the bus records hold the model the
+// solver takes.
+void skip_substation(Reader &r, RecordLine &l)
+{
+    ++r.refused_count;
+    if (r.refused_line == 0) {
+        r.refused_line = l.number;
+    }
+    for (int block = 0; block < 3; ++block) {
+        for (;;) {
+            const Next next = next_record(r, l);
+            if (next == Next::eof || next == Next::data_end) {
+                throw InputError(r.file, r.lines.number(),
+                                 "the file ends inside the data of the substation record at line " +
+                                     std::to_string(r.refused_line));
+            }
+            if (next == Next::section_end) {
+                break;
+            }
+        }
+    }
+}
+
 // How the records of a section are read.
 enum class Records {
+    system_wide,
     bus,
     load,
     fixed_shunt,
     unit,
     branch,
+    switching_device,
     transformer,
+    transformer_adj,
     impedance_table,
+    impedance_table_complex,
     switched_shunt,
+    substation,       // read past, with a note
     ignored,          // one line each, nothing the solver uses
     refused_one_line, // FACTS device, induction machine
     refused_dc_line,  // two-terminal and VSC DC: three lines each
@@ -712,39 +993,60 @@ enum class Records {
 };
 
 struct Section {
+    Sec sec;
     const char *kind;    // in messages: "the file ends inside the KIND data"
     Records records;     // how its records are read
+    Rec rec;             // the layout of its records, where they have one
     const char *refused; // what a record is, for a kind the solver refuses
 };
 
-// The sections of a version 33 file, in their fixed order.
-constexpr std::array<Section, 19> sections{{
-    {"bus", Records::bus, nullptr},
-    {"load", Records::load, nullptr},
-    {"fixed shunt", Records::fixed_shunt, nullptr},
-    {"generator", Records::unit, nullptr},
-    {"branch", Records::branch, nullptr},
-    {"transformer", Records::transformer, nullptr},
-    {"area interchange", Records::ignored, nullptr},
-    {"two-terminal DC", Records::refused_dc_line, "two-terminal DC line"},
-    {"VSC DC", Records::refused_dc_line, "VSC DC line"},
-    {"impedance correction", Records::impedance_table, nullptr},
-    {"multi-terminal DC", Records::refused_multi_dc, "multi-terminal DC line"},
-    {"multi-section line group", Records::ignored, nullptr},
-    {"zone", Records::ignored, nullptr},
-    {"inter-area transfer", Records::ignored, nullptr},
-    {"owner", Records::ignored, nullptr},
-    {"FACTS device", Records::refused_one_line, "FACTS device"},
-    {"switched shunt", Records::switched_shunt, nullptr},
-    {"GNE device", Records::refused_gne, "GNE device"},
-    {"induction machine", Records::refused_one_line, "induction machine"},
+// Every section any revision has.
+constexpr std::array<Section, 24> section_kinds{{
+    {Sec::system_wide, "system-wide", Records::system_wide, Rec::case_id, nullptr},
+    {Sec::bus, "bus", Records::bus, Rec::bus, nullptr},
+    {Sec::load, "load", Records::load, Rec::load, nullptr},
+    {Sec::fixed_shunt, "fixed shunt", Records::fixed_shunt, Rec::fixed_shunt, nullptr},
+    {Sec::generator, "generator", Records::unit, Rec::generator, nullptr},
+    {Sec::branch, "branch", Records::branch, Rec::branch, nullptr},
+    {Sec::switching_device, "system switching device", Records::switching_device, Rec::switching_device, nullptr},
+    {Sec::transformer, "transformer", Records::transformer, Rec::transformer_1, nullptr},
+    {Sec::transformer_adj, "transformer adjustment", Records::transformer_adj, Rec::transformer_adj, nullptr},
+    {Sec::area, "area interchange", Records::ignored, Rec::case_id, nullptr},
+    {Sec::two_terminal_dc, "two-terminal DC", Records::refused_dc_line, Rec::case_id, "two-terminal DC line"},
+    {Sec::vsc_dc, "VSC DC", Records::refused_dc_line, Rec::case_id, "VSC DC line"},
+    {Sec::impedance_correction, "impedance correction", Records::impedance_table, Rec::case_id, nullptr},
+    {Sec::impedance_correction_complex, "impedance correction", Records::impedance_table_complex, Rec::case_id,
+     nullptr},
+    {Sec::multi_terminal_dc, "multi-terminal DC", Records::refused_multi_dc, Rec::case_id, "multi-terminal DC line"},
+    {Sec::multi_section, "multi-section line group", Records::ignored, Rec::case_id, nullptr},
+    {Sec::zone, "zone", Records::ignored, Rec::case_id, nullptr},
+    {Sec::inter_area, "inter-area transfer", Records::ignored, Rec::case_id, nullptr},
+    {Sec::owner, "owner", Records::ignored, Rec::case_id, nullptr},
+    {Sec::facts, "FACTS device", Records::refused_one_line, Rec::case_id, "FACTS device"},
+    {Sec::switched_shunt, "switched shunt", Records::switched_shunt, Rec::switched_shunt, nullptr},
+    {Sec::gne, "GNE device", Records::refused_gne, Rec::case_id, "GNE device"},
+    {Sec::induction_machine, "induction machine", Records::refused_one_line, Rec::case_id, "induction machine"},
+    {Sec::substation, "substation", Records::substation, Rec::case_id, nullptr},
 }};
+
+const Section &section_kind(Sec sec)
+{
+    return *std::find_if(section_kinds.begin(), section_kinds.end(), [sec](const Section &s) { return s.sec == sec; });
+}
+
+// What the reader carries from section to section besides the case.
+struct Extras {
+    std::vector<Adjustment> adjustments;
+};
 
 // Reads one record whose first line is in `l`; a record of several lines
 // reads the rest into `l` too.
-void read_record(Reader &r, Records records, RecordLine &l, RawCase &c)
+void read_record(Reader &r, Records records, RecordLine &l, RawCase &c, Extras &x)
 {
     switch (records) {
+    case Records::system_wide:
+        read_system_wide(l, c);
+        break;
     case Records::bus:
         read_bus(l, c);
         break;
@@ -760,14 +1062,26 @@ void read_record(Reader &r, Records records, RecordLine &l, RawCase &c)
     case Records::branch:
         read_branch(l, c);
         break;
+    case Records::switching_device:
+        read_switching_device(l, c);
+        break;
     case Records::transformer:
         read_transformer(r, l, c);
+        break;
+    case Records::transformer_adj:
+        read_transformer_adjustment(l, x.adjustments);
         break;
     case Records::impedance_table:
         read_impedance_table(l, c);
         break;
+    case Records::impedance_table_complex:
+        read_complex_impedance_table(r, l, c);
+        break;
     case Records::switched_shunt:
         read_switched_shunt(l, c);
+        break;
+    case Records::substation:
+        skip_substation(r, l);
         break;
     case Records::ignored:
         break;
@@ -787,10 +1101,19 @@ void read_record(Reader &r, Records records, RecordLine &l, RawCase &c)
 }
 
 // At the end of a section of a kind the solver does not model: any record in
-// it makes the case one that can not be solved.
-void refuse_counted(const Reader &r, const Section &s)
+// it makes the case one that can not be solved. Substations are read past
+// with a note.
+void end_section(const Reader &r, const Section &s, RawCase &c)
 {
-    if (s.refused == nullptr || r.refused_count == 0) {
+    if (r.refused_count == 0) {
+        return;
+    }
+    if (s.records == Records::substation) {
+        c.notes.push_back(r.file + ":" + std::to_string(r.refused_line) + ": " + std::to_string(r.refused_count) +
+                          " substation record(s) with node-breaker data read past; the bus records' model is solved");
+        return;
+    }
+    if (s.refused == nullptr) {
         return;
     }
     std::string what = "the case has " + std::to_string(r.refused_count) + " " + s.refused;
@@ -799,10 +1122,26 @@ void refuse_counted(const Reader &r, const Section &s)
     throw InputError(r.file, r.refused_line, what);
 }
 
+// Whether the next record opens the system-wide data: a keyword (RATING,
+// GENERAL, ...) or the 0 record that closes an empty section. A file may
+// leave the section out and start its bus data at once.
+bool system_wide_present(const Reader &r)
+{
+    Reader ahead = r;
+    RecordLine l;
+    l.file = &r.file;
+    const Next next = next_record(ahead, l);
+    if (next == Next::section_end) {
+        return true;
+    }
+    double v = 0.0;
+    return next == Next::record && !l.fields.front().quoted && !parse_number(l.fields.front().text, v);
+}
+
 // Reads one section up to its closing 0 record and returns true, or returns
 // false when the data end here: at a Q record, or (`may_be_absent`) at the
 // end of the file before the section's first line.
-bool read_section(Reader &r, const Section &s, RawCase &c, bool may_be_absent)
+bool read_section(Reader &r, const Section &s, RawCase &c, Extras &x, bool may_be_absent)
 {
     RecordLine l;
     l.file = &r.file;
@@ -813,7 +1152,8 @@ bool read_section(Reader &r, const Section &s, RawCase &c, bool may_be_absent)
     for (;;) {
         const Next next = next_record(r, l);
         if (next == Next::record) {
-            read_record(r, s.records, l, c);
+            l.layout = &layout(r, s.rec);
+            read_record(r, s.records, l, c, x);
             any = true;
             continue;
         }
@@ -823,11 +1163,10 @@ bool read_section(Reader &r, const Section &s, RawCase &c, bool may_be_absent)
             }
             throw section_truncated(r, s.kind);
         }
-        refuse_counted(r, s);
+        end_section(r, s, c);
         return next == Next::section_end;
     }
 }
-
 // Bus number -> index of its first record.
 void index_buses(Reader &r, const RawCase &c)
 {
@@ -872,8 +1211,9 @@ void check_bus_references(const Reader &r, const RawCase &c)
         check_bus(r, "generator", u.bus, u.line);
     }
     for (const Branch &b : c.branches) {
-        check_bus(r, "branch", b.from, b.line);
-        check_bus(r, "branch", b.to, b.line);
+        const char *kind = b.switching_device ? "system switching device" : "branch";
+        check_bus(r, kind, b.from, b.line);
+        check_bus(r, kind, b.to, b.line);
     }
     for (const Transformer &t : c.transformers) {
         check_bus(r, "transformer", t.i, t.line);
@@ -887,6 +1227,23 @@ void check_bus_references(const Reader &r, const RawCase &c)
     }
 }
 
+// Each transformer adjustment record names a branch of the branch data; its
+// TABLE becomes the branch's impedance correction table.
+void apply_adjustments(const Reader &r, const std::vector<Adjustment> &adjustments, RawCase &c)
+{
+    for (const Adjustment &a : adjustments) {
+        const auto it = std::find_if(c.branches.begin(), c.branches.end(), [&a](const Branch &b) {
+            return b.from == a.from && b.to == a.to && b.ckt == a.ckt;
+        });
+        if (it == c.branches.end()) {
+            throw InputError(r.file, a.line,
+                             "transformer adjustment names branch " + std::to_string(a.from) + "-" +
+                                 std::to_string(a.to) + "-" + a.ckt + ", which is not in the branch data");
+        }
+        it->tab = a.table;
+    }
+}
+
 // Table numbers are unique, and every TAB a transformer names is defined.
 void check_impedance_tables(const Reader &r, const RawCase &c)
 {
@@ -897,6 +1254,14 @@ void check_impedance_tables(const Reader &r, const RawCase &c)
             throw InputError(r.file, t.line,
                              "impedance correction table " + std::to_string(t.number) +
                                  " is defined twice (first at line " + std::to_string(it->second) + ")");
+        }
+    }
+    for (const Branch &b : c.branches) {
+        if (b.tab != 0 && table_line.count(b.tab) == 0) {
+            throw InputError(r.file, b.line,
+                             "branch " + std::to_string(b.from) + "-" + std::to_string(b.to) + "-" + b.ckt +
+                                 " names impedance correction table " + std::to_string(b.tab) +
+                                 ", which is not in the impedance correction data");
         }
     }
     for (const Transformer &t : c.transformers) {
@@ -953,28 +1318,36 @@ bool all_blank(std::string_view text)
 
 } // namespace
 
-RawCase read_raw(const std::string &path)
+RawCase read_raw(const std::string &path, int rev)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         throw InputError(path, 0, "can not open the file");
     }
-    return parse_raw(in, path);
+    return parse_raw(in, path, rev);
 }
 
-RawCase parse_raw(std::istream &in, const std::string &file)
+RawCase parse_raw(std::istream &in, const std::string &file, int rev)
 {
     const std::string text = read_all(in, file);
     if (all_blank(text)) {
         throw InputError(file, 0, "the file is empty");
     }
-    Reader r{file, Lines(text), {}, 0, 0};
+    Reader r{file, Lines(text), 33, {}, {}, {}, {}, 0, 0};
     RawCase c;
     c.file = file;
-    read_case_identification(r, c);
-    for (std::size_t s = 0; s < sections.size(); ++s) {
-        const bool more = read_section(r, sections.at(s), c, s > 0);
-        if (s == 0) {
+    read_case_identification(r, c, rev);
+    set_layouts(r, c);
+    Extras x;
+    const std::vector<Sec> order = sections_of(c.rev);
+    bool first = true;
+    for (const Sec sec : order) {
+        if (sec == Sec::system_wide && !system_wide_present(r)) {
+            continue;
+        }
+        const bool more = read_section(r, section_kind(sec), c, x, !first);
+        first = false;
+        if (sec == Sec::bus) {
             index_buses(r, c);
         }
         if (!more) {
@@ -983,6 +1356,7 @@ RawCase parse_raw(std::istream &in, const std::string &file)
     }
     check_duplicate_buses(r, c);
     check_bus_references(r, c);
+    apply_adjustments(r, x.adjustments, c);
     check_impedance_tables(r, c);
     check_slack(r, c);
     return c;

@@ -1,10 +1,12 @@
-// PSS/E RAW version 33 network data, as the file states it: one plain struct
-// per record type, in the file's own units (MW, Mvar, kV, degrees, impedances
+// PSS/E RAW network data (revisions 23 to 36), as the file states it: one
+// plain struct per record type, whatever revision it came from, in the file's
+// own units (MW, Mvar, kV, degrees, impedances
 // in the units that CW/CZ/CM select). Converting to per unit and to the
 // solver's model is network/'s job; the reader only reads and checks.
 #pragma once
 
 #include <array>
+#include <complex>
 #include <istream>
 #include <string>
 #include <utility>
@@ -42,6 +44,7 @@ struct FixedShunt {
 // Held at BINIT (Mvar at 1 pu); the switching data are read past.
 struct SwitchedShunt {
     int bus = 0;
+    std::string id = "1";
     int status = 1;
     double binit = 0;
     int line = 0;
@@ -60,20 +63,31 @@ struct Unit {
     int line = 0;
 };
 
-// A non-transformer branch; R, X, B in pu on SBASE, ratings in MVA.
+// Ratings in MVA by rating set: RATEA, RATEB, RATEC are sets 1 to 3,
+// RATE1..RATE12 sets 1 to 12; 0 leaves the element unmonitored.
+using Ratings = std::array<double, 12>;
+
+// A branch record; R, X, B in pu on SBASE. Up to revision 25 a transformer
+// is a branch with an off-nominal RATIO at bus I (0: none) and a phase shift
+// ANGLE, its impedance correction table named by a transformer adjustment
+// record. A system switching device (revision 34 on) is a branch of
+// reactance X that is in service when the device is closed.
 struct Branch {
     int from = 0, to = 0;
     std::string ckt = "1";
     double r = 0, x = 0, b = 0;
-    double rate_a = 0, rate_b = 0, rate_c = 0;
+    Ratings rate{};
     double gi = 0, bi = 0, gj = 0, bj = 0;
     int status = 1;
+    double ratio = 0, angle_deg = 0;
+    int tab = 0;
+    bool switching_device = false;
     int line = 0;
 };
 
 struct Winding {
     double windv = 1.0, nomv = 0.0, ang_deg = 0.0;
-    double rate_a = 0, rate_b = 0, rate_c = 0;
+    Ratings rate{};
     int cod = 0;
     int tab = 0; // impedance correction table, 0 for none
 };
@@ -91,14 +105,18 @@ struct Transformer {
     double r23 = 0, x23 = 0, sbase23 = 0;
     double r31 = 0, x31 = 0, sbase31 = 0;
     double vmstar = 1.0, anstar_deg = 0.0;
+    int zcod = 0; // corrections apply to the winding (0) or bus-to-bus (1) impedances
     std::array<Winding, 3> windings{};
     int line = 0; // first line of the record
 };
 
-// (T, F) points: the factor F scales R and X at a tap ratio or angle T.
+// (T, F) points: the factor F scales R + jX at a tap ratio or angle T.
+// Revision 34 on, F is complex: `points` holds its real part and `im` its
+// imaginary part (zeros before revision 34).
 struct ImpedanceTable {
     int number = 0;
     std::vector<std::pair<double, double>> points;
+    std::vector<double> im;
     int line = 0;
 };
 
@@ -106,6 +124,13 @@ struct RawCase {
     std::string file; // as named to read_raw, for messages
     double sbase = 100.0;
     int rev = 33;
+    int rating_sets = 3;                   // 3 (A, B, C) up to revision 33, 12 after
+    std::array<std::string, 12> rating_names{}; // from RATING records (revision 34 on)
+    // Solution parameters of the system-wide data (revision 34 on), as
+    // "GROUP.KEY" and its text: {"NEWTON.TOLN", "0.1"}.
+    std::vector<std::pair<std::string, std::string>> solution_parameters;
+    // What the reader assumed or read past, one line each, "FILE:LINE: what".
+    std::vector<std::string> notes;
     std::vector<Bus> buses;
     std::vector<Load> loads;
     std::vector<FixedShunt> fixed_shunts;
@@ -116,8 +141,10 @@ struct RawCase {
     std::vector<SwitchedShunt> switched_shunts;
 };
 
-// Reads a RAW v33 file. Throws InputError naming the file and line.
-RawCase read_raw(const std::string &path);
+// Reads a RAW file of revision 23 to 36: the case identification's REV, or
+// for a file without one the layout its bus records show; `rev` other than 0
+// overrides both. Throws InputError naming the file and line.
+RawCase read_raw(const std::string &path, int rev = 0);
 
 // The same from a stream; `file` is the name used in messages.
-RawCase parse_raw(std::istream &in, const std::string &file);
+RawCase parse_raw(std::istream &in, const std::string &file, int rev = 0);

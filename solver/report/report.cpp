@@ -1,6 +1,7 @@
 #include "report/report.h"
 
 #include "raw/input_error.h"
+#include "raw/printable.h"
 #include "results/ctg_results.h"
 #include "results/results.h"
 
@@ -171,10 +172,13 @@ std::string check_rank(const std::string &work_dir, int r, const RankCheck &shar
         return "its results file has " + std::to_string(rows.size()) + " rows for " + std::to_string(sub.size()) +
                " contingencies";
     }
+    // The solver writes labels made printable; one that wrote them as they
+    // are matches too.
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i][0] != std::to_string(i + 1) || rows[i][1] != sub[i].label) {
-            return "row " + std::to_string(i + 1) + " of its results file is for '" + rows[i][1] + "', not '" +
-                   sub[i].label + "'";
+        const std::string label = printable(sub[i].label);
+        if (rows[i][0] != std::to_string(i + 1) || printable(rows[i][1]) != label) {
+            return "row " + std::to_string(i + 1) + " of its results file is for '" + printable(rows[i][1]) +
+                   "', not '" + label + "'";
         }
     }
     const std::string vio_path = violations_path(work_dir, sub_path);
@@ -187,7 +191,7 @@ std::string check_rank(const std::string &work_dir, int r, const RankCheck &shar
         const bool number =
             !index.empty() && index.size() < 10 && index.find_first_not_of("0123456789") == std::string::npos;
         const size_t i = number ? std::stoul(index) : 0;
-        if (i < 1 || i > sub.size() || v[1] != sub[i - 1].label) {
+        if (i < 1 || i > sub.size() || printable(v[1]) != printable(sub[i - 1].label)) {
             return "a row of its violations file names no contingency of its sub-file";
         }
         v[0] = std::to_string(share.first + i); // list index, from 1
@@ -294,10 +298,16 @@ std::string violations_csv(const Report &r)
 
 namespace {
 
-// Plain-text table: columns padded to their widest cell, numbers (cells
-// that parse whole as one) aligned right, two blanks between columns.
-std::string table(const std::vector<std::vector<std::string>> &rows, const std::string &indent = "  ")
+// Plain-text table of printable cells: columns padded to their widest cell,
+// numbers (cells that parse whole as one) aligned right, two blanks between
+// columns.
+std::string table(std::vector<std::vector<std::string>> rows, const std::string &indent = "  ")
 {
+    for (auto &row : rows) {
+        for (std::string &cell : row) {
+            cell = printable(cell);
+        }
+    }
     std::vector<size_t> width;
     std::vector<bool> numeric;
     for (const auto &row : rows) {
@@ -408,8 +418,8 @@ std::string summary(const Report &r)
     out += "Lowest voltage\n" + table(worst(r, 5, false, {"label", "vm pu", "bus"}, 6, 4)) + "\n";
     out += "Diverged\n" + table(diverged) + "\n";
     out += "Largest load cut off: " +
-           (cut_at < r.rows.size() ? fixed(cut_mw, 2) + " MW by " + r.rows[cut_at].fields[1] + " (" +
-                                         r.rows[cut_at].fields[13] + " buses cut off)"
+           (cut_at < r.rows.size() ? fixed(cut_mw, 2) + " MW by " + printable(r.rows[cut_at].fields[1]) + " (" +
+                                         printable(r.rows[cut_at].fields[13]) + " buses cut off)"
                                    : std::string("none")) +
            "\n";
     return out;

@@ -41,8 +41,9 @@ struct Report {
 // its rows only when its sub-file holds its share of the list (ctgbatch's
 // rule: ceil(N/P) consecutive blocks per rank), its results file exists, is
 // no older than the sub-file and has one row per block of the sub-file with
-// the same labels in the same order. Throws InputError when the list can
-// not be read.
+// the same labels in the same order (compared as printable() shows them,
+// the form the solver writes). Throws InputError when the list can not be
+// read.
 Report build_report(const std::string &work_dir);
 
 // Fields in a record of a rank's results file and of its violations file.
@@ -65,5 +66,6 @@ std::string violations_csv(const Report &r);
 
 // The console summary: counts per status, islanded and with violations, the
 // ten highest loadings, the ten lowest voltages, the diverged contingencies
-// and the largest load cut off, as aligned plain-text tables.
+// and the largest load cut off, as aligned plain-text tables. Labels, notes
+// and every other field are shown as printable() makes them.
 std::string summary(const Report &r);

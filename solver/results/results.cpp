@@ -2,6 +2,7 @@
 
 #include "powerflow/flows.h"
 #include "raw/input_error.h"
+#include "raw/printable.h"
 
 #include <cmath>
 #include <cstdio>
@@ -26,10 +27,13 @@ void write_file_atomically(const std::string &path, const std::string &text)
     }
 }
 
-std::string csv_text(const std::string &s)
+std::string csv_text(const std::string &text)
 {
+    // Line ends are escaped with the other controls, so only a comma, a
+    // quote or an edge blank needs quotes.
+    std::string s = printable(text);
     const bool edge_blank = !s.empty() && (s.front() == ' ' || s.back() == ' ');
-    if (!edge_blank && s.find_first_of(",\"\r\n") == std::string::npos) {
+    if (!edge_blank && s.find_first_of(",\"") == std::string::npos) {
         return s;
     }
     std::string q = "\"";
@@ -120,7 +124,7 @@ std::string base_buses_csv(const Network &net, const BaseCase &bc)
     return out;
 }
 
-std::string base_branches_csv(const Network &net, const BaseCase &bc, char rating_column)
+std::string base_branches_csv(const Network &net, const BaseCase &bc, int rating_set)
 {
     const PfSolution &s = bc.sol;
     const double sb = net.sbase;
@@ -133,7 +137,7 @@ std::string base_branches_csv(const Network &net, const BaseCase &bc, char ratin
         const BranchFlow fl = branch_flow(br, s.v);
         const std::complex<double> sf = fl.from * sb;
         const std::complex<double> st = fl.to * sb;
-        const double rate = rating(br, rating_column);
+        const double rate = rating(br, rating_set);
         const std::string loading = rate > 0 ? num(100.0 * std::max(std::abs(sf), std::abs(st)) / rate) : std::string();
         const bool w3 = br.kind == BranchKind::winding;
         out += std::to_string(br.from_bus) + "," + std::to_string(br.to_bus) + "," +

@@ -26,7 +26,7 @@ std::string base_buses_csv(const Network &net, const BaseCase &bc);
 // options name for the base case (A by default), empty where it is 0. A
 // 3-winding transformer gives one row per winding (k and winding set), its
 // "to" end being the star point.
-std::string base_branches_csv(const Network &net, const BaseCase &bc, char rating_column);
+std::string base_branches_csv(const Network &net, const BaseCase &bc, int rating_set);
 
 // base_violations.csv: kind,element,value,limit, the violations of the base
 // case (limits NVLO/NVHI and the base rating).
@@ -35,9 +35,11 @@ std::string base_violations_csv(const Assessment &a);
 // One number as the result files print it: 12 significant digits, no "-0".
 std::string num(double x);
 
-// A CSV field: quoted, with quotes doubled, where it holds a comma, a quote,
-// a line end or blanks at either end.
-std::string csv_text(const std::string &s);
+// A CSV field: the text made printable (control bytes, line ends among
+// them, and bytes that are not UTF-8 written as \xNN; see printable()),
+// then quoted, with quotes doubled, where it holds a comma, a quote or
+// blanks at either end.
+std::string csv_text(const std::string &text);
 
 // The fields of one CSV record (one line, its line end removed), quotes
 // undone. False when a quote is left open or a quoted field is followed by

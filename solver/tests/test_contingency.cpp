@@ -48,6 +48,17 @@ std::vector<std::vector<std::string>> read_csv(const std::string &path)
 
 double angle_deg(const PfSolution &s, int i) { return s.v.va[i] * 180.0 / M_PI; }
 
+// A note with the row's own iteration count, where it names one, put as
+// "N": the fast path and plain Newton-Raphson take different steps to the
+// same outcome.
+std::string reason(const CtgResult &r)
+{
+    std::string note = r.note;
+    const std::string count = std::to_string(r.iterations);
+    const size_t at = note.find(" " + count + " iteration");
+    return at == std::string::npos ? note : note.replace(at + 1, count.size(), "N");
+}
+
 } // namespace
 
 // Every block of every case with contingency references. The loading is
@@ -60,7 +71,7 @@ TEST(Contingencies, MatchTheReferenceResults)
         const std::string dir = cases_dir() + "/" + name;
         const Network net = build_network(read_raw(dir + "/case.raw"));
         PfOptions opt;
-        opt.contingency_rating = 'A';
+        opt.contingency_rating = 1;
         BaseCase base = solve_base_case(net, opt);
         ASSERT_TRUE(base.sol.converged);
 
@@ -113,7 +124,8 @@ TEST(Contingencies, MatchTheReferenceResults)
 
 // The fast path (chord steps on the base case's factors) and plain
 // Newton-Raphson reach the same solution for every block of a case: the
-// same status and what it cuts off, every bus voltage within the
+// same status and what it cuts off, notes that differ at most in the
+// iterations each gives (its row's), every bus voltage within the
 // validation tolerances (1e-6 pu, 1e-4 degrees). go_network01's list opens transformers and units too.
 TEST(Contingencies, ChordStepsAndNewtonAgree)
 {
@@ -137,7 +149,7 @@ TEST(Contingencies, ChordStepsAndNewtonAgree)
             EXPECT_EQ(p.sol.chord_steps, 0);
             ASSERT_EQ(f.status, p.status) << f.note << " / " << p.note;
             EXPECT_EQ(f.buses_cut_off, p.buses_cut_off);
-            EXPECT_EQ(f.note, p.note);
+            EXPECT_EQ(reason(f), reason(p)) << f.note << " / " << p.note;
             if (f.status != CtgStatus::converged) {
                 continue;
             }

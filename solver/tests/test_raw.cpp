@@ -211,7 +211,7 @@ TEST(RawFormat, ReadsTheCornersOfTheFormat)
     EXPECT_DOUBLE_EQ(t2.mag2, -0.002);
     EXPECT_DOUBLE_EQ(t2.sbase12, 50.0);
     EXPECT_DOUBLE_EQ(t2.windings[0].ang_deg, 10.0);
-    EXPECT_DOUBLE_EQ(t2.windings[0].rate_c, 120.0);
+    EXPECT_DOUBLE_EQ(t2.windings[0].rate[2], 120.0);
     EXPECT_EQ(t2.windings[0].cod, 3);
     EXPECT_EQ(t2.windings[0].tab, 7);
     EXPECT_DOUBLE_EQ(t2.windings[1].windv, 0.0);
@@ -298,8 +298,10 @@ TEST(RawErrors, EachProblemHasItsMessageAndLine)
         {"Q inside a section ends the data", replaced("2,3,0,'1'", "Q\n2,3,0,'1'"), ""},
         {"empty file", "", "t.raw: the file is empty"},
         {"only blank lines", "  \r\n\n\t\n", "t.raw: the file is empty"},
-        {"version 34", replaced("0, 100.0, 33", "0, 100.0, 34"),
-         "t.raw:1: RAW version 34 is not supported, version 33 is"},
+        {"version 37", replaced("0, 100.0, 33", "0, 100.0, 37"),
+         "t.raw:1: RAW version 37 is not supported; revisions 23 to 36 are"},
+        {"version 22", replaced("0, 100.0, 33", "0, 100.0, 22"),
+         "t.raw:1: RAW version 22 is not supported; revisions 23 to 36 are"},
         {"a change case", replaced("0, 100.0, 33", "1, 100.0, 33"),
          "t.raw:1: IC = 1 (a change case) is not supported; a base case (IC = 0) is"},
         {"SBASE zero", replaced("0, 100.0, 33", "0, 0.0, 33"), "t.raw:1: SBASE must be positive: '0.0'"},

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -185,8 +186,8 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
         {"no slack bus", raw, replaced(three_bus, "138.0, 3,", "138.0, 2,"), raw + ": no slack bus: no bus has IDE 3"},
         {"two buses with one number", raw, replaced(three_bus, "3,'THREE'", "2,'THREE'"),
          raw + ":6: bus 2 is defined twice (first at line 5)"},
-        {"wrong REV", raw, replaced(three_bus, "100.00, 33,", "100.00, 34,"),
-         raw + ":1: RAW version 34 is not supported, version 33 is"},
+        {"wrong REV", raw, replaced(three_bus, "100.00, 33,", "100.00, 37,"),
+         raw + ":1: RAW version 37 is not supported; revisions 23 to 36 are"},
         {"empty file", raw, "", raw + ": the file is empty"},
         {"options not JSON", opts, "{\n  \"flat_start\": true,\n}\n", opts + ":3: not valid JSON"},
         {"unknown option", opts, R"({"tolerance": 1e-6})", opts + ": unknown option 'tolerance'"},
@@ -203,6 +204,57 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
         EXPECT_EQ(run(), 1);
         EXPECT_EQ(err(), "vandrelsolve: " + c.message + "\n");
         EXPECT_TRUE(outputs().empty());
+        if (!HasFailure()) {
+            fs::remove_all(root);
+        }
+    }
+}
+
+// Whatever a message echoes of the input is printable: control bytes and
+// bytes that are not UTF-8 as \xNN, valid UTF-8 as it is.
+TEST_F(Solver, EchoesTheInputInMessagesOnlyAsPrintableText)
+{
+    write(root / "work_dir/case.json", R"({"name": "three\u001b]0;x\u0007 buses"})");
+    ASSERT_EQ(run(), 0) << err();
+    EXPECT_EQ(out().rfind("vandrelsolve: three\\x1b]0;x\\x07 buses: base case converged in ", 0), 0U) << out();
+    if (!HasFailure()) {
+        fs::remove_all(root);
+    }
+
+    const std::string raw = "../work_dir//case.raw";
+    const std::string opts = "./options.json";
+    const std::string pl = raw + ":8: field 6 (PL) of the load record is not a number: ";
+    struct Case {
+        const char *what;
+        std::string file; // which input to replace: raw or opts
+        std::string text; // its new text
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"an ESC sequence", raw, replaced(three_bus, "90.0,", "9\x1b[2J0.0,"), pl + "'9\\x1b[2J0.0'"},
+        {"a control byte", raw,
+         replaced(three_bus, "90.0,",
+                  "9\x01"
+                  "0.0,"),
+         pl + "'9\\x010.0'"},
+        {"a byte that is not UTF-8", raw,
+         replaced(three_bus, "90.0,",
+                  "9\xff"
+                  "0.0,"),
+         pl + "'9\\xff0.0'"},
+        {"a UTF-8 sequence cut short", raw, replaced(three_bus, "90.0,", "90.0\xe2\x82,"), pl + "'90.0\\xe2\\x82'"},
+        {"valid UTF-8", raw, replaced(three_bus, "90.0,", "9é€0.0,"), pl + "'9é€0.0'"},
+        {"an ESC from a JSON escape", opts, R"({"\u001b[31mtolerance": 1})",
+         opts + ": unknown option '\\x1b[31mtolerance'"},
+        {"a C1 control from a JSON escape", opts, R"({"\u009b2J": 1})", opts + ": unknown option '\\xc2\\x9b2J'"},
+        {"valid UTF-8 in JSON", opts, R"({"tolérance": 1})", opts + ": unknown option 'tolérance'"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        write(root / "start" / c.file, c.text);
+        EXPECT_EQ(run(), 1);
+        EXPECT_EQ(err(), "vandrelsolve: " + c.message + "\n");
         if (!HasFailure()) {
             fs::remove_all(root);
         }
@@ -228,7 +280,7 @@ TEST_F(Solver, ReportsABaseCaseWithoutSolution)
     write(root / "start/options.json", R"({"max_iterations": 1})");
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(err().rfind("vandrelsolve: ../work_dir//case.raw: the base case has no solution: no convergence in 1 "
-                          "iterations (1 iterations, largest mismatch ",
+                          "iteration (the last Newton solve stopped at max_iterations = 1); largest mismatch ",
                           0),
               0U)
         << err();
@@ -342,6 +394,53 @@ TEST_F(Solver, GivesEveryContingencyItsRow)
               "3 no circuit overload 1-3-1");
     EXPECT_EQ(violations[1][0] + " " + violations[1][1] + " " + violations[1][2] + " " + violations[1][3],
               "12 twice overload 2-3-1");
+}
+
+// Labels and notes in the result files are printable too, read back as
+// written; the results and violations files hold no control byte but their
+// line ends.
+TEST_F(Solver, WritesLabelsAndNotesAsPrintableText)
+{
+    struct Block {
+        std::string label, element, shown, status, note; // shown: the label in the file
+    };
+    const std::vector<Block> blocks = {
+        {"esc \x1b[1mbold", "OPEN BRANCH FROM BUS 1 TO BUS 9 CKT \x1b[0m", "esc \\x1b[1mbold", "not_found",
+         "no branch 1-9 ckt \\x1b[0m in the network"},
+        {"bad \xff byte", "REMOVE UNIT \x01 FROM BUS 2", "bad \\xff byte", "not_found",
+         "no unit \\x01 at bus 2 in the network"},
+        {"cut \xe2\x82", "OPEN BRANCH FROM BUS 1 TO BUS 2", "cut \\xe2\\x82", "converged", ""},
+        {"tab\there, cr\rthere", "OPEN BRANCH FROM BUS 2 TO BUS 3", "tab\\x09here, cr\\x0dthere", "converged", ""},
+        {"Zürich – Genève €", "CLOSE\x7f BRANCH", "Zürich – Genève €", "unsupported", "element line not understood"},
+    };
+    std::string list;
+    for (const Block &b : blocks) {
+        list += "CONTINGENCY " + b.label + "\n" + b.element + "\nEND\n";
+    }
+    write(root / "work_dir/case_subctg0.con", list + "END\n");
+    write(root / "work_dir/case.raw", four_bus());
+
+    ASSERT_EQ(run(command_line(2)), 0) << err();
+    const std::string results = read(root / "work_dir/case_subctg0.results.csv");
+    const std::string violations = read(root / "work_dir/case_subctg0.violations.csv");
+    for (const std::string &text : {results, violations}) {
+        EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](char c) {
+            return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7f;
+        })) << text;
+    }
+    const auto rows = csv_rows(results);
+    ASSERT_EQ(rows.size(), blocks.size());
+    for (size_t n = 0; n < rows.size(); ++n) {
+        SCOPED_TRACE(blocks[n].shown);
+        ASSERT_EQ(rows[n].size(), 17U);
+        EXPECT_EQ(rows[n][1], blocks[n].shown);
+        EXPECT_EQ(rows[n][2], blocks[n].status);
+        EXPECT_EQ(rows[n][16], blocks[n].note);
+    }
+    // Losing 2-3 overloads 1-3 (see above).
+    const auto overloads = csv_rows(violations);
+    ASSERT_EQ(overloads.size(), 1U);
+    EXPECT_EQ(overloads[0][1], blocks[3].shown);
 }
 
 // Where the rating is small enough, an outage overloads; the violation
