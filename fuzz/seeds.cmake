@@ -1,5 +1,6 @@
 # Builds the seed corpora in OUT_DIR/TARGET: the smaller files of the shared
-# case library (read in place), the example's JSON files and the hand-written
+# case library and RAW collection (read in place), the revision fixtures of
+# the solver's tests, the example's JSON files and the hand-written
 # inputs of HAND_DIR/TARGET. Run by the fuzz_seeds target:
 #   cmake -DSHARED_DIR=... -DHAND_DIR=... -DOUT_DIR=... -P seeds.cmake
 # Big files make every mutation slow, so only files up to max_size are taken.
@@ -29,6 +30,14 @@ if(IS_DIRECTORY "${SHARED_DIR}/data/cases")
 else()
   message(WARNING "no case library at ${SHARED_DIR}/data/cases (CTGBATCH_SHARED_DIR); hand-written seeds only")
 endif()
+# RAW files of other tools' test suites, every revision from 23 to 35.
+if(IS_DIRECTORY "${SHARED_DIR}/data/rawfiles")
+  add_seeds(raw "${SHARED_DIR}/data/rawfiles" "*.raw")
+else()
+  message(WARNING "no RAW file collection at ${SHARED_DIR}/data/rawfiles (CTGBATCH_SHARED_DIR)")
+endif()
+# The same networks hand-converted between revisions.
+add_seeds(raw "${HAND_DIR}/../../solver/tests/data/revisions" "*.raw")
 if(IS_DIRECTORY "${SHARED_DIR}/data/real")
   add_seeds(ctg "${SHARED_DIR}/data/real" "*.con")
 endif()

@@ -401,3 +401,147 @@ TEST(RawErrors, FilesThatCanNotBeRead)
 }
 
 } // namespace
+
+namespace {
+
+// A revision 35 file with what the later revisions bring: @! headings,
+// system-wide data, 12 ratings, a switching device, a complex impedance
+// table over two lines, a switched shunt with its ID and substation data.
+const std::string rev35 = "@!IC,SBASE,REV,XFRRAT,NXFRAT,BASFRQ\n"
+                          "0, 100.0, 35, 0, 0, 60.0\n"
+                          "heading\n"
+                          "\n"
+                          "GENERAL, THRSHZ=0.0001, PQBRAK=0.7\n"
+                          "NEWTON, ITMXN=20, TOLN=0.1\n"
+                          "RATING, 7, \"WINTER\", \"winter emergency\"\n"
+                          "0 / END OF SYSTEM-WIDE DATA, BEGIN BUS DATA\n"
+                          "@!   I,'NAME', BASKV, IDE\n"
+                          "1,\"A, one\",138.0,3\n"
+                          "2,'B',138.0,1\n"
+                          "3,'C',13.8,1\n"
+                          "0 / END OF BUS DATA\n"
+                          "2,'1',1,1,1,50.0,10.0,0,0,0,0,1,1,0,0,0,0,'  '\n"
+                          "0 / END OF LOAD DATA\n"
+                          "0 / END OF FIXED SHUNT DATA\n"
+                          "1,'1',40.0,0.0,50.0,-50.0,1.0,0,0,100.0\n"
+                          "0 / END OF GENERATOR DATA\n"
+                          "1,2,'1',0.01,0.1,0.02,'L1',101,102,103,104,105,106,107,108,109,110,111,112\n"
+                          "0 / END OF BRANCH DATA\n"
+                          "2,3,'S',0.0001,1,2,3,4,5,6,7,8,9,10,11,12,1,1,1,2,'BRK'\n"
+                          "1,3,'T',0.0001,0,0,0,0,0,0,0,0,0,0,0,0,0,1\n"
+                          "0 / END OF SYSTEM SWITCHING DEVICE DATA\n"
+                          "0 / END OF TRANSFORMER DATA\n"
+                          "0 / END OF AREA DATA\n"
+                          "0 / END OF TWO-TERMINAL DC DATA\n"
+                          "0 / END OF VSC DC LINE DATA\n"
+                          "4, 0.9, 1.1, 0.1, 1.0, 1.0, 0.0\n"
+                          "   1.1, 0.9, -0.1, 0, 0, 0\n"
+                          "0 / END OF IMPEDANCE CORRECTION DATA\n"
+                          "0\n0\n0\n0\n0\n0\n"
+                          "3,'SH',1,0,1,1.05,0.95,0,0,100,'',25.0,1,1,25.0\n"
+                          "0 / END OF SWITCHED SHUNT DATA\n"
+                          "0 / END OF GNE DEVICE DATA\n"
+                          "0 / END OF INDUCTION MACHINE DATA\n"
+                          "1,'SUB 1',0,0\n"
+                          "1,'N1',1\n0 / END OF NODE DATA\n"
+                          "1,2,'1','SW',1,1,0,0.0001\n0 / END OF SWITCHING DEVICE DATA\n"
+                          "1,1,'B','1'\n0 / END OF TERMINAL DATA\n"
+                          "0 / END OF SUBSTATION DATA\n"
+                          "Q\n";
+
+} // namespace
+
+TEST(RawRevisions, ReadsWhatTheLaterRevisionsBring)
+{
+    const RawCase c = parse(rev35);
+    EXPECT_EQ(c.rev, 35);
+    EXPECT_EQ(c.rating_sets, 12);
+    EXPECT_EQ(c.rating_names[6], "WINTER");
+    const std::vector<std::pair<std::string, std::string>> params = {
+        {"GENERAL.THRSHZ", "0.0001"}, {"GENERAL.PQBRAK", "0.7"}, {"NEWTON.ITMXN", "20"}, {"NEWTON.TOLN", "0.1"}};
+    EXPECT_EQ(c.solution_parameters, params);
+    ASSERT_EQ(c.buses.size(), 3U);
+    EXPECT_EQ(c.buses[0].name, "A, one");
+    ASSERT_EQ(c.branches.size(), 3U);
+    EXPECT_DOUBLE_EQ(c.branches[0].rate[0], 101.0);
+    EXPECT_DOUBLE_EQ(c.branches[0].rate[11], 112.0);
+    EXPECT_DOUBLE_EQ(c.branches[0].gi, 0.0);
+    EXPECT_TRUE(c.branches[1].switching_device);
+    EXPECT_DOUBLE_EQ(c.branches[1].x, 0.0001);
+    EXPECT_DOUBLE_EQ(c.branches[1].rate[6], 7.0);
+    EXPECT_EQ(c.branches[1].status, 1);
+    EXPECT_EQ(c.branches[2].status, 0) << "an open switching device is out of service";
+    ASSERT_EQ(c.impedance_tables.size(), 1U);
+    const std::vector<std::pair<double, double>> points = {{0.9, 1.1}, {1.0, 1.0}, {1.1, 0.9}};
+    EXPECT_EQ(c.impedance_tables[0].points, points);
+    EXPECT_EQ(c.impedance_tables[0].im, (std::vector<double>{0.1, 0.0, -0.1}));
+    ASSERT_EQ(c.switched_shunts.size(), 1U);
+    EXPECT_EQ(c.switched_shunts[0].id, "SH");
+    EXPECT_DOUBLE_EQ(c.switched_shunts[0].binit, 25.0);
+    EXPECT_EQ(c.notes, (std::vector<std::string>{"t.raw:41: 1 substation record(s) with node-breaker data read past; "
+                                                 "the bus records' model is solved"}));
+    EXPECT_EQ(build_network(c).branches.size(), 3U);
+}
+
+// Files without REV: the bus records tell the layout, and a note says which.
+TEST(RawRevisions, TellsTheRevisionOfAFileWithoutRevFromItsBusRecords)
+{
+    struct Case {
+        const char *bus_record;
+        int rev;
+    };
+    const Case cases[] = {
+        {"1, 3, 10.0, 5.0, 0.0, 19.0, 1, 1.02, 0.0, 'A', 138.0, 1", 23},
+        {"1, 'A', 138.0, 3, 0.0, 19.0, 1, 1, 1.02, 0.0, 1", 29},
+        {"1, 'A', 138.0, 3, 1, 1, 1, 1.02, 0.0, 1.1, 0.9, 1.1, 0.9", 33},
+    };
+    for (const Case &x : cases) {
+        SCOPED_TRACE(x.bus_record);
+        std::istringstream in(std::string("0 100.0\nheading\nheading\n") + x.bus_record + "\n0\nQ\n");
+        RawCase c;
+        try {
+            c = parse_raw(in, "t.raw");
+        } catch (const InputError &e) {
+            FAIL() << where_what(e);
+        }
+        EXPECT_EQ(c.rev, x.rev);
+        EXPECT_EQ(c.notes, (std::vector<std::string>{
+                               "t.raw:1: no RAW revision (REV) in the case identification; read as revision " +
+                               std::to_string(x.rev) + ", the layout of the bus record at line 4"}));
+    }
+}
+
+TEST(RawErrors, EachProblemOfTheOtherRevisionsHasItsMessage)
+{
+    struct Case {
+        const char *name;
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"a complex impedance table without its 0, 0, 0 point",
+         edited(rev35, "   1.1, 0.9, -0.1, 0, 0, 0\n0 / END OF IMPEDANCE CORRECTION DATA\n0\n0\n0\n0\n0\n0\n"
+                       "3,'SH',1,0,1,1.05,0.95,0,0,100,'',25.0,1,1,25.0\n0 / END OF SWITCHED SHUNT DATA\n"
+                       "0 / END OF GNE DEVICE DATA\n0 / END OF INDUCTION MACHINE DATA\n1,'SUB 1',0,0\n"
+                       "1,'N1',1\n0 / END OF NODE DATA\n1,2,'1','SW',1,1,0,0.0001\n"
+                       "0 / END OF SWITCHING DEVICE DATA\n1,1,'B','1'\n0 / END OF TERMINAL DATA\n"
+                       "0 / END OF SUBSTATION DATA\nQ\n",
+                "   1.1, 0.9, -0.1\n"),
+         "t.raw:28: the file ends inside impedance correction table 4, before its 0, 0, 0 point"},
+        {"a substation cut short", edited(rev35, "0 / END OF TERMINAL DATA\n0 / END OF SUBSTATION DATA\nQ\n", ""),
+         "t.raw:46: the file ends inside the data of the substation record at line 41"},
+        {"a rating set from the system-wide data beyond 12", edited(rev35, "RATING, 7,", "RATING, 13,"),
+         "t.raw:7: field 2 (RATING) of the system-wide record is not a rating set from 1 to 12: '13'"},
+        {"a switching device to an unknown bus", edited(rev35, "2,3,'S'", "2,9,'S'"),
+         "t.raw:21: system switching device names bus 9, which is not in the bus data"},
+        {"a closed switching device of no reactance", edited(rev35, "2,3,'S',0.0001", "2,3,'S',0"),
+         "t.raw:21: system switching device 2-3-S has zero impedance (R = X = 0)"},
+        {"a version 23 transformer adjustment of a branch that is not there",
+         "0 100.0\nh\nh\n1,3,0,0,0,0,1,1.0,0.0,'A',138.0,1\n2,1,50,10,0,0,1,1.0,0.0,'B',138.0,1\n0\n"
+         "1,'1',40,0,50,-50,1.0\n0\n1,2,'1',0.01,0.1,0,0,0,0,1.05,0\n0\n1,3,'1',1,1.1,0.9,1.1,0.9,0.01,0\n0\nQ\n",
+         "t.raw:11: transformer adjustment names branch 1-3-1, which is not in the branch data"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(error_of(c.text), c.expected) << c.name;
+    }
+}

@@ -168,9 +168,10 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
 {
     const std::string raw = "../work_dir//case.raw";
     const std::string opts = "./options.json";
+    const std::string settings = "../work_dir//case.json";
     struct Case {
         const char *what;
-        std::string file; // which input to replace: raw or opts
+        std::string file; // which input to replace: raw, opts or settings
         std::string text; // its new text
         std::string message;
     };
@@ -194,6 +195,17 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
         {"option of the wrong type", opts, R"({"max_iterations": "20"})",
          opts + ": option 'max_iterations' must be an integer from 1 to 1000000"},
         {"options not an object", opts, "[1, 2]", opts + ": expected a JSON object"},
+        {"a rating set beyond RATEC in a revision 33 file", opts, R"({"base_rating": "7"})",
+         opts + ": option 'base_rating' names rating set 7, but " + raw +
+             " (RAW revision 33) has rating sets 1 to 3 (RATEA to RATEC)"},
+        {"a rating set that no revision has", opts, R"({"contingency_rating": "13"})",
+         opts + ": option 'contingency_rating' must be \"A\", \"B\", \"C\" or \"1\" to \"12\""},
+        {"a RAW revision no reader has", settings, R"({"raw_version": 22})",
+         settings + ": 'raw_version' must be a RAW revision from 23 to 36"},
+        {"a RAW revision that is not a number", settings, R"({"raw_version": "33"})",
+         settings + ": 'raw_version' must be a RAW revision from 23 to 36"},
+        {"a forced revision that does not fit the file", settings, R"({"raw_version": 23})",
+         raw + ":4: field 2 (IDE) of the bus record is not a number: 'ONE'"},
         {"a number beyond a double", opts, R"({"tolerance_pu": 1e999})",
          opts + ": not valid JSON: a number is too large"},
     };
@@ -223,6 +235,7 @@ TEST_F(Solver, EchoesTheInputInMessagesOnlyAsPrintableText)
 
     const std::string raw = "../work_dir//case.raw";
     const std::string opts = "./options.json";
+    const std::string settings = "../work_dir//case.json";
     const std::string pl = raw + ":8: field 6 (PL) of the load record is not a number: ";
     struct Case {
         const char *what;
@@ -259,6 +272,27 @@ TEST_F(Solver, EchoesTheInputInMessagesOnlyAsPrintableText)
             fs::remove_all(root);
         }
     }
+}
+
+// A file without REV is read as the layout of its bus records, with one
+// warning saying so; the case settings can name the revision instead, and
+// the twelve ratings of a later revision can be chosen.
+TEST_F(Solver, ReadsEveryRevisionAndSaysWhatItAssumed)
+{
+    const std::string revisions = std::string(SOLVER_TEST_DATA) + "/revisions/";
+    fs::copy_file(revisions + "six_bus_v23.raw", root / "work_dir/case.raw", fs::copy_options::overwrite_existing);
+    ASSERT_EQ(run(), 0) << err();
+    EXPECT_EQ(err(), "vandrelsolve: warning: ../work_dir//case.raw:1: no RAW revision (REV) in the case "
+                     "identification; read as revision 23, the layout of the bus record at line 4\n");
+    write(root / "work_dir/case.json", R"({"raw_version": 23})");
+    ASSERT_EQ(run(), 0) << err();
+    EXPECT_EQ(err(), "");
+
+    fs::copy_file(revisions + "six_bus_v34.raw", root / "work_dir/case.raw", fs::copy_options::overwrite_existing);
+    write(root / "work_dir/case.json", "{}");
+    write(root / "start/options.json", R"({"base_rating": "12", "contingency_rating": "7"})");
+    ASSERT_EQ(run(), 0) << err();
+    EXPECT_EQ(err(), "");
 }
 
 TEST_F(Solver, NamesAnInputItCanNotOpenOrRead)
