@@ -319,7 +319,8 @@ void add_two_winding(const RawCase &raw, const Transformer &x, int f, int t, Net
 // STAT: 0 all out, 1 all in, 2/3/4 only winding 2/3/1 out.
 void add_three_winding(const RawCase &raw, const Transformer &x, const std::array<int, 3> &bus, Network &net)
 {
-    const bool corrected = std::any_of(x.windings.begin(), x.windings.end(), [](const Winding &w) { return w.tab != 0; });
+    const bool corrected =
+        std::any_of(x.windings.begin(), x.windings.end(), [](const Winding &w) { return w.tab != 0; });
     if (x.zcod == 1 && corrected) {
         throw InputError(raw.file, x.line,
                          "transformer " + branch_name(x.i, x.j, x.ckt) +

@@ -54,7 +54,8 @@ constexpr std::array<Row, 31> rows{{
 
     {Rec::transformer_2, 26, 36, "R1-2 X1-2 SBASE1-2 R2-3 X2-3 SBASE2-3 R3-1 X3-1 SBASE3-1 VMSTAR ANSTAR"},
 
-    {Rec::winding, 26, 33, "WINDV# NOMV# ANG# %RATA# %RATB# %RATC# COD# CONT# RMA# RMI# VMA# VMI# NTP# TAB# CR# CX# CNXA#"},
+    {Rec::winding, 26, 33,
+     "WINDV# NOMV# ANG# %RATA# %RATB# %RATC# COD# CONT# RMA# RMI# VMA# VMI# NTP# TAB# CR# CX# CNXA#"},
     {Rec::winding, 34, 36,
      "WINDV# NOMV# ANG# %RATE#-1 %RATE#-2 %RATE#-3 %RATE#-4 %RATE#-5 %RATE#-6 %RATE#-7 %RATE#-8 %RATE#-9 "
      "%RATE#-10 %RATE#-11 %RATE#-12 COD# CONT# NODE# RMA# RMI# VMA# VMI# NTP# TAB# CR# CX# CNXA#"},
@@ -79,28 +80,41 @@ const std::vector<SectionRow> &section_rows()
 {
     using S = Sec;
     static const std::vector<SectionRow> table{
-        {23, 23, {S::bus, S::generator, S::branch, S::transformer_adj, S::area, S::two_terminal_dc, S::switched_shunt,
-                  S::impedance_correction, S::multi_terminal_dc, S::multi_section, S::zone, S::inter_area, S::owner,
-                  S::facts}},
-        {24, 25, {S::bus, S::load, S::generator, S::branch, S::transformer_adj, S::area, S::two_terminal_dc,
-                  S::switched_shunt, S::impedance_correction, S::multi_terminal_dc, S::multi_section, S::zone,
-                  S::inter_area, S::owner, S::facts}},
-        {26, 28, {S::bus, S::load, S::generator, S::branch, S::transformer, S::area, S::two_terminal_dc,
-                  S::switched_shunt, S::impedance_correction, S::multi_terminal_dc, S::multi_section, S::zone,
-                  S::inter_area, S::owner, S::facts}},
-        {29, 30, {S::bus, S::load, S::generator, S::branch, S::transformer, S::area, S::two_terminal_dc, S::vsc_dc,
-                  S::switched_shunt, S::impedance_correction, S::multi_terminal_dc, S::multi_section, S::zone,
-                  S::inter_area, S::owner, S::facts}},
-        {31, 32, {S::bus, S::load, S::fixed_shunt, S::generator, S::branch, S::transformer, S::area,
-                  S::two_terminal_dc, S::vsc_dc, S::impedance_correction, S::multi_terminal_dc, S::multi_section,
-                  S::zone, S::inter_area, S::owner, S::facts, S::switched_shunt, S::gne}},
-        {33, 33, {S::bus, S::load, S::fixed_shunt, S::generator, S::branch, S::transformer, S::area,
-                  S::two_terminal_dc, S::vsc_dc, S::impedance_correction, S::multi_terminal_dc, S::multi_section,
-                  S::zone, S::inter_area, S::owner, S::facts, S::switched_shunt, S::gne, S::induction_machine}},
-        {34, 36, {S::system_wide, S::bus, S::load, S::fixed_shunt, S::generator, S::branch, S::switching_device,
-                  S::transformer, S::area, S::two_terminal_dc, S::vsc_dc, S::impedance_correction_complex,
-                  S::multi_terminal_dc, S::multi_section, S::zone, S::inter_area, S::owner, S::facts,
-                  S::switched_shunt, S::gne, S::induction_machine, S::substation}},
+        {23,
+         23,
+         {S::bus, S::generator, S::branch, S::transformer_adj, S::area, S::two_terminal_dc, S::switched_shunt,
+          S::impedance_correction, S::multi_terminal_dc, S::multi_section, S::zone, S::inter_area, S::owner, S::facts}},
+        {24,
+         25,
+         {S::bus, S::load, S::generator, S::branch, S::transformer_adj, S::area, S::two_terminal_dc, S::switched_shunt,
+          S::impedance_correction, S::multi_terminal_dc, S::multi_section, S::zone, S::inter_area, S::owner, S::facts}},
+        {26,
+         28,
+         {S::bus, S::load, S::generator, S::branch, S::transformer, S::area, S::two_terminal_dc, S::switched_shunt,
+          S::impedance_correction, S::multi_terminal_dc, S::multi_section, S::zone, S::inter_area, S::owner, S::facts}},
+        {29,
+         30,
+         {S::bus, S::load, S::generator, S::branch, S::transformer, S::area, S::two_terminal_dc, S::vsc_dc,
+          S::switched_shunt, S::impedance_correction, S::multi_terminal_dc, S::multi_section, S::zone, S::inter_area,
+          S::owner, S::facts}},
+        {31,
+         32,
+         {S::bus, S::load, S::fixed_shunt, S::generator, S::branch, S::transformer, S::area, S::two_terminal_dc,
+          S::vsc_dc, S::impedance_correction, S::multi_terminal_dc, S::multi_section, S::zone, S::inter_area, S::owner,
+          S::facts, S::switched_shunt, S::gne}},
+        {33,
+         33,
+         {S::bus, S::load, S::fixed_shunt, S::generator, S::branch, S::transformer, S::area, S::two_terminal_dc,
+          S::vsc_dc, S::impedance_correction, S::multi_terminal_dc, S::multi_section, S::zone, S::inter_area, S::owner,
+          S::facts, S::switched_shunt, S::gne, S::induction_machine}},
+        {34, 36, {S::system_wide,       S::bus,           S::load,
+                  S::fixed_shunt,       S::generator,     S::branch,
+                  S::switching_device,  S::transformer,   S::area,
+                  S::two_terminal_dc,   S::vsc_dc,        S::impedance_correction_complex,
+                  S::multi_terminal_dc, S::multi_section, S::zone,
+                  S::inter_area,        S::owner,         S::facts,
+                  S::switched_shunt,    S::gne,           S::induction_machine,
+                  S::substation}},
     };
     return table;
 }
@@ -116,12 +130,13 @@ std::size_t Layout::at(std::string_view name) const
 Layout layout_of(Rec rec, int rev, int winding)
 {
     Layout l;
-    const auto row = std::find_if(rows.begin(), rows.end(),
-                                  [&](const Row &r) { return r.rec == rec && r.first <= rev && rev <= r.last; });
+    const auto *const row = std::find_if(rows.begin(), rows.end(),
+                                         [&](const Row &r) { return r.rec == rec && r.first <= rev && rev <= r.last; });
     if (row == rows.end()) {
         return l;
     }
-    const std::string_view text(row->fields);
+    const Row &found = *row;
+    const std::string_view text(found.fields);
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = text.find(' ', pos);
@@ -143,10 +158,12 @@ Layout layout_of(Rec rec, int rev, int winding)
 
 std::vector<Sec> sections_of(int rev)
 {
-    for (const SectionRow &r : section_rows()) {
-        if (r.first <= rev && rev <= r.last) {
-            return r.sections;
-        }
+    const std::vector<SectionRow> &table = section_rows();
+    const auto row = std::find_if(table.begin(), table.end(),
+                                  [rev](const SectionRow &r) { return r.first <= rev && rev <= r.last; });
+    if (row == table.end()) {
+        return {};
     }
-    return {};
+    const SectionRow &found = *row;
+    return found.sections;
 }

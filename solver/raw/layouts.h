@@ -22,10 +22,10 @@ enum class Rec {
     generator,
     branch,
     switching_device,
-    transformer_1,  // I, J, K, CKT, CW, CZ, CM, ...
-    transformer_2,  // R1-2, X1-2, SBASE1-2, ...
-    winding,        // WINDV, NOMV, ANG, ratings, COD, ..., TAB
-    winding_short,  // the last line of a 2-winding record: WINDV2, NOMV2
+    transformer_1,   // I, J, K, CKT, CW, CZ, CM, ...
+    transformer_2,   // R1-2, X1-2, SBASE1-2, ...
+    winding,         // WINDV, NOMV, ANG, ratings, COD, ..., TAB
+    winding_short,   // the last line of a 2-winding record: WINDV2, NOMV2
     transformer_adj, // the older transformer adjustment records
     switched_shunt,
 };

@@ -79,9 +79,9 @@ struct Reader {
     const std::string &file;
     Lines lines;
     int rev = 33;
-    std::vector<Layout> layouts;     // by Rec
-    std::array<Layout, 3> windings;  // winding lines, by winding
-    Layout winding_short;            // the last line of a 2-winding record
+    std::vector<Layout> layouts;    // by Rec
+    std::array<Layout, 3> windings; // winding lines, by winding
+    Layout winding_short;           // the last line of a 2-winding record
     // Bus number -> index of its first record; filled after the bus data.
     std::unordered_map<int, std::size_t> bus_index;
     // Records of a refused kind in the current section, and the line of the first.
@@ -411,11 +411,11 @@ bool peek_first_record(const Reader &r, RecordLine &l)
 // layout of the first bus record (with a note saying so).
 void read_case_identification(Reader &r, RawCase &c, int forced)
 {
-    const Layout layout = layout_of(Rec::case_id, 33);
+    const Layout id_layout = layout_of(Rec::case_id, 33);
     RecordLine l;
     l.file = &r.file;
     l.kind = "case identification";
-    l.layout = &layout;
+    l.layout = &id_layout;
     std::string_view text;
     for (;;) {
         if (!r.lines.next(text)) {
@@ -458,8 +458,7 @@ void read_case_identification(Reader &r, RawCase &c, int forced)
     if (c.rev < first_raw_revision || c.rev > last_raw_revision) {
         throw InputError(r.file, id_line,
                          "RAW version " + std::to_string(c.rev) + " is not supported; revisions " +
-                             std::to_string(first_raw_revision) + " to " + std::to_string(last_raw_revision) +
-                             " are");
+                             std::to_string(first_raw_revision) + " to " + std::to_string(last_raw_revision) + " are");
     }
     r.lines.next(text);
     r.lines.next(text);
@@ -841,9 +840,10 @@ void read_complex_impedance_table(Reader &r, RecordLine &l, RawCase &c)
             break;
         }
         if (!t.points.empty() && !(tv > t.points.back().first)) {
-            throw InputError(r.file, l.number,
-                             table + ": T" + k + " = '" + std::string(field_text(l, n)) +
-                                 "' does not exceed the T before it; the T values must increase");
+            std::string what = table;
+            what += ": T" + k + " = '" + std::string(field_text(l, n));
+            what += "' does not exceed the T before it; the T values must increase";
+            throw InputError(r.file, l.number, what);
         }
         t.points.emplace_back(tv, re);
         t.im.push_back(im);

@@ -124,7 +124,7 @@ struct RawCase {
     std::string file; // as named to read_raw, for messages
     double sbase = 100.0;
     int rev = 33;
-    int rating_sets = 3;                   // 3 (A, B, C) up to revision 33, 12 after
+    int rating_sets = 3;                        // 3 (A, B, C) up to revision 33, 12 after
     std::array<std::string, 12> rating_names{}; // from RATING records (revision 34 on)
     // Solution parameters of the system-wide data (revision 34 on), as
     // "GROUP.KEY" and its text: {"NEWTON.TOLN", "0.1"}.

@@ -520,12 +520,13 @@ TEST(RawErrors, EachProblemOfTheOtherRevisionsHasItsMessage)
     };
     const Case cases[] = {
         {"a complex impedance table without its 0, 0, 0 point",
-         edited(rev35, "   1.1, 0.9, -0.1, 0, 0, 0\n0 / END OF IMPEDANCE CORRECTION DATA\n0\n0\n0\n0\n0\n0\n"
-                       "3,'SH',1,0,1,1.05,0.95,0,0,100,'',25.0,1,1,25.0\n0 / END OF SWITCHED SHUNT DATA\n"
-                       "0 / END OF GNE DEVICE DATA\n0 / END OF INDUCTION MACHINE DATA\n1,'SUB 1',0,0\n"
-                       "1,'N1',1\n0 / END OF NODE DATA\n1,2,'1','SW',1,1,0,0.0001\n"
-                       "0 / END OF SWITCHING DEVICE DATA\n1,1,'B','1'\n0 / END OF TERMINAL DATA\n"
-                       "0 / END OF SUBSTATION DATA\nQ\n",
+         edited(rev35,
+                "   1.1, 0.9, -0.1, 0, 0, 0\n0 / END OF IMPEDANCE CORRECTION DATA\n0\n0\n0\n0\n0\n0\n"
+                "3,'SH',1,0,1,1.05,0.95,0,0,100,'',25.0,1,1,25.0\n0 / END OF SWITCHED SHUNT DATA\n"
+                "0 / END OF GNE DEVICE DATA\n0 / END OF INDUCTION MACHINE DATA\n1,'SUB 1',0,0\n"
+                "1,'N1',1\n0 / END OF NODE DATA\n1,2,'1','SW',1,1,0,0.0001\n"
+                "0 / END OF SWITCHING DEVICE DATA\n1,1,'B','1'\n0 / END OF TERMINAL DATA\n"
+                "0 / END OF SUBSTATION DATA\nQ\n",
                 "   1.1, 0.9, -0.1\n"),
          "t.raw:28: the file ends inside impedance correction table 4, before its 0, 0, 0 point"},
         {"a substation cut short", edited(rev35, "0 / END OF TERMINAL DATA\n0 / END OF SUBSTATION DATA\nQ\n", ""),

@@ -15,8 +15,8 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
