@@ -502,50 +502,6 @@ void check_voltage_limits(const RecordLine &l, const Bus &b)
     check("EVHI", b.evhi, "EVLO", b.evlo);
 }
 
-// A bus record. Its own load (PL, QL: version 23) and shunt (GL, BL:
-// versions 23 to 30) become a load and a fixed shunt with ID 1.
-void read_bus(const RecordLine &l, RawCase &c)
-{
-    Bus b;
-    b.line = l.number;
-    b.number = int_of(l, "I", 0);
-    if (b.number < 1 || b.number > max_bus_number) {
-        throw field_error(l, 1, "I", "is not a bus number");
-    }
-    b.name = string_of(l, "NAME", "");
-    b.base_kv = real_of(l, "BASKV", 0.0);
-    b.ide = int_of(l, "IDE", 1);
-    if (b.ide < 1 || b.ide > 4) {
-        throw InputError(*l.file, l.number,
-                         "bus " + std::to_string(b.number) + ": IDE " + std::to_string(b.ide) +
-                             " is not one of 1, 2, 3, 4");
-    }
-    b.vm = real_of(l, "VM", 1.0);
-    b.va_deg = real_of(l, "VA", 0.0);
-    b.nvhi = real_of(l, "NVHI", 1.1);
-    b.nvlo = real_of(l, "NVLO", 0.9);
-    b.evhi = real_of(l, "EVHI", 1.1);
-    b.evlo = real_of(l, "EVLO", 0.9);
-    check_voltage_limits(l, b);
-    Load d;
-    d.pl = real_of(l, "PL", 0.0);
-    d.ql = real_of(l, "QL", 0.0);
-    if (d.pl != 0.0 || d.ql != 0.0) {
-        d.bus = b.number;
-        d.line = l.number;
-        c.loads.push_back(std::move(d));
-    }
-    FixedShunt s;
-    s.gl = real_of(l, "GL", 0.0);
-    s.bl = real_of(l, "BL", 0.0);
-    if (s.gl != 0.0 || s.bl != 0.0) {
-        s.bus = b.number;
-        s.line = l.number;
-        c.fixed_shunts.push_back(std::move(s));
-    }
-    c.buses.push_back(std::move(b));
-}
-
 void read_load(const RecordLine &l, RawCase &c)
 {
     Load d;
@@ -572,6 +528,41 @@ void read_fixed_shunt(const RecordLine &l, RawCase &c)
     s.gl = real_of(l, "GL", 0.0);
     s.bl = real_of(l, "BL", 0.0);
     c.fixed_shunts.push_back(std::move(s));
+}
+
+// A bus record. Its own load (PL, QL: version 23) and shunt (GL, BL:
+// versions 23 to 30), where not zero, read as a load and a fixed shunt
+// record of that line (ID 1, in service).
+void read_bus(const RecordLine &l, RawCase &c)
+{
+    Bus b;
+    b.line = l.number;
+    b.number = int_of(l, "I", 0);
+    if (b.number < 1 || b.number > max_bus_number) {
+        throw field_error(l, 1, "I", "is not a bus number");
+    }
+    b.name = string_of(l, "NAME", "");
+    b.base_kv = real_of(l, "BASKV", 0.0);
+    b.ide = int_of(l, "IDE", 1);
+    if (b.ide < 1 || b.ide > 4) {
+        throw InputError(*l.file, l.number,
+                         "bus " + std::to_string(b.number) + ": IDE " + std::to_string(b.ide) +
+                             " is not one of 1, 2, 3, 4");
+    }
+    b.vm = real_of(l, "VM", 1.0);
+    b.va_deg = real_of(l, "VA", 0.0);
+    b.nvhi = real_of(l, "NVHI", 1.1);
+    b.nvlo = real_of(l, "NVLO", 0.9);
+    b.evhi = real_of(l, "EVHI", 1.1);
+    b.evlo = real_of(l, "EVLO", 0.9);
+    check_voltage_limits(l, b);
+    if (real_of(l, "PL", 0.0) != 0.0 || real_of(l, "QL", 0.0) != 0.0) {
+        read_load(l, c);
+    }
+    if (real_of(l, "GL", 0.0) != 0.0 || real_of(l, "BL", 0.0) != 0.0) {
+        read_fixed_shunt(l, c);
+    }
+    c.buses.push_back(std::move(b));
 }
 
 // MBASE defaults to SBASE.
@@ -619,16 +610,10 @@ void read_branch(const RecordLine &l, RawCase &c)
 // reactance X; open it is out of service.
 void read_switching_device(const RecordLine &l, RawCase &c)
 {
-    Branch b;
-    b.line = l.number;
-    b.from = bus_of(l, "I", false);
-    b.to = bus_of(l, "J", false);
-    b.ckt = string_of(l, "CKT", "1");
-    b.x = real_of(l, "X", 0.0);
-    b.rate = ratings_of(l);
+    read_branch(l, c);
+    Branch &b = c.branches.back();
     b.status = int_of(l, "STAT", 1);
     b.switching_device = true;
-    c.branches.push_back(std::move(b));
 }
 
 // The older transformer adjustment record: I, J, CKT name a branch with a
