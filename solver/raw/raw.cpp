@@ -515,6 +515,14 @@ void read_load(const RecordLine &l, RawCase &c)
     d.iq = real_of(l, "IQ", 0.0);
     d.yp = real_of(l, "YP", 0.0);
     d.yq = real_of(l, "YQ", 0.0);
+    // Distributed generation at the load (revision 34 on), where its flag
+    // DGENF puts it in service, nets off the constant-power part.
+    const double dgenp = real_of(l, "DGENP", 0.0);
+    const double dgenq = real_of(l, "DGENQ", 0.0);
+    if (int_of(l, "DGENF", 0) == 1) {
+        d.pl -= dgenp;
+        d.ql -= dgenq;
+    }
     c.loads.push_back(std::move(d));
 }
 

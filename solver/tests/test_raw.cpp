@@ -421,6 +421,7 @@ const std::string rev35 = "@!IC,SBASE,REV,XFRRAT,NXFRAT,BASFRQ\n"
                           "3,'C',13.8,1\n"
                           "0 / END OF BUS DATA\n"
                           "2,'1',1,1,1,50.0,10.0,0,0,0,0,1,1,0,0,0,0,'  '\n"
+                          "2,'DG',1,1,1,50.0,10.0,0,0,0,0,1,1,0,20.0,5.0,1,'  '\n"
                           "0 / END OF LOAD DATA\n"
                           "0 / END OF FIXED SHUNT DATA\n"
                           "1,'1',40.0,0.0,50.0,-50.0,1.0,0,0,100.0\n"
@@ -462,6 +463,9 @@ TEST(RawRevisions, ReadsWhatTheLaterRevisionsBring)
     EXPECT_EQ(c.solution_parameters, params);
     ASSERT_EQ(c.buses.size(), 3U);
     EXPECT_EQ(c.buses[0].name, "A, one");
+    ASSERT_EQ(c.loads.size(), 2U);
+    EXPECT_DOUBLE_EQ(c.loads[1].pl, 30.0) << "distributed generation in service nets off the load";
+    EXPECT_DOUBLE_EQ(c.loads[1].ql, 5.0);
     ASSERT_EQ(c.branches.size(), 3U);
     EXPECT_DOUBLE_EQ(c.branches[0].rate[0], 101.0);
     EXPECT_DOUBLE_EQ(c.branches[0].rate[11], 112.0);
@@ -478,7 +482,7 @@ TEST(RawRevisions, ReadsWhatTheLaterRevisionsBring)
     ASSERT_EQ(c.switched_shunts.size(), 1U);
     EXPECT_EQ(c.switched_shunts[0].id, "SH");
     EXPECT_DOUBLE_EQ(c.switched_shunts[0].binit, 25.0);
-    EXPECT_EQ(c.notes, (std::vector<std::string>{"t.raw:41: 1 substation record(s) with node-breaker data read past; "
+    EXPECT_EQ(c.notes, (std::vector<std::string>{"t.raw:42: 1 substation record(s) with node-breaker data read past; "
                                                  "the bus records' model is solved"}));
     EXPECT_EQ(build_network(c).branches.size(), 3U);
 }
@@ -528,15 +532,15 @@ TEST(RawErrors, EachProblemOfTheOtherRevisionsHasItsMessage)
                 "0 / END OF SWITCHING DEVICE DATA\n1,1,'B','1'\n0 / END OF TERMINAL DATA\n"
                 "0 / END OF SUBSTATION DATA\nQ\n",
                 "   1.1, 0.9, -0.1\n"),
-         "t.raw:28: the file ends inside impedance correction table 4, before its 0, 0, 0 point"},
+         "t.raw:29: the file ends inside impedance correction table 4, before its 0, 0, 0 point"},
         {"a substation cut short", edited(rev35, "0 / END OF TERMINAL DATA\n0 / END OF SUBSTATION DATA\nQ\n", ""),
-         "t.raw:46: the file ends inside the data of the substation record at line 41"},
+         "t.raw:47: the file ends inside the data of the substation record at line 42"},
         {"a rating set from the system-wide data beyond 12", edited(rev35, "RATING, 7,", "RATING, 13,"),
          "t.raw:7: field 2 (RATING) of the system-wide record is not a rating set from 1 to 12: '13'"},
         {"a switching device to an unknown bus", edited(rev35, "2,3,'S'", "2,9,'S'"),
-         "t.raw:21: system switching device names bus 9, which is not in the bus data"},
+         "t.raw:22: system switching device names bus 9, which is not in the bus data"},
         {"a closed switching device of no reactance", edited(rev35, "2,3,'S',0.0001", "2,3,'S',0"),
-         "t.raw:21: system switching device 2-3-S has zero impedance (R = X = 0)"},
+         "t.raw:22: system switching device 2-3-S has zero impedance (R = X = 0)"},
         {"a version 23 transformer adjustment of a branch that is not there",
          "0 100.0\nh\nh\n1,3,0,0,0,0,1,1.0,0.0,'A',138.0,1\n2,1,50,10,0,0,1,1.0,0.0,'B',138.0,1\n0\n"
          "1,'1',40,0,50,-50,1.0\n0\n1,2,'1',0.01,0.1,0,0,0,0,1.05,0\n0\n1,3,'1',1,1.1,0.9,1.1,0.9,0.01,0\n0\nQ\n",
