@@ -128,6 +128,10 @@ int run(const Args &args)
     check_rating_set(raw, args.options, "contingency_rating", opt.contingency_rating);
     const Network net = build_network(raw);
     const std::string label = printable(settings.name.empty() ? args.raw : settings.name);
+    if (net.slack_is_ideal_source) {
+        std::cerr << "vandrelsolve: warning: slack bus " << net.buses[net.slack].number
+                  << " has no unit in service; it is an ideal source at its RAW voltage and angle" << std::endl;
+    }
     if (net.remote_ireg > 0) {
         std::cerr << "vandrelsolve: warning: " << net.remote_ireg
                   << " in-service unit(s) name a remote regulated bus (IREG); each holds its own terminal at VS"

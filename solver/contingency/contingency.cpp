@@ -157,7 +157,8 @@ bool may_split(const BaseCase &base, const std::vector<int> &branches)
     return opened > 1 || bridge;
 }
 
-// When the slack bus is cut off or has no unit left, the voltage-controlled
+// When the slack bus is cut off or has no unit left (an ideal source, a
+// slack with no unit in the RAW, has none to lose), the voltage-controlled
 // bus of the solved island with the largest total PT of in-service units
 // (lowest bus number on a tie) becomes the slack at its base-case angle and
 // its set-point. An old slack still energised becomes a load bus. Returns
@@ -167,7 +168,7 @@ int choose_slack(const Network &net, int removed, BusSchedule &sch, std::vector<
     std::vector<int> units_on;
     const std::vector<double> pt = total_pt(net, removed, units_on);
     const int old = net.slack;
-    if (sch.kind[old] != BusKind::off && units_on[old] > 0) {
+    if (sch.kind[old] != BusKind::off && (units_on[old] > 0 || net.slack_is_ideal_source)) {
         return old;
     }
     int best = -1;

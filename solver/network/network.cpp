@@ -164,7 +164,8 @@ void add_loads_and_shunts(const RawCase &raw, Network &net)
 
 // Units of energised buses. The in-service ones set their bus's schedule
 // (sums of PG, QG, QT, QB) and set-point (the first unit's VS); an IDE 2 bus
-// with none of them carries no voltage control and is a load bus.
+// with none of them carries no voltage control and is a load bus. A slack
+// bus with none is an ideal source at its RAW VM and angle.
 void add_units(const RawCase &raw, Network &net)
 {
     const double s = raw.sbase;
@@ -191,20 +192,14 @@ void add_units(const RawCase &raw, Network &net)
             ++net.remote_ireg;
         }
     }
-    if (std::all_of(units_on.begin(), units_on.end(), [](int n) { return n == 0; })) {
-        throw InputError(raw.file, 0,
-                         "no in-service unit: every generator record has STAT 0 or is at an isolated bus (IDE 4)");
-    }
     for (size_t i = 0; i < net.buses.size(); ++i) {
         NetBus &b = net.buses[i];
         if (b.kind == BusKind::pv && units_on[i] == 0) {
             b.kind = BusKind::pq;
         }
         if (b.kind == BusKind::slack) {
-            if (units_on[i] == 0) {
-                throw InputError(raw.file, b.line, "slack bus " + std::to_string(b.number) + " has no in-service unit");
-            }
             net.slack = static_cast<int>(i);
+            net.slack_is_ideal_source = units_on[i] == 0;
         }
     }
 }

@@ -75,10 +75,11 @@ struct Network {
     std::unordered_map<int, int> index; // RAW bus number -> bus index
     int isolated_dropped = 0;           // IDE 4 buses left out
     int remote_ireg = 0;                // in-service units whose IREG names another bus
+    bool slack_is_ideal_source = false; // the slack bus has no unit in service: it holds its RAW VM
 };
 
 // RAW data -> per-unit network. Throws InputError for data the model can not
-// take (a slack bus with no in-service unit).
+// take (a branch of zero impedance, a winding ratio that is not positive).
 Network build_network(const RawCase &raw);
 
 // Factor of impedance correction table `t` at x (linear between points,

@@ -855,6 +855,7 @@ void read_switched_shunt(const RecordLine &l, RawCase &c)
     s.line = l.number;
     s.bus = bus_of(l, "I", false);
     s.id = string_of(l, "ID", "1");
+    s.modsw = int_of(l, "MODSW", 0);
     s.status = int_of(l, "STAT", 1);
     s.binit = real_of(l, "BINIT", 0.0);
     c.switched_shunts.push_back(std::move(s));

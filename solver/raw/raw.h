@@ -45,6 +45,7 @@ struct FixedShunt {
 struct SwitchedShunt {
     int bus = 0;
     std::string id = "1";
+    int modsw = 0; // 0 fixed at BINIT; others switch, which is not modelled
     int status = 1;
     double binit = 0;
     int line = 0;

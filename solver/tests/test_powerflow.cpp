@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <map>
@@ -143,5 +144,34 @@ TEST(BaseCase, DropsAnIsolatedBusWithWhatHangsOnIt)
             EXPECT_NE(net.buses[u.bus].number, 42);
         }
         EXPECT_TRUE(solve(net, false).sol.converged);
+    }
+}
+
+// A slack bus with no unit in service is an ideal source at its RAW voltage
+// and angle: the same solution as the slack's unit holding that voltage with
+// Q unlimited.
+TEST(BaseCase, ASlackWithoutUnitIsAnIdealSource)
+{
+    RawCase with_unit = read_raw(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw");
+    RawCase without = with_unit;
+    const auto slack =
+        std::find_if(with_unit.buses.begin(), with_unit.buses.end(), [](const Bus &b) { return b.ide == 3; });
+    ASSERT_NE(slack, with_unit.buses.end());
+    for (Unit &u : without.units) {
+        if (u.bus == slack->number) {
+            without.buses[static_cast<std::size_t>(slack - with_unit.buses.begin())].vm = u.vs;
+            u.status = 0;
+        }
+    }
+    const Network a = build_network(with_unit);
+    const Network b = build_network(without);
+    EXPECT_FALSE(a.slack_is_ideal_source);
+    EXPECT_TRUE(b.slack_is_ideal_source);
+    const BaseCase sa = solve(a, true);
+    const BaseCase sb = solve(b, true);
+    ASSERT_TRUE(sa.sol.converged && sb.sol.converged);
+    for (int i = 0; i < a.raw_buses; ++i) {
+        EXPECT_NEAR(sa.sol.v.vm[i], sb.sol.v.vm[i], 1e-12) << "bus " << a.buses[i].number;
+        EXPECT_NEAR(sa.sol.v.va[i], sb.sol.v.va[i], 1e-12) << "bus " << a.buses[i].number;
     }
 }
