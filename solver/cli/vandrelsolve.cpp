@@ -128,9 +128,11 @@ int run(const Args &args)
     check_rating_set(raw, args.options, "contingency_rating", opt.contingency_rating);
     const Network net = build_network(raw);
     const std::string label = printable(settings.name.empty() ? args.raw : settings.name);
-    if (net.slack_is_ideal_source) {
-        std::cerr << "vandrelsolve: warning: slack bus " << net.buses[net.slack].number
-                  << " has no unit in service; it is an ideal source at its RAW voltage and angle" << std::endl;
+    for (const int s : net.slacks) {
+        if (net.buses[s].ideal_source) {
+            std::cerr << "vandrelsolve: warning: slack bus " << net.buses[s].number
+                      << " has no unit in service; it is an ideal source at its RAW voltage and angle" << std::endl;
+        }
     }
     if (net.remote_ireg > 0) {
         std::cerr << "vandrelsolve: warning: " << net.remote_ireg
@@ -151,8 +153,14 @@ int run(const Args &args)
         throw InputError(args.raw, 0, what);
     }
     if (bc.cut_off > 0) {
+        std::string buses;
+        for (int i = 0; i < net.raw_buses; ++i) {
+            if (bc.island[static_cast<std::size_t>(i)] < 0) {
+                buses += (buses.empty() ? "" : " ") + std::to_string(net.buses[i].number);
+            }
+        }
         std::cerr << "vandrelsolve: warning: the network is split; " << bc.cut_off
-                  << " bus(es) outside the largest island are left out" << std::endl;
+                  << " bus(es) in islands without a slack bus are left out: " << buses << std::endl;
     }
     write_file_atomically(join(args.outdir, "base_buses.csv"), base_buses_csv(net, bc));
     write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc, opt.base_rating));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <climits>
 #include <cmath>
 
 const char *status_name(CtgStatus s)
@@ -117,22 +118,67 @@ std::vector<double> total_pt(const Network &net, int removed, std::vector<int> &
     return pt;
 }
 
-// Cuts off every island but the main one; returns the RAW buses cut off
-// and adds their load to load_mw.
-int cut_islands(const Network &net, const std::vector<char> &on, BusSchedule &sch, std::vector<signed char> &held,
-                double &load_mw)
+// The part of each base-case island to keep after an outage: where the
+// outage split an island, its part with the most RAW buses (on a tie the one
+// holding a slack bus, else the one holding the lowest bus number); every
+// other island of the base case stays whole.
+std::vector<char> parts_to_keep(const Network &net, const BaseCase &base, const std::vector<int> &part, int count)
 {
-    std::vector<int> island;
-    const int count = find_islands(net, on, sch.kind, island);
+    const auto n = static_cast<std::size_t>(count);
+    std::vector<int> size(n, 0), lowest(n, INT_MAX), base_of(n, -1);
+    std::vector<char> has_slack(n, 0);
+    for (size_t i = 0; i < net.buses.size(); ++i) {
+        if (part[i] < 0) {
+            continue;
+        }
+        const auto c = static_cast<std::size_t>(part[i]);
+        base_of[c] = base.island[i];
+        if (static_cast<int>(i) < net.raw_buses) {
+            ++size[c];
+            lowest[c] = std::min(lowest[c], net.buses[i].number);
+        }
+    }
+    for (const int s : net.slacks) {
+        if (part[s] >= 0) {
+            has_slack[static_cast<std::size_t>(part[s])] = 1;
+        }
+    }
+    std::vector<int> best(*std::max_element(base_of.begin(), base_of.end()) + 1, -1);
+    for (size_t c = 0; c < n; ++c) {
+        int &b = best[static_cast<std::size_t>(base_of[c])];
+        const auto k = static_cast<std::size_t>(b);
+        if (b < 0 || size[c] > size[k] ||
+            (size[c] == size[k] &&
+             (has_slack[c] > has_slack[k] || (has_slack[c] == has_slack[k] && lowest[c] < lowest[k])))) {
+            b = static_cast<int>(c);
+        }
+    }
+    std::vector<char> keep(n, 0);
+    for (const int b : best) {
+        if (b >= 0) {
+            keep[static_cast<std::size_t>(b)] = 1;
+        }
+    }
+    return keep;
+}
+
+// Cuts off every part that parts_to_keep does not keep; returns the RAW
+// buses cut off, adds their load to load_mw and leaves in `part` the island
+// of every bus kept (-1 for the rest).
+int cut_islands(const Network &net, const BaseCase &base, const std::vector<char> &on, BusSchedule &sch,
+                std::vector<signed char> &held, double &load_mw, std::vector<int> &part)
+{
+    const int count = find_islands(net, on, sch.kind, part);
     if (count <= 1) {
         return 0;
     }
-    const int keep = main_island(net, island, count);
+    const std::vector<char> keep = parts_to_keep(net, base, part, count);
     int cut = 0;
     for (size_t i = 0; i < net.buses.size(); ++i) {
-        if (island[i] < 0 || island[i] == keep) {
+        if (part[i] < 0 || keep[static_cast<std::size_t>(part[i])] != 0) {
             continue;
         }
+        part[i] = -1;
         sch.kind[i] = BusKind::off;
         held[i] = 0;
         if (static_cast<int>(i) < net.raw_buses) {
@@ -157,40 +203,61 @@ bool may_split(const BaseCase &base, const std::vector<int> &branches)
     return opened > 1 || bridge;
 }
 
-// When the slack bus is cut off or has no unit left (an ideal source, a
-// slack with no unit in the RAW, has none to lose), the voltage-controlled
-// bus of the solved island with the largest total PT of in-service units
-// (lowest bus number on a tie) becomes the slack at its base-case angle and
-// its set-point. An old slack still energised becomes a load bus. Returns
-// the new slack, the old one when it stays, or -1 when no unit is left.
-int choose_slack(const Network &net, int removed, BusSchedule &sch, std::vector<signed char> &held, Voltages &v)
+// Every island solved needs a slack bus. A slack bus cut off, or left with
+// no unit (an ideal source, a slack with no unit in the RAW, has none to
+// lose), no longer is one; one still energised becomes a load bus. In an
+// island left without a slack, the voltage-controlled bus with the largest
+// total PT of in-service units (lowest bus number on a tie) becomes the
+// slack at its base-case angle and its set-point. Appends the new slacks to
+// `moved`; false when an island has no unit left to be its slack.
+bool choose_slacks(const Network &net, int removed, const std::vector<int> &island, BusSchedule &sch,
+                   std::vector<signed char> &held, Voltages &v, std::vector<int> &moved)
 {
     std::vector<int> units_on;
     const std::vector<double> pt = total_pt(net, removed, units_on);
-    const int old = net.slack;
-    if (sch.kind[old] != BusKind::off && (units_on[old] > 0 || net.slack_is_ideal_source)) {
-        return old;
+    const int count = 1 + *std::max_element(island.begin(), island.end());
+    std::vector<char> has_slack(static_cast<std::size_t>(std::max(count, 0)), 0);
+    std::vector<int> best(has_slack.size(), -1);
+    for (const int s : net.slacks) {
+        if (sch.kind[s] == BusKind::off) {
+            continue;
+        }
+        if (units_on[s] > 0 || net.buses[s].ideal_source) {
+            has_slack[static_cast<std::size_t>(island[s])] = 1;
+        } else {
+            sch.kind[s] = BusKind::pq; // with no unit left: no generation
+            sch.pg[s] = sch.qgen[s] = 0;
+        }
     }
-    int best = -1;
     for (int i = 0; i < net.raw_buses; ++i) {
         if (sch.kind[i] == BusKind::off || net.buses[i].kind != BusKind::pv || units_on[i] == 0) {
             continue;
         }
-        if (best < 0 || pt[i] > pt[best] || (pt[i] == pt[best] && net.buses[i].number < net.buses[best].number)) {
-            best = i;
+        int &b = best[static_cast<std::size_t>(island[i])];
+        if (b < 0 || pt[i] > pt[b] || (pt[i] == pt[b] && net.buses[i].number < net.buses[b].number)) {
+            b = i;
         }
     }
-    if (best < 0) {
-        return -1;
+    std::vector<char> energised(has_slack.size(), 0);
+    for (size_t i = 0; i < net.buses.size(); ++i) {
+        if (sch.kind[i] != BusKind::off && island[i] >= 0) {
+            energised[static_cast<std::size_t>(island[i])] = 1;
+        }
     }
-    if (sch.kind[old] != BusKind::off) {
-        sch.kind[old] = BusKind::pq; // with no unit left: no generation
-        sch.pg[old] = sch.qgen[old] = 0;
+    for (size_t c = 0; c < has_slack.size(); ++c) {
+        if (energised[c] == 0 || has_slack[c] != 0) {
+            continue;
+        }
+        const int b = best[c];
+        if (b < 0) {
+            return false;
+        }
+        sch.kind[b] = BusKind::slack;
+        held[b] = 0;
+        v.vm[b] = sch.vs[b];
+        moved.push_back(b);
     }
-    sch.kind[best] = BusKind::slack;
-    held[best] = 0;
-    v.vm[best] = sch.vs[best];
-    return best;
+    return true;
 }
 
 // Takes unit u out of its bus's schedule. A bus left without units loses
@@ -284,16 +351,18 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     if (o.unit >= 0) {
         remove_unit(net, o.unit, sch, held);
     }
+    std::vector<int> island = base.island;
     if (may_split(base, o.branches)) {
-        r.buses_cut_off = cut_islands(net, on, sch, held, r.load_cut_off_mw);
+        r.buses_cut_off = cut_islands(net, base, on, sch, held, r.load_cut_off_mw, island);
     }
     r.islanded = r.buses_cut_off > 0;
     if (r.islanded) {
         add_note(r.note, "islanded: " + std::to_string(r.buses_cut_off) + " buses cut off");
     }
-    const int slack = choose_slack(net, o.unit, sch, held, v);
-    if (slack != net.slack && slack >= 0) {
-        add_note(r.note, "slack moved to bus " + std::to_string(net.buses[slack].number));
+    std::vector<int> moved;
+    const bool slack = choose_slacks(net, o.unit, island, sch, held, v, moved);
+    for (const int b : moved) {
+        add_note(r.note, "slack moved to bus " + std::to_string(net.buses[b].number));
     }
     if (o.records > 1) {
         add_note(r.note, std::to_string(o.records) + " rows match " + element_name(e) + ", all opened");
@@ -301,7 +370,7 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     if (o.already_out) {
         add_note(r.note, "already out");
     }
-    if (slack < 0) {
+    if (!slack) {
         r.status = CtgStatus::diverged;
         add_note(r.note, "no unit left to be slack");
         return finish(r, t0);

@@ -96,6 +96,22 @@ int main_island(const Network &net, const std::vector<int> &island, int count)
     return best;
 }
 
+std::vector<char> islands_to_solve(const Network &net, const std::vector<int> &island, int count)
+{
+    std::vector<char> keep(static_cast<std::size_t>(count), 0);
+    bool any = false;
+    for (const int s : net.slacks) {
+        if (island[s] >= 0) {
+            keep[static_cast<std::size_t>(island[s])] = 1;
+            any = true;
+        }
+    }
+    if (!any && count > 0) {
+        keep[static_cast<std::size_t>(main_island(net, island, count))] = 1;
+    }
+    return keep;
+}
+
 namespace {
 
 // Depth-first search state for Tarjan's bridges.

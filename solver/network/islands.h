@@ -15,6 +15,10 @@ int find_islands(const Network &net, const std::vector<char> &on, const std::vec
 // lowest bus number.
 int main_island(const Network &net, const std::vector<int> &island, int count);
 
+// The islands of a base case to solve: every one holding a slack bus; where
+// none does, the main island (which then has no slack to solve with).
+std::vector<char> islands_to_solve(const Network &net, const std::vector<int> &island, int count);
+
 // Bridges: the branches in service whose outage alone splits the island
 // they are in (one flag per network branch). Found once for the base case,
 // so that only a bridge's outage needs an island search. A branch with a

@@ -164,8 +164,9 @@ void add_loads_and_shunts(const RawCase &raw, Network &net)
 
 // Units of energised buses. The in-service ones set their bus's schedule
 // (sums of PG, QG, QT, QB) and set-point (the first unit's VS); an IDE 2 bus
-// with none of them carries no voltage control and is a load bus. A slack
-// bus with none is an ideal source at its RAW VM and angle.
+// with none of them carries no voltage control and is a load bus. Every
+// IDE 3 bus is a slack bus holding its RAW angle; one with no unit in
+// service is an ideal source at its RAW VM.
 void add_units(const RawCase &raw, Network &net)
 {
     const double s = raw.sbase;
@@ -198,8 +199,9 @@ void add_units(const RawCase &raw, Network &net)
             b.kind = BusKind::pq;
         }
         if (b.kind == BusKind::slack) {
-            net.slack = static_cast<int>(i);
-            net.slack_is_ideal_source = units_on[i] == 0;
+            net.slack = net.slacks.empty() ? static_cast<int>(i) : net.slack;
+            net.slacks.push_back(static_cast<int>(i));
+            b.ideal_source = units_on[i] == 0;
         }
     }
 }

@@ -30,7 +30,8 @@ struct NetBus {
     double yp = 0, yq = 0;      // constant-admittance load at 1 pu (in the Ybus)
     double gs = 0, bs = 0;      // fixed and switched shunts (in the Ybus)
     double nvhi = 1.1, nvlo = 0.9, evhi = 1.1, evlo = 0.9;
-    int line = 0; // RAW line of the bus (of the transformer for a star point)
+    bool ideal_source = false; // a slack bus with no unit in service: it holds its RAW VM
+    int line = 0;              // RAW line of the bus (of the transformer for a star point)
 };
 
 enum class BranchKind { line, transformer, winding };
@@ -70,12 +71,12 @@ struct Network {
     std::vector<NetBus> buses; // RAW buses in file order, then star points
     std::vector<NetBranch> branches;
     std::vector<NetUnit> units;         // units of energised buses only
-    int slack = 0;                      // bus index
+    int slack = 0;                      // bus index of the first slack bus in RAW order
+    std::vector<int> slacks;            // every slack (IDE 3) bus, RAW order
     int raw_buses = 0;                  // buses that are RAW buses (the rest are star points)
     std::unordered_map<int, int> index; // RAW bus number -> bus index
     int isolated_dropped = 0;           // IDE 4 buses left out
     int remote_ireg = 0;                // in-service units whose IREG names another bus
-    bool slack_is_ideal_source = false; // the slack bus has no unit in service: it holds its RAW VM
 };
 
 // RAW data -> per-unit network. Throws InputError for data the model can not

@@ -1,5 +1,8 @@
 #include "powerflow/newton.h"
 
+#include <Eigen/SparseLU>
+
+#include <array>
 #include <cmath>
 
 using cplx = std::complex<double>;
@@ -226,7 +229,7 @@ NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch
 
 namespace {
 
-// Flat-start angles: the slack's angle carried through the network, each
+// Flat-start angles: the slacks' angles carried through the network, each
 // phase shifter turning it by its shift: θ_t = θ_f − φ across a branch whose
 // ratio a = t·e^{jφ} sits at its from end. Without this a case with large
 // shifts (a 150° winding-angle convention) starts far from any solution.
@@ -242,8 +245,11 @@ std::vector<double> flat_angles(const Network &net)
     }
     std::vector<double> va(n, net.buses[net.slack].va0);
     std::vector<char> seen(n, 0);
-    std::vector<int> queue{net.slack};
-    seen[net.slack] = 1;
+    std::vector<int> queue = net.slacks;
+    for (const int s : net.slacks) {
+        seen[s] = 1;
+        va[s] = net.buses[s].va0;
+    }
     for (std::size_t k = 0; k < queue.size(); ++k) {
         const int i = queue[k];
         for (const auto &[j, step] : next[i]) {
@@ -257,13 +263,78 @@ std::vector<double> flat_angles(const Network &net)
     return va;
 }
 
+// Flat-start angles with several slack buses, whose fixed angles can not be
+// carried from one of them alone: the DC power flow between them,
+//   Σ_k b_ik·(θ_i − θ_k − φ_ik) = P_i,  b = −Im(ys)/tap,
+// P_i the scheduled generation less the load and shunt conductance at 1 pu,
+// slack angles fixed at their RAW values. Buses not energised keep `va`.
+void dc_angles(const Network &net, const BusSchedule &sch, std::vector<double> &va)
+{
+    const auto n = static_cast<int>(net.buses.size());
+    std::vector<int> row(static_cast<std::size_t>(n), -1);
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+        if (sch.kind[i] != BusKind::off && sch.kind[i] != BusKind::slack) {
+            row[i] = m++;
+        }
+    }
+    Eigen::VectorXd rhs = Eigen::VectorXd::Zero(m);
+    for (int i = 0; i < n; ++i) {
+        if (row[i] >= 0) {
+            const NetBus &b = net.buses[i];
+            rhs[row[i]] = sch.pg[i] - b.pd - b.ip - b.yp - b.gs;
+        }
+    }
+    std::vector<Eigen::Triplet<double, int>> trip;
+    for (const NetBranch &br : net.branches) {
+        if (!br.in_service || sch.kind[br.f] == BusKind::off || sch.kind[br.t] == BusKind::off) {
+            continue;
+        }
+        const double bb = -br.ys.imag() / br.tap;
+        const std::array<int, 2> ends{br.f, br.t};
+        for (int e = 0; e < 2; ++e) {
+            const int i = ends.at(e);
+            const int k = ends.at(1 - e);
+            if (row[i] < 0) {
+                continue;
+            }
+            const double sign = e == 0 ? 1.0 : -1.0; // the shift counts from the from end
+            trip.emplace_back(row[i], row[i], bb);
+            rhs[row[i]] += sign * bb * br.shift;
+            if (row[k] >= 0) {
+                trip.emplace_back(row[i], row[k], -bb);
+            } else {
+                rhs[row[i]] += bb * va[static_cast<std::size_t>(k)];
+            }
+        }
+    }
+    Eigen::SparseMatrix<double> bmat(m, m);
+    bmat.setFromTriplets(trip.begin(), trip.end());
+    Eigen::SparseLU<Eigen::SparseMatrix<double>> lu(bmat);
+    if (lu.info() != Eigen::Success) {
+        return;
+    }
+    const Eigen::VectorXd theta = lu.solve(rhs);
+    if (lu.info() != Eigen::Success || !theta.allFinite()) {
+        return;
+    }
+    for (int i = 0; i < n; ++i) {
+        if (row[i] >= 0) {
+            va[static_cast<std::size_t>(i)] = theta[row[i]];
+        }
+    }
+}
+
 } // namespace
 
 Voltages initial_voltages(const Network &net, const BusSchedule &sch, bool flat_start)
 {
     const auto n = static_cast<Eigen::Index>(net.buses.size());
     Voltages v{Eigen::VectorXd(n), Eigen::VectorXd(n)};
-    const std::vector<double> flat = flat_start ? flat_angles(net) : std::vector<double>();
+    std::vector<double> flat = flat_start ? flat_angles(net) : std::vector<double>();
+    if (flat_start && net.slacks.size() > 1) {
+        dc_angles(net, sch, flat);
+    }
     for (Eigen::Index i = 0; i < n; ++i) {
         const NetBus &b = net.buses[i];
         v.vm[i] = flat_start ? 1.0 : b.vm0;

@@ -277,21 +277,21 @@ BaseCase solve_base_case(const Network &net, const PfOptions &opt)
 
     std::vector<int> island;
     const int count = find_islands(net, bc.on, sch.kind, island);
-    if (count > 1) {
-        const int keep = main_island(net, island, count);
-        for (size_t i = 0; i < net.buses.size(); ++i) {
-            if (island[i] != keep) {
-                sch.kind[i] = BusKind::off;
-                bc.cut_off += static_cast<int>(i) < net.raw_buses ? 1 : 0;
-            }
+    const std::vector<char> keep = islands_to_solve(net, island, count);
+    for (size_t i = 0; i < net.buses.size(); ++i) {
+        if (island[i] >= 0 && keep[static_cast<std::size_t>(island[i])] == 0) {
+            sch.kind[i] = BusKind::off;
+            island[i] = -1;
+            bc.cut_off += static_cast<int>(i) < net.raw_buses ? 1 : 0;
         }
     }
+    bc.island = island;
     bc.bridge = find_bridges(net, bc.on, sch.kind);
     Voltages v = initial_voltages(net, sch, opt.flat_start);
-    if (sch.kind[net.slack] == BusKind::off) {
+    if (std::none_of(net.slacks.begin(), net.slacks.end(), [&sch](int s) { return sch.kind[s] != BusKind::off; })) {
         bc.sol.v = v;
         bc.sol.sch = sch;
-        bc.sol.failure = "the slack bus is not in the largest island";
+        bc.sol.failure = "no island holds a slack bus";
         return bc;
     }
     bc.sol = solve_with_q_limits(net, bc.y, sch, std::vector<signed char>(net.buses.size(), 0), v, opt, bc.ws);

@@ -56,9 +56,11 @@ struct BaseCase {
     NewtonWorkspace ws;
     PfSolution sol;
     ChordBase chord; // J0 at the solution, factored, for the contingencies
-    int cut_off = 0; // RAW buses outside the solved island
+    int cut_off = 0;         // RAW buses outside the solved islands
+    std::vector<int> island; // island of every bus (0, 1, ...), -1 where cut off
 };
 
 // Solves the network as the RAW has it. Where the branches in service do
-// not join every bus, the main island is solved and the rest cut off.
+// not join every bus, every island holding a slack bus is solved and the
+// rest cut off.
 BaseCase solve_base_case(const Network &net, const PfOptions &opt);

@@ -165,8 +165,8 @@ TEST(BaseCase, ASlackWithoutUnitIsAnIdealSource)
     }
     const Network a = build_network(with_unit);
     const Network b = build_network(without);
-    EXPECT_FALSE(a.slack_is_ideal_source);
-    EXPECT_TRUE(b.slack_is_ideal_source);
+    EXPECT_FALSE(a.buses[a.slack].ideal_source);
+    EXPECT_TRUE(b.buses[b.slack].ideal_source);
     const BaseCase sa = solve(a, true);
     const BaseCase sb = solve(b, true);
     ASSERT_TRUE(sa.sol.converged && sb.sol.converged);
