@@ -194,3 +194,97 @@ TEST(Contingencies, BridgesAreTheBranchesWhoseOutageSplitsTheNetwork)
         EXPECT_GT(bridges, 0);
     }
 }
+
+namespace {
+
+// The network of `raw` twice, the copy's buses numbered 100 higher: two
+// islands, each with its own slack bus.
+RawCase doubled(const RawCase &raw)
+{
+    RawCase two = raw;
+    RawCase copy = raw;
+    for (Bus &b : copy.buses) {
+        b.number += 100;
+    }
+    for (Load &d : copy.loads) {
+        d.bus += 100;
+    }
+    for (FixedShunt &s : copy.fixed_shunts) {
+        s.bus += 100;
+    }
+    for (SwitchedShunt &s : copy.switched_shunts) {
+        s.bus += 100;
+    }
+    for (Unit &u : copy.units) {
+        u.bus += 100;
+    }
+    for (Branch &b : copy.branches) {
+        b.from += 100;
+        b.to += 100;
+    }
+    for (Transformer &t : copy.transformers) {
+        t.i += 100;
+        t.j += 100;
+        t.k += t.k != 0 ? 100 : 0;
+    }
+    two.buses.insert(two.buses.end(), copy.buses.begin(), copy.buses.end());
+    two.loads.insert(two.loads.end(), copy.loads.begin(), copy.loads.end());
+    two.fixed_shunts.insert(two.fixed_shunts.end(), copy.fixed_shunts.begin(), copy.fixed_shunts.end());
+    two.switched_shunts.insert(two.switched_shunts.end(), copy.switched_shunts.begin(), copy.switched_shunts.end());
+    two.units.insert(two.units.end(), copy.units.begin(), copy.units.end());
+    two.branches.insert(two.branches.end(), copy.branches.begin(), copy.branches.end());
+    two.transformers.insert(two.transformers.end(), copy.transformers.begin(), copy.transformers.end());
+    return two;
+}
+
+// bus number -> (vm, va) of a solution.
+std::map<int, std::pair<double, double>> voltages(const Network &net, const PfSolution &sol)
+{
+    std::map<int, std::pair<double, double>> m;
+    for (int i = 0; i < net.raw_buses; ++i) {
+        m[net.buses[i].number] = {sol.v.vm[i], sol.v.va[i]};
+    }
+    return m;
+}
+
+} // namespace
+
+// Two islands, each with its slack bus, solve as two cases: in the base case
+// and after an outage in one of them, which leaves the other as it was; a
+// slack that loses its unit hands over to a bus of its own island only.
+TEST(Contingencies, IslandsWithTheirOwnSlackSolveAsSeparateCases)
+{
+    const RawCase one_raw = read_raw(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw");
+    const Network one = build_network(one_raw);
+    const Network two = build_network(doubled(one_raw));
+    ASSERT_EQ(two.slacks.size(), 2U);
+    const PfOptions opt;
+    BaseCase b1 = solve_base_case(one, opt);
+    BaseCase b2 = solve_base_case(two, opt);
+    ASSERT_TRUE(b1.sol.converged && b2.sol.converged);
+    EXPECT_EQ(b2.cut_off, 0);
+    const auto base1 = voltages(one, b1.sol);
+    const auto base2 = voltages(two, b2.sol);
+    for (const auto &[bus, v] : base1) {
+        EXPECT_NEAR(base2.at(bus).first, v.first, 1e-10) << bus;
+        EXPECT_NEAR(base2.at(bus + 100).first, v.first, 1e-10) << bus + 100;
+        EXPECT_NEAR(base2.at(bus + 100).second, v.second, 1e-10) << bus + 100;
+    }
+    for (const char *element : {"OPEN BRANCH FROM BUS 1 TO BUS 2 CKT 1", "REMOVE UNIT 1 FROM BUS 1"}) {
+        SCOPED_TRACE(element);
+        const CtgBlock block{"C", element, 1};
+        const CtgResult r1 = solve_contingency(one, b1, block, opt, b1.ws);
+        const CtgResult r2 = solve_contingency(two, b2, block, opt, b2.ws);
+        ASSERT_EQ(r1.status, CtgStatus::converged) << r1.note;
+        ASSERT_EQ(r2.status, CtgStatus::converged) << r2.note;
+        EXPECT_EQ(r2.note, r1.note);
+        const auto after1 = voltages(one, r1.sol);
+        const auto after2 = voltages(two, r2.sol);
+        for (const auto &[bus, v] : after1) {
+            EXPECT_NEAR(after2.at(bus).first, v.first, 1e-8) << bus;
+            EXPECT_NEAR(after2.at(bus).second, v.second, 1e-8) << bus;
+            EXPECT_NEAR(after2.at(bus + 100).first, base1.at(bus).first, 1e-8) << bus + 100;
+            EXPECT_NEAR(after2.at(bus + 100).second, base1.at(bus).second, 1e-8) << bus + 100;
+        }
+    }
+}
