@@ -87,6 +87,9 @@ struct Reader {
     // Records of a refused kind in the current section, and the line of the first.
     int refused_count = 0;
     int refused_line = 0;
+    // Records of a refused kind that are out of service, and the line of the first.
+    int out_count = 0;
+    int out_line = 0;
 };
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
@@ -897,10 +900,26 @@ void count_refused(Reader &r, const RecordLine &l)
     ++r.refused_count;
 }
 
-// Two-terminal and VSC DC line records: three lines each.
-void count_three_lines(Reader &r, RecordLine &l)
+// Counts a record of a kind the solver does not model: refused when in
+// service, read past when its status field (`status`, at position `n`; 0
+// for none) is 0: a blocked DC line, a FACTS device in mode 0, an induction
+// machine of status 0.
+void count_by_status(Reader &r, const RecordLine &l, std::size_t n, const char *status)
 {
-    count_refused(r, l);
+    if (n == 0 || int_field(l, n, status, 1) != 0) {
+        count_refused(r, l);
+        return;
+    }
+    if (r.out_count == 0) {
+        r.out_line = l.number;
+    }
+    ++r.out_count;
+}
+
+// Two-terminal and VSC DC line records: three lines each.
+void count_three_lines(Reader &r, RecordLine &l, std::size_t n, const char *status)
+{
+    count_by_status(r, l, n, status);
     for (int m = 2; m <= 3; ++m) {
         if (!next_line(r, l)) {
             throw section_truncated(r, l.kind);
@@ -911,9 +930,9 @@ void count_three_lines(Reader &r, RecordLine &l)
 // Multi-terminal DC: line 1 is 'NAME', NCONV, NDCBS, NDCLN, MDC, VCONV, VCMOD,
 // VCONVN (I, NCONV, ... before revision 30); NCONV converter, NDCBS DC bus
 // and NDCLN DC link lines follow.
-void count_multi_terminal_dc(Reader &r, RecordLine &l)
+void count_multi_terminal_dc(Reader &r, RecordLine &l, std::size_t n_status, const char *status)
 {
-    count_refused(r, l);
+    count_by_status(r, l, n_status, status);
     long long more = 0;
     const std::array<const char *, 3> names{"NCONV", "NDCBS", "NDCLN"};
     for (std::size_t n = 2; n <= 4; ++n) {
@@ -988,10 +1007,12 @@ enum class Records {
 
 struct Section {
     Sec sec;
-    const char *kind;    // in messages: "the file ends inside the KIND data"
-    Records records;     // how its records are read
-    Rec rec;             // the layout of its records, where they have one
-    const char *refused; // what a record is, for a kind the solver refuses
+    const char *kind;             // in messages: "the file ends inside the KIND data"
+    Records records;              // how its records are read
+    Rec rec;                      // the layout of its records (case_id where they are read by position or not at all)
+    const char *refused;          // what a record is, for a kind the solver refuses
+    std::size_t status_field = 0; // of a refused kind: the field that puts a record out of service at 0
+    const char *status = "";      // and its name
 };
 
 // Every section any revision has.
@@ -1006,20 +1027,22 @@ constexpr std::array<Section, 24> section_kinds{{
     {Sec::transformer, "transformer", Records::transformer, Rec::transformer_1, nullptr},
     {Sec::transformer_adj, "transformer adjustment", Records::transformer_adj, Rec::transformer_adj, nullptr},
     {Sec::area, "area interchange", Records::ignored, Rec::case_id, nullptr},
-    {Sec::two_terminal_dc, "two-terminal DC", Records::refused_dc_line, Rec::case_id, "two-terminal DC line"},
-    {Sec::vsc_dc, "VSC DC", Records::refused_dc_line, Rec::case_id, "VSC DC line"},
+    {Sec::two_terminal_dc, "two-terminal DC", Records::refused_dc_line, Rec::case_id, "two-terminal DC line", 2, "MDC"},
+    {Sec::vsc_dc, "VSC DC", Records::refused_dc_line, Rec::case_id, "VSC DC line", 2, "MDC"},
     {Sec::impedance_correction, "impedance correction", Records::impedance_table, Rec::case_id, nullptr},
     {Sec::impedance_correction_complex, "impedance correction", Records::impedance_table_complex, Rec::case_id,
      nullptr},
-    {Sec::multi_terminal_dc, "multi-terminal DC", Records::refused_multi_dc, Rec::case_id, "multi-terminal DC line"},
+    {Sec::multi_terminal_dc, "multi-terminal DC", Records::refused_multi_dc, Rec::case_id, "multi-terminal DC line", 5,
+     "MDC"},
     {Sec::multi_section, "multi-section line group", Records::ignored, Rec::case_id, nullptr},
     {Sec::zone, "zone", Records::ignored, Rec::case_id, nullptr},
     {Sec::inter_area, "inter-area transfer", Records::ignored, Rec::case_id, nullptr},
     {Sec::owner, "owner", Records::ignored, Rec::case_id, nullptr},
-    {Sec::facts, "FACTS device", Records::refused_one_line, Rec::case_id, "FACTS device"},
+    {Sec::facts, "FACTS device", Records::refused_one_line, Rec::case_id, "FACTS device", 4, "MODE"},
     {Sec::switched_shunt, "switched shunt", Records::switched_shunt, Rec::switched_shunt, nullptr},
     {Sec::gne, "GNE device", Records::refused_gne, Rec::case_id, "GNE device"},
-    {Sec::induction_machine, "induction machine", Records::refused_one_line, Rec::case_id, "induction machine"},
+    {Sec::induction_machine, "induction machine", Records::refused_one_line, Rec::case_id, "induction machine", 3,
+     "STAT"},
     {Sec::substation, "substation", Records::substation, Rec::case_id, nullptr},
 }};
 
@@ -1035,9 +1058,9 @@ struct Extras {
 
 // Reads one record whose first line is in `l`; a record of several lines
 // reads the rest into `l` too.
-void read_record(Reader &r, Records records, RecordLine &l, RawCase &c, Extras &x)
+void read_record(Reader &r, const Section &s, RecordLine &l, RawCase &c, Extras &x)
 {
-    switch (records) {
+    switch (s.records) {
     case Records::system_wide:
         read_system_wide(l, c);
         break;
@@ -1080,13 +1103,13 @@ void read_record(Reader &r, Records records, RecordLine &l, RawCase &c, Extras &
     case Records::ignored:
         break;
     case Records::refused_one_line:
-        count_refused(r, l);
+        count_by_status(r, l, s.status_field, s.status);
         break;
     case Records::refused_dc_line:
-        count_three_lines(r, l);
+        count_three_lines(r, l, s.status_field, s.status);
         break;
     case Records::refused_multi_dc:
-        count_multi_terminal_dc(r, l);
+        count_multi_terminal_dc(r, l, s.status_field, s.status);
         break;
     case Records::refused_gne:
         count_gne_line(r, l);
@@ -1095,10 +1118,14 @@ void read_record(Reader &r, Records records, RecordLine &l, RawCase &c, Extras &
 }
 
 // At the end of a section of a kind the solver does not model: any record in
-// it makes the case one that can not be solved. Substations are read past
-// with a note.
+// service in it makes the case one that can not be solved; those out of
+// service are read past with a note, and so are substations.
 void end_section(const Reader &r, const Section &s, RawCase &c)
 {
+    if (r.out_count > 0) {
+        c.notes.push_back(r.file + ":" + std::to_string(r.out_line) + ": " + std::to_string(r.out_count) + " " +
+                          s.refused + " record(s) out of service (" + s.status + " 0) read past");
+    }
     if (r.refused_count == 0) {
         return;
     }
@@ -1142,12 +1169,14 @@ bool read_section(Reader &r, const Section &s, RawCase &c, Extras &x, bool may_b
     l.kind = s.kind;
     r.refused_count = 0;
     r.refused_line = 0;
+    r.out_count = 0;
+    r.out_line = 0;
     bool any = false;
     for (;;) {
         const Next next = next_record(r, l);
         if (next == Next::record) {
             l.layout = &layout(r, s.rec);
-            read_record(r, s.records, l, c, x);
+            read_record(r, s, l, c, x);
             any = true;
             continue;
         }

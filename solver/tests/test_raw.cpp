@@ -547,3 +547,22 @@ TEST(RawErrors, EachProblemOfTheOtherRevisionsHasItsMessage)
         EXPECT_EQ(error_of(c.text), c.expected) << c.name;
     }
 }
+
+// Records of kinds the solver does not model are read past, with a note,
+// when out of service: a blocked DC line (MDC 0), a FACTS device in mode 0.
+TEST(RawRevisions, ReadsPastUnmodelledRecordsOutOfService)
+{
+    const std::string text = edited(edited(base, "0 / END OF TWO-TERMINAL DC DATA\n",
+                                           "'DC1', 0, 5.0, 100.0, 400.0\n2,2,20,10\n3,2,20,10\n"
+                                           "0 / END OF TWO-TERMINAL DC DATA\n"),
+                                    "0 / END OF IMPEDANCE CORRECTION DATA\n0\n0\n0\n0\n0\n",
+                                    "0 / END OF IMPEDANCE CORRECTION DATA\n0\n0\n0\n0\n0\n'F1',2,0,0\n");
+    RawCase c;
+    ASSERT_NO_THROW(c = parse(text)) << error_of(text);
+    EXPECT_EQ(c.notes,
+              (std::vector<std::string>{"t.raw:21: 1 two-terminal DC line record(s) out of service (MDC 0) read past",
+                                        "t.raw:32: 1 FACTS device record(s) out of service (MODE 0) read past"}));
+    EXPECT_EQ(error_of(edited(text, "'DC1', 0,", "'DC1', 1,")),
+              "t.raw:21: the case has 1 two-terminal DC line record; two-terminal DC lines are not modelled, so the "
+              "case can not be solved");
+}
