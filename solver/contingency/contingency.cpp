@@ -125,7 +125,9 @@ std::vector<double> total_pt(const Network &net, int removed, std::vector<int> &
 std::vector<char> parts_to_keep(const Network &net, const BaseCase &base, const std::vector<int> &part, int count)
 {
     const auto n = static_cast<std::size_t>(count);
-    std::vector<int> size(n, 0), lowest(n, INT_MAX), base_of(n, -1);
+    std::vector<int> size(n, 0);
+    std::vector<int> lowest(n, INT_MAX);
+    std::vector<int> base_of(n, -1);
     std::vector<char> has_slack(n, 0);
     for (size_t i = 0; i < net.buses.size(); ++i) {
         if (part[i] < 0) {
@@ -146,10 +148,13 @@ std::vector<char> parts_to_keep(const Network &net, const BaseCase &base, const 
     std::vector<int> best(*std::max_element(base_of.begin(), base_of.end()) + 1, -1);
     for (size_t c = 0; c < n; ++c) {
         int &b = best[static_cast<std::size_t>(base_of[c])];
+        if (b < 0) {
+            b = static_cast<int>(c);
+            continue;
+        }
         const auto k = static_cast<std::size_t>(b);
-        if (b < 0 || size[c] > size[k] ||
-            (size[c] == size[k] &&
-             (has_slack[c] > has_slack[k] || (has_slack[c] == has_slack[k] && lowest[c] < lowest[k])))) {
+        if (size[c] > size[k] || (size[c] == size[k] && (has_slack[c] > has_slack[k] ||
+                                                         (has_slack[c] == has_slack[k] && lowest[c] < lowest[k])))) {
             b = static_cast<int>(c);
         }
     }

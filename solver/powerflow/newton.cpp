@@ -263,20 +263,43 @@ std::vector<double> flat_angles(const Network &net)
     return va;
 }
 
+// One branch of the DC power flow below: b·(θ_i − θ_k − φ) at each end
+// whose angle is unknown (row ≥ 0), the known angles and the shift moved to
+// the right-hand side.
+void stamp_dc_branch(const NetBranch &br, const std::vector<int> &row, const std::vector<double> &va,
+                     std::vector<Eigen::Triplet<double, int>> &trip, Eigen::VectorXd &rhs)
+{
+    const double bb = -br.ys.imag() / br.tap;
+    const std::array<int, 2> ends{br.f, br.t};
+    for (int e = 0; e < 2; ++e) {
+        const int i = ends.at(e);
+        const int k = ends.at(1 - e);
+        if (row[i] < 0) {
+            continue;
+        }
+        trip.emplace_back(row[i], row[i], bb);
+        rhs[row[i]] += (e == 0 ? 1.0 : -1.0) * bb * br.shift; // the shift counts from the from end
+        if (row[k] >= 0) {
+            trip.emplace_back(row[i], row[k], -bb);
+        } else {
+            rhs[row[i]] += bb * va[static_cast<std::size_t>(k)];
+        }
+    }
+}
+
 // Flat-start angles with several slack buses, whose fixed angles can not be
 // carried from one of them alone: the DC power flow between them,
 //   Σ_k b_ik·(θ_i − θ_k − φ_ik) = P_i,  b = −Im(ys)/tap,
 // P_i the scheduled generation less the load and shunt conductance at 1 pu,
-// slack angles fixed at their RAW values. Buses not energised keep `va`.
+// slack angles fixed at their RAW values. Buses not energised keep `va`,
+// and so does every bus where the system can not be solved.
 void dc_angles(const Network &net, const BusSchedule &sch, std::vector<double> &va)
 {
     const auto n = static_cast<int>(net.buses.size());
     std::vector<int> row(static_cast<std::size_t>(n), -1);
     int m = 0;
     for (int i = 0; i < n; ++i) {
-        if (sch.kind[i] != BusKind::off && sch.kind[i] != BusKind::slack) {
-            row[i] = m++;
-        }
+        row[i] = sch.kind[i] != BusKind::off && sch.kind[i] != BusKind::slack ? m++ : -1;
     }
     Eigen::VectorXd rhs = Eigen::VectorXd::Zero(m);
     for (int i = 0; i < n; ++i) {
@@ -287,41 +310,19 @@ void dc_angles(const Network &net, const BusSchedule &sch, std::vector<double> &
     }
     std::vector<Eigen::Triplet<double, int>> trip;
     for (const NetBranch &br : net.branches) {
-        if (!br.in_service || sch.kind[br.f] == BusKind::off || sch.kind[br.t] == BusKind::off) {
-            continue;
-        }
-        const double bb = -br.ys.imag() / br.tap;
-        const std::array<int, 2> ends{br.f, br.t};
-        for (int e = 0; e < 2; ++e) {
-            const int i = ends.at(e);
-            const int k = ends.at(1 - e);
-            if (row[i] < 0) {
-                continue;
-            }
-            const double sign = e == 0 ? 1.0 : -1.0; // the shift counts from the from end
-            trip.emplace_back(row[i], row[i], bb);
-            rhs[row[i]] += sign * bb * br.shift;
-            if (row[k] >= 0) {
-                trip.emplace_back(row[i], row[k], -bb);
-            } else {
-                rhs[row[i]] += bb * va[static_cast<std::size_t>(k)];
-            }
+        if (br.in_service && sch.kind[br.f] != BusKind::off && sch.kind[br.t] != BusKind::off) {
+            stamp_dc_branch(br, row, va, trip, rhs);
         }
     }
     Eigen::SparseMatrix<double> bmat(m, m);
     bmat.setFromTriplets(trip.begin(), trip.end());
-    Eigen::SparseLU<Eigen::SparseMatrix<double>> lu(bmat);
-    if (lu.info() != Eigen::Success) {
-        return;
-    }
-    const Eigen::VectorXd theta = lu.solve(rhs);
-    if (lu.info() != Eigen::Success || !theta.allFinite()) {
+    const Eigen::SparseLU<Eigen::SparseMatrix<double>> lu(bmat);
+    const Eigen::VectorXd theta = lu.info() == Eigen::Success ? Eigen::VectorXd(lu.solve(rhs)) : Eigen::VectorXd();
+    if (lu.info() != Eigen::Success || theta.size() != m || !theta.allFinite()) {
         return;
     }
     for (int i = 0; i < n; ++i) {
-        if (row[i] >= 0) {
-            va[static_cast<std::size_t>(i)] = theta[row[i]];
-        }
+        va[static_cast<std::size_t>(i)] = row[i] >= 0 ? theta[row[i]] : va[static_cast<std::size_t>(i)];
     }
 }
 

@@ -55,7 +55,7 @@ struct BaseCase {
     Ybus y;
     NewtonWorkspace ws;
     PfSolution sol;
-    ChordBase chord; // J0 at the solution, factored, for the contingencies
+    ChordBase chord;         // J0 at the solution, factored, for the contingencies
     int cut_off = 0;         // RAW buses outside the solved islands
     std::vector<int> island; // island of every bus (0, 1, ...), -1 where cut off
 };
