@@ -964,17 +964,15 @@ void count_gne_line(Reader &r, const RecordLine &l)
 // solver takes.
 void skip_substation(Reader &r, RecordLine &l)
 {
-    ++r.refused_count;
-    if (r.refused_line == 0) {
-        r.refused_line = l.number;
-    }
+    count_refused(r, l);
+    const int line = l.number;
     for (int block = 0; block < 3; ++block) {
         for (;;) {
             const Next next = next_record(r, l);
             if (next == Next::eof || next == Next::data_end) {
                 throw InputError(r.file, r.lines.number(),
                                  "the file ends inside the data of the substation record at line " +
-                                     std::to_string(r.refused_line));
+                                     std::to_string(line));
             }
             if (next == Next::section_end) {
                 break;

@@ -7,12 +7,17 @@
 #include <string>
 
 inline std::string cases_dir() { return std::string(SHARED_DATA_DIR) + "/cases"; }
+inline std::string rawfiles_dir() { return std::string(SHARED_DATA_DIR) + "/rawfiles"; }
 
-// Skips the test, loudly, when the case library is not there.
-#define REQUIRE_CASES()                                                                                                \
+// Skips the test, loudly, when the shared folder `dir` (what it holds:
+// `what`) is not there.
+#define REQUIRE_SHARED(dir, what)                                                                                      \
     do {                                                                                                               \
-        if (!std::filesystem::is_directory(cases_dir())) {                                                             \
-            GTEST_SKIP() << "SKIPPED: no case library at " << cases_dir()                                              \
-                         << "; point -DCTGBATCH_SHARED_DIR=<folder holding data/cases> at it";                         \
+        if (!std::filesystem::is_directory(dir)) {                                                                     \
+            GTEST_SKIP() << "SKIPPED: no " << (what) << " at " << (dir)                                                \
+                         << "; point -DCTGBATCH_SHARED_DIR=<folder holding data/> at it";                              \
         }                                                                                                              \
     } while (false)
+
+#define REQUIRE_CASES() REQUIRE_SHARED(cases_dir(), "case library")
+#define REQUIRE_RAWFILES() REQUIRE_SHARED(rawfiles_dir(), "RAW file collection")

@@ -22,16 +22,6 @@
 
 namespace {
 
-std::string rawfiles_dir() { return std::string(SHARED_DATA_DIR) + "/rawfiles"; }
-
-#define REQUIRE_RAWFILES()                                                                                             \
-    do {                                                                                                               \
-        if (!std::filesystem::is_directory(rawfiles_dir())) {                                                          \
-            GTEST_SKIP() << "SKIPPED: no RAW file collection at " << rawfiles_dir()                                    \
-                         << "; point -DCTGBATCH_SHARED_DIR=<folder holding data/rawfiles> at it";                      \
-        }                                                                                                              \
-    } while (false)
-
 // What a file of the collection gives.
 enum class Outcome {
     state,       // solves, and the solution is the stored state within vm/va
