@@ -3,8 +3,9 @@
 //   vandrelsolve SUBFILE.con CASE.json CASE.raw DIR 1 1 1 RUNTYPE OPTIONS.json OUTDIR
 //
 // Reads the PSS/E RAW v33 network, solves its base case by Newton-Raphson
-// with reactive limits and writes base_buses.csv, base_branches.csv and
-// base_violations.csv into OUTDIR. With RUNTYPE 2 it then solves every
+// with reactive limits and writes base_buses.csv, base_branches.csv,
+// base_violations.csv and, for a case with DC lines, base_dclines.csv into
+// OUTDIR. With RUNTYPE 2 it then solves every
 // contingency of SUBFILE from the base case and writes SUB.results.csv and
 // SUB.violations.csv (SUB: the sub-file's name without ".con").
 // Errors go to stderr as "vandrelsolve: FILE:LINE: what is wrong". Whatever
@@ -127,6 +128,9 @@ int run(const Args &args)
     check_rating_set(raw, args.options, "base_rating", opt.base_rating);
     check_rating_set(raw, args.options, "contingency_rating", opt.contingency_rating);
     const Network net = build_network(raw);
+    for (const std::string &note : net.dc_notes) {
+        std::cerr << "vandrelsolve: warning: " << printable(note) << std::endl;
+    }
     const std::string label = printable(settings.name.empty() ? args.raw : settings.name);
     for (const int s : net.slacks) {
         if (net.buses[s].ideal_source) {
@@ -164,6 +168,9 @@ int run(const Args &args)
     }
     write_file_atomically(join(args.outdir, "base_buses.csv"), base_buses_csv(net, bc));
     write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc, opt.base_rating));
+    if (!net.lcc.empty() || !net.vsc.empty()) {
+        write_file_atomically(join(args.outdir, "base_dclines.csv"), base_dclines_csv(net, bc));
+    }
     const Assessment base = assess(net, bc.on, bc.sol, opt.base_rating, false);
     write_file_atomically(join(args.outdir, "base_violations.csv"), base_violations_csv(base));
 

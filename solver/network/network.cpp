@@ -397,5 +397,6 @@ Network build_network(const RawCase &raw)
     add_units(raw, net);
     add_lines(raw, net);
     add_transformers(raw, net);
+    add_dc_links(raw, net);
     return net;
 }

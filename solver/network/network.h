@@ -6,6 +6,7 @@
 // bus.
 #pragma once
 
+#include "network/dclink.h"
 #include "raw/raw.h"
 
 #include <complex>
@@ -77,6 +78,9 @@ struct Network {
     std::unordered_map<int, int> index; // RAW bus number -> bus index
     int isolated_dropped = 0;           // IDE 4 buses left out
     int remote_ireg = 0;                // in-service units whose IREG names another bus
+    std::vector<NetLcc> lcc;            // two-terminal DC lines in service
+    std::vector<NetVsc> vsc;            // VSC DC lines in service
+    std::vector<std::string> dc_notes;  // "FILE:LINE: what" for the warnings
 };
 
 // RAW data -> per-unit network. Throws InputError for data the model can not

@@ -109,12 +109,17 @@ double mismatch_at_vc(const Network &net, const Ybus &y, const BusSchedule &sch,
     ws.current.noalias() = y * vc;
     double worst = 0;
     worst_bus = -1;
+    const bool dc = !sch.pdc.empty();
     for (int i = 0; i < n; ++i) {
         const NetBus &b = net.buses[i];
         const BusKind kind = sch.kind[i];
         const cplx s = vc[i] * std::conj(ws.current[i]);
-        const double fp = s.real() - (sch.pg[i] - b.pd - b.ip * v.vm[i]);
-        const double fq = s.imag() - (sch.qgen[i] - b.qd - b.iq * v.vm[i]);
+        double fp = s.real() - (sch.pg[i] - b.pd - b.ip * v.vm[i]);
+        double fq = s.imag() - (sch.qgen[i] - b.qd - b.iq * v.vm[i]);
+        if (dc) {
+            fp += sch.pdc[i];
+            fq += sch.qdc[i];
+        }
         ws.f[i] = (kind == BusKind::pq || kind == BusKind::pv) ? fp : 0.0;
         ws.f[n + i] = kind == BusKind::pq ? fq : 0.0;
         const double m = std::max(std::abs(ws.f[i]), std::abs(ws.f[n + i]));
@@ -305,7 +310,7 @@ void dc_angles(const Network &net, const BusSchedule &sch, std::vector<double> &
     for (int i = 0; i < n; ++i) {
         if (row[i] >= 0) {
             const NetBus &b = net.buses[i];
-            rhs[row[i]] = sch.pg[i] - b.pd - b.ip - b.yp - b.gs;
+            rhs[row[i]] = sch.pg[i] - b.pd - b.ip - b.yp - b.gs - (sch.pdc.empty() ? 0.0 : sch.pdc[i]);
         }
     }
     std::vector<Eigen::Triplet<double, int>> trip;

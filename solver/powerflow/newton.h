@@ -31,10 +31,14 @@ struct Voltages {
 // What each bus does in one solve: its kind (a bus held at a Q limit is pq),
 // the active output of its in-service units, their reactive output (pq buses
 // only), the sums of their limits and their voltage set-point. A contingency
-// changes these where it removes a unit or moves the slack.
+// changes these where it removes a unit or moves the slack. With DC lines,
+// pdc + j·qdc is what their converters draw from each bus (pu), and taps
+// the two-terminal lines' converter taps (rectifier, inverter, per line);
+// all three are empty without DC lines.
 struct BusSchedule {
     std::vector<BusKind> kind;
     std::vector<double> pg, qgen, qmax, qmin, vs;
+    std::vector<double> pdc, qdc, taps;
 };
 
 // The Jacobian's pattern over the unknowns x = [θ_0..θ_{n−1}, |V|_0..|V|_{n−1}]
@@ -87,7 +91,7 @@ struct NewtonResult {
 };
 
 // Bus mismatches F = S(V) − S_sched(V), S_i = V_i·conj((Ybus·V)_i),
-//   S_sched = (pg + j·qgen) − (pd + j·qd) − (ip + j·iq)·|V|
+//   S_sched = (pg + j·qgen) − (pd + j·qd) − (ip + j·iq)·|V| − (pdc + j·qdc)
 // (constant-admittance load is inside Ybus). F_P is 0 at the slack and
 // cut-off buses, F_Q at every bus that is not pq. Returns the largest |F|
 // and its bus.

@@ -20,7 +20,7 @@ double q_violation(const Network &net, const PfSolution &s, const NewtonWorkspac
     if (s.sch.kind[i] != BusKind::pv) {
         return -HUGE_VAL;
     }
-    const double q = unit_q(net, ws, s.v, static_cast<int>(i));
+    const double q = unit_q(net, s.sch, ws, s.v, static_cast<int>(i));
     const double over = q - s.sch.qmax[i];
     const double under = s.sch.qmin[i] - q;
     dir = over >= under ? 1 : -1;
@@ -74,11 +74,52 @@ int worst_wrong_side(const Network &net, const PfSolution &s)
 
 } // namespace
 
-double unit_q(const Network &net, const NewtonWorkspace &ws, const Voltages &v, int i)
+double unit_q(const Network &net, const BusSchedule &sch, const NewtonWorkspace &ws, const Voltages &v, int i)
 {
     const std::complex<double> vi = std::polar(v.vm[i], v.va[i]);
     const double q = (vi * std::conj(ws.current[i])).imag();
-    return q + net.buses[i].qd + net.buses[i].iq * v.vm[i];
+    const double qdc = sch.qdc.empty() ? 0.0 : sch.qdc[static_cast<std::size_t>(i)];
+    return q + net.buses[i].qd + net.buses[i].iq * v.vm[i] + qdc;
+}
+
+double dc_injections(const Network &net, BusSchedule &sch, const Voltages &v)
+{
+    const std::vector<double> pdc = sch.pdc;
+    const std::vector<double> qdc = sch.qdc;
+    const std::vector<double> taps = sch.taps;
+    std::fill(sch.pdc.begin(), sch.pdc.end(), 0.0);
+    std::fill(sch.qdc.begin(), sch.qdc.end(), 0.0);
+    const auto off = [&sch](int b) { return sch.kind[static_cast<std::size_t>(b)] == BusKind::off; };
+    for (std::size_t k = 0; k < net.lcc.size(); ++k) {
+        const NetLcc &x = net.lcc[k];
+        if (!x.in_service || off(x.rbus) || off(x.ibus)) {
+            continue;
+        }
+        const LccPoint p = lcc_point(x.d, v.vm[x.rbus], v.vm[x.ibus], sch.taps[2 * k], sch.taps[2 * k + 1]);
+        sch.taps[2 * k] = p.tap_r;
+        sch.taps[2 * k + 1] = p.tap_i;
+        sch.pdc[static_cast<std::size_t>(x.rbus)] += p.pr_mw / net.sbase;
+        sch.qdc[static_cast<std::size_t>(x.rbus)] += p.qr_mvar / net.sbase;
+        sch.pdc[static_cast<std::size_t>(x.ibus)] -= p.pi_mw / net.sbase;
+        sch.qdc[static_cast<std::size_t>(x.ibus)] += p.qi_mvar / net.sbase;
+    }
+    for (const NetVsc &x : net.vsc) {
+        if (!x.in_service || off(x.bus[0]) || off(x.bus[1])) {
+            continue;
+        }
+        for (std::size_t k = 0; k < 2; ++k) {
+            sch.pdc[static_cast<std::size_t>(x.bus.at(k))] -= x.p_ac.at(k) / net.sbase;
+            sch.qdc[static_cast<std::size_t>(x.bus.at(k))] -= x.q_ac.at(k) / net.sbase;
+        }
+    }
+    if (taps != sch.taps) {
+        return HUGE_VAL;
+    }
+    double change = 0;
+    for (std::size_t i = 0; i < pdc.size(); ++i) {
+        change = std::max({change, std::abs(pdc[i] - sch.pdc[i]), std::abs(qdc[i] - sch.qdc[i])});
+    }
+    return change;
 }
 
 namespace {
@@ -207,8 +248,10 @@ bool batch_rounds(const Network &net, const Ybus &y, PfSolution &s, const PfOpti
 
 } // namespace
 
-PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
-                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
+namespace {
+
+PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held, Voltages v,
+                        const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
 {
     PfSolution s;
     s.v = std::move(v);
@@ -253,6 +296,36 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
     return s;
 }
 
+constexpr int max_dc_rounds = 30;
+
+} // namespace
+
+PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
+                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
+{
+    if (std::none_of(net.lcc.begin(), net.lcc.end(), [](const NetLcc &x) { return x.in_service; })) {
+        return q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
+    }
+    PfSolution total;
+    for (int round = 0; round < max_dc_rounds; ++round) {
+        PfSolution s = q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
+        s.iterations += total.iterations;
+        s.chord_steps += total.chord_steps;
+        s.factorizations += total.factorizations;
+        s.q_changes += total.q_changes;
+        if (!s.converged || dc_injections(net, s.sch, s.v) <= opt.tolerance_pu) {
+            return s;
+        }
+        s.converged = false;
+        sch = s.sch;
+        held = s.held;
+        v = s.v;
+        total = std::move(s);
+    }
+    total.failure = "the DC lines did not settle in " + std::to_string(max_dc_rounds) + " rounds";
+    return total;
+}
+
 BusSchedule base_schedule(const Network &net)
 {
     BusSchedule sch;
@@ -263,6 +336,20 @@ BusSchedule base_schedule(const Network &net)
         sch.qmax.push_back(b.qmax);
         sch.qmin.push_back(b.qmin);
         sch.vs.push_back(b.vs);
+    }
+    if (!net.lcc.empty() || !net.vsc.empty()) {
+        sch.pdc.assign(net.buses.size(), 0.0);
+        sch.qdc.assign(net.buses.size(), 0.0);
+        for (const NetLcc &x : net.lcc) {
+            sch.taps.push_back(x.d.rectifier.tap);
+            sch.taps.push_back(x.d.inverter.tap);
+        }
+        Voltages v{Eigen::VectorXd(net.buses.size()), Eigen::VectorXd(net.buses.size())};
+        for (std::size_t i = 0; i < net.buses.size(); ++i) {
+            v.vm[static_cast<Eigen::Index>(i)] = net.buses[i].vm0;
+            v.va[static_cast<Eigen::Index>(i)] = net.buses[i].va0;
+        }
+        dc_injections(net, sch, v);
     }
     return sch;
 }

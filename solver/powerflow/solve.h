@@ -27,8 +27,15 @@ struct PfSolution {
 };
 
 // Reactive output of the units at bus i at the state of the last mismatch
-// call: Qg = Im(S_i) + qd + iq·|V|.
-double unit_q(const Network &net, const NewtonWorkspace &ws, const Voltages &v, int i);
+// call: Qg = Im(S_i) + qd + iq·|V| + qdc (a VSC converter that holds the
+// bus's voltage counts as a unit).
+double unit_q(const Network &net, const BusSchedule &sch, const NewtonWorkspace &ws, const Voltages &v, int i);
+
+// What the DC lines draw from their AC buses at voltages v, into sch.pdc
+// and sch.qdc, and the two-terminal lines' taps into sch.taps (each line
+// from its taps in sch). A line with an end cut off draws nothing. Returns
+// the largest change of any injection (pu), infinite when a tap moved.
+double dc_injections(const Network &net, BusSchedule &sch, const Voltages &v);
 
 // Solves from v and the held states given, until every voltage-controlled
 // bus other than the slack is in one of three states:
@@ -39,6 +46,10 @@ double unit_q(const Network &net, const NewtonWorkspace &ws, const Voltages &v, 
 // releases the held bus furthest on the wrong side of VS, then solves again
 // from there. A bus whose QT_sum = QB_sum is held and stays held. At most
 // 2 × (voltage-controlled buses) changes, else it has not settled.
+// With two-terminal DC lines this is the inner loop of another: after each
+// converged solve the converters' P and Q are found again at the new
+// voltages, and the network is solved again from there until no injection
+// changes by more than the tolerance and no tap moves (at most 30 rounds).
 // With `chord`, each solve first tries chord steps on the base case's
 // factors and runs Newton-Raphson from the same start when they do not
 // converge; both end on the same test, so the result does not depend on

@@ -16,7 +16,7 @@ struct Row {
 
 // Owner pairs and the like are listed where they come before a field the
 // solver reads; trailing ones are not.
-constexpr std::array<Row, 31> rows{{
+constexpr std::array<Row, 38> rows{{
     {Rec::case_id, 23, 36, "IC SBASE REV XFRRAT NXFRAT BASFRQ"},
 
     // Version 23 carries the bus's load and shunt; 24 to 30 its shunt.
@@ -68,6 +68,17 @@ constexpr std::array<Row, 31> rows{{
     {Rec::switched_shunt, 32, 33, "I MODSW ADJM STAT VSWHI VSWLO SWREM RMPCT RMIDNT BINIT N1 B1"},
     {Rec::switched_shunt, 34, 34, "I MODSW ADJM STAT VSWHI VSWLO SWREG NREG RMPCT RMIDNT BINIT N1 B1"},
     {Rec::switched_shunt, 35, 36, "I ID MODSW ADJM STAT VSWHI VSWLO SWREG NREG RMPCT RMIDNT BINIT S1 N1 B1"},
+
+    // A two-terminal DC line is named by number up to version 29.
+    {Rec::dc_line, 23, 29, "I MDC RDC SETVL VSCHD VCMOD RCOMP DELTI METER DCVMIN CCCITMX CCCACC"},
+    {Rec::dc_line, 30, 36, "NAME MDC RDC SETVL VSCHD VCMOD RCOMP DELTI METER DCVMIN CCCITMX CCCACC"},
+    {Rec::dc_converter, 23, 33, "IP NB ANMX ANMN RC XC EBAS TR TAP TMX TMN STP IC IF IT ID XCAP"},
+    {Rec::dc_converter, 34, 36, "IP NB ANMX ANMN RC XC EBAS TR TAP TMX TMN STP IC ND IF IT ID XCAP"},
+
+    {Rec::vsc_line, 23, 36, "NAME MDC RDC O1 F1 O2 F2 O3 F3 O4 F4"},
+    {Rec::vsc_converter, 23, 33, "IBUS TYPE MODE DCSET ACSET ALOSS BLOSS MINLOSS SMAX IMAX PWF MAXQ MINQ REMOT RMPCT"},
+    {Rec::vsc_converter, 34, 36,
+     "IBUS TYPE MODE DCSET ACSET ALOSS BLOSS MINLOSS SMAX IMAX PWF MAXQ MINQ VSREG NREG RMPCT"},
 }};
 
 // The sections of each revision range, in file order.

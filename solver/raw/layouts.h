@@ -28,6 +28,10 @@ enum class Rec {
     winding_short,   // the last line of a 2-winding record: WINDV2, NOMV2
     transformer_adj, // the older transformer adjustment records
     switched_shunt,
+    dc_line,       // two-terminal DC line: the control line
+    dc_converter,  // its rectifier and inverter lines
+    vsc_line,      // VSC DC line: the first line
+    vsc_converter, // its two converter lines
 };
 
 // The sections of a RAW file, as the reader treats them.

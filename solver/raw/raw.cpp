@@ -472,7 +472,7 @@ void set_layouts(Reader &r, RawCase &c)
 {
     r.rev = c.rev;
     r.layouts.clear();
-    for (int k = 0; k <= static_cast<int>(Rec::switched_shunt); ++k) {
+    for (int k = 0; k <= static_cast<int>(Rec::vsc_converter); ++k) {
         r.layouts.push_back(layout_of(static_cast<Rec>(k), c.rev));
     }
     for (int w = 0; w < 3; ++w) {
@@ -891,6 +891,96 @@ void read_system_wide(const RecordLine &l, RawCase &c)
     }
 }
 
+// The next line of a DC line record of `count` lines, read with `lay`.
+void next_dc_line(Reader &r, RecordLine &l, const char *kind, int first, int m, int count, const Layout &lay)
+{
+    if (!next_line(r, l)) {
+        throw InputError(r.file, first,
+                         std::string("the file ends inside a ") + kind + " record: line " + std::to_string(m) +
+                             " of " + std::to_string(count) + " is missing");
+    }
+    l.layout = &lay;
+}
+
+// A line with NB bridges, commutating R and X, base voltage, ratio, tap and
+// tap range of one converter of a two-terminal DC line.
+LccConverter read_lcc_converter(const RecordLine &l)
+{
+    LccConverter k;
+    k.bus = bus_of(l, "IP", false);
+    k.nb = int_of(l, "NB", 0);
+    k.anmx_deg = real_of(l, "ANMX", 0.0);
+    k.anmn_deg = real_of(l, "ANMN", 0.0);
+    k.rc = real_of(l, "RC", 0.0);
+    k.xc = real_of(l, "XC", 0.0);
+    k.ebas = real_of(l, "EBAS", 0.0);
+    k.tr = real_of(l, "TR", 1.0);
+    k.tap = real_of(l, "TAP", 1.0);
+    k.tmx = real_of(l, "TMX", 1.5);
+    k.tmn = real_of(l, "TMN", 0.51);
+    k.stp = real_of(l, "STP", 0.00625);
+    k.xcap = real_of(l, "XCAP", 0.0);
+    return k;
+}
+
+// A two-terminal DC line: the control line, the rectifier's line and the
+// inverter's. A line named by number (before revision 30) takes the number
+// as its name.
+void read_two_terminal_dc(Reader &r, RecordLine &l, RawCase &c)
+{
+    TwoTerminalDc d;
+    d.line = l.number;
+    d.name = std::string(trim_blanks(string_of(l, at(l, "NAME") != 0 ? "NAME" : "I", "")));
+    d.mdc = int_of(l, "MDC", 0);
+    d.rdc = real_of(l, "RDC", 0.0);
+    d.setvl = real_of(l, "SETVL", 0.0);
+    d.vschd = real_of(l, "VSCHD", 0.0);
+    d.vcmod = real_of(l, "VCMOD", 0.0);
+    d.rcomp = real_of(l, "RCOMP", 0.0);
+    d.delti = real_of(l, "DELTI", 0.0);
+    next_dc_line(r, l, "two-terminal DC line", d.line, 2, 3, layout(r, Rec::dc_converter));
+    d.rectifier = read_lcc_converter(l);
+    next_dc_line(r, l, "two-terminal DC line", d.line, 3, 3, layout(r, Rec::dc_converter));
+    d.inverter = read_lcc_converter(l);
+    l.layout = &layout(r, Rec::dc_line);
+    c.two_terminal_dc.push_back(std::move(d));
+}
+
+VscConverter read_vsc_converter(const RecordLine &l)
+{
+    VscConverter k;
+    k.bus = bus_of(l, "IBUS", false);
+    k.type = int_of(l, "TYPE", 0);
+    k.mode = int_of(l, "MODE", 1);
+    k.dcset = real_of(l, "DCSET", 0.0);
+    k.acset = real_of(l, "ACSET", 1.0);
+    k.aloss = real_of(l, "ALOSS", 0.0);
+    k.bloss = real_of(l, "BLOSS", 0.0);
+    k.minloss = real_of(l, "MINLOSS", 0.0);
+    k.smax = real_of(l, "SMAX", 0.0);
+    k.imax = real_of(l, "IMAX", 0.0);
+    k.maxq = real_of(l, "MAXQ", 0.0);
+    k.minq = real_of(l, "MINQ", 0.0);
+    k.remot = bus_of(l, at(l, "VSREG") != 0 ? "VSREG" : "REMOT", true);
+    return k;
+}
+
+// A VSC DC line: its first line and one line per converter.
+void read_vsc_dc(Reader &r, RecordLine &l, RawCase &c)
+{
+    VscDc d;
+    d.line = l.number;
+    d.name = std::string(trim_blanks(string_of(l, "NAME", "")));
+    d.mdc = int_of(l, "MDC", 0);
+    d.rdc = real_of(l, "RDC", 0.0);
+    for (int m = 2; m <= 3; ++m) {
+        next_dc_line(r, l, "VSC DC line", d.line, m, 3, layout(r, Rec::vsc_converter));
+        d.converters.at(static_cast<std::size_t>(m - 2)) = read_vsc_converter(l);
+    }
+    l.layout = &layout(r, Rec::vsc_line);
+    c.vsc_dc.push_back(std::move(d));
+}
+
 // Counts a record of a kind the solver does not model.
 void count_refused(Reader &r, const RecordLine &l)
 {
@@ -914,17 +1004,6 @@ void count_by_status(Reader &r, const RecordLine &l, std::size_t n, const char *
         r.out_line = l.number;
     }
     ++r.out_count;
-}
-
-// Two-terminal and VSC DC line records: three lines each.
-void count_three_lines(Reader &r, RecordLine &l, std::size_t n, const char *status)
-{
-    count_by_status(r, l, n, status);
-    for (int m = 2; m <= 3; ++m) {
-        if (!next_line(r, l)) {
-            throw section_truncated(r, l.kind);
-        }
-    }
 }
 
 // Multi-terminal DC: line 1 is 'NAME', NCONV, NDCBS, NDCLN, MDC, VCONV, VCMOD,
@@ -998,7 +1077,8 @@ enum class Records {
     substation,       // read past, with a note
     ignored,          // one line each, nothing the solver uses
     refused_one_line, // FACTS device, induction machine
-    refused_dc_line,  // two-terminal and VSC DC: three lines each
+    two_terminal_dc,
+    vsc_dc,
     refused_multi_dc, // multi-terminal DC
     refused_gne,      // GNE device
 };
@@ -1025,8 +1105,8 @@ constexpr std::array<Section, 24> section_kinds{{
     {Sec::transformer, "transformer", Records::transformer, Rec::transformer_1, nullptr},
     {Sec::transformer_adj, "transformer adjustment", Records::transformer_adj, Rec::transformer_adj, nullptr},
     {Sec::area, "area interchange", Records::ignored, Rec::case_id, nullptr},
-    {Sec::two_terminal_dc, "two-terminal DC", Records::refused_dc_line, Rec::case_id, "two-terminal DC line", 2, "MDC"},
-    {Sec::vsc_dc, "VSC DC", Records::refused_dc_line, Rec::case_id, "VSC DC line", 2, "MDC"},
+    {Sec::two_terminal_dc, "two-terminal DC", Records::two_terminal_dc, Rec::dc_line, nullptr},
+    {Sec::vsc_dc, "VSC DC", Records::vsc_dc, Rec::vsc_line, nullptr},
     {Sec::impedance_correction, "impedance correction", Records::impedance_table, Rec::case_id, nullptr},
     {Sec::impedance_correction_complex, "impedance correction", Records::impedance_table_complex, Rec::case_id,
      nullptr},
@@ -1103,8 +1183,11 @@ void read_record(Reader &r, const Section &s, RecordLine &l, RawCase &c, Extras 
     case Records::refused_one_line:
         count_by_status(r, l, s.status_field, s.status);
         break;
-    case Records::refused_dc_line:
-        count_three_lines(r, l, s.status_field, s.status);
+    case Records::two_terminal_dc:
+        read_two_terminal_dc(r, l, c);
+        break;
+    case Records::vsc_dc:
+        read_vsc_dc(r, l, c);
         break;
     case Records::refused_multi_dc:
         count_multi_terminal_dc(r, l, s.status_field, s.status);
@@ -1245,6 +1328,15 @@ void check_bus_references(const Reader &r, const RawCase &c)
     }
     for (const SwitchedShunt &s : c.switched_shunts) {
         check_bus(r, "switched shunt", s.bus, s.line);
+    }
+    for (const TwoTerminalDc &d : c.two_terminal_dc) {
+        check_bus(r, "two-terminal DC line", d.rectifier.bus, d.line);
+        check_bus(r, "two-terminal DC line", d.inverter.bus, d.line);
+    }
+    for (const VscDc &d : c.vsc_dc) {
+        for (const VscConverter &k : d.converters) {
+            check_bus(r, "VSC DC line", k.bus, d.line);
+        }
     }
 }
 

@@ -121,6 +121,59 @@ struct ImpedanceTable {
     int line = 0;
 };
 
+// One converter of a two-terminal (line-commutated) DC line: its AC bus,
+// bridges in series, firing-angle limits (α for the rectifier, γ for the
+// inverter, degrees), commutating resistance and reactance per bridge and
+// the series capacitor XCAP (ohms), the transformer's primary base voltage
+// (kV), ratio, tap and tap range with its step.
+struct LccConverter {
+    int bus = 0;
+    int nb = 0;
+    double anmx_deg = 0, anmn_deg = 0;
+    double rc = 0, xc = 0;
+    double ebas = 0;
+    double tr = 1, tap = 1, tmx = 1.5, tmn = 0.51, stp = 0.00625;
+    double xcap = 0;
+};
+
+// A two-terminal DC line. MDC 0 blocked, 1 power (SETVL in MW, at the
+// rectifier when positive, at the inverter when negative), 2 current (SETVL
+// in A). VSCHD: scheduled DC voltage (kV) at the point RCOMP ohms from the
+// inverter; VCMOD: below it the line changes to current control. RDC: the
+// DC line's resistance (ohms). DELTI: the current margin, a fraction of
+// the order.
+struct TwoTerminalDc {
+    std::string name;
+    int mdc = 0;
+    double rdc = 0, setvl = 0, vschd = 0, vcmod = 0, rcomp = 0, delti = 0;
+    LccConverter rectifier, inverter;
+    int line = 0;
+};
+
+// One converter of a VSC DC line. TYPE 0 out, 1 holds the DC voltage DCSET
+// (kV), 2 the active power DCSET (MW, positive into the AC network). MODE 1
+// holds the AC voltage ACSET (pu), 2 the power factor ACSET. Losses ALOSS +
+// BLOSS·Idc kW (Idc in A), at least MINLOSS kW; SMAX (MVA), IMAX (A), MAXQ
+// and MINQ (Mvar) limit it; REMOT (VSREG) names a regulated bus.
+struct VscConverter {
+    int bus = 0;
+    int type = 0, mode = 1;
+    double dcset = 0, acset = 1;
+    double aloss = 0, bloss = 0, minloss = 0;
+    double smax = 0, imax = 0;
+    double maxq = 0, minq = 0;
+    int remot = 0;
+};
+
+// A VSC DC line: MDC 0 out, 1 in service; RDC ohms.
+struct VscDc {
+    std::string name;
+    int mdc = 0;
+    double rdc = 0;
+    std::array<VscConverter, 2> converters{};
+    int line = 0;
+};
+
 struct RawCase {
     std::string file; // as named to read_raw, for messages
     double sbase = 100.0;
@@ -140,6 +193,8 @@ struct RawCase {
     std::vector<Transformer> transformers;
     std::vector<ImpedanceTable> impedance_tables;
     std::vector<SwitchedShunt> switched_shunts;
+    std::vector<TwoTerminalDc> two_terminal_dc;
+    std::vector<VscDc> vsc_dc;
 };
 
 // Reads a RAW file of revision 23 to 36: the case identification's REV, or

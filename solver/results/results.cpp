@@ -99,6 +99,83 @@ constexpr double rad_to_deg = 180.0 / M_PI;
 
 } // namespace
 
+namespace {
+
+const char *const dclines_header = "name,type,status,bus_1,bus_2,p_1_mw,q_1_mvar,p_2_mw,q_2_mvar,idc_a,vdc_1_kv,"
+                                   "vdc_2_kv,angle_1_deg,angle_2_deg,tap_1,tap_2,mode,note\n";
+
+std::string lcc_row(const Network &net, const BaseCase &bc, std::size_t k)
+{
+    const NetLcc &x = net.lcc[k];
+    const PfSolution &s = bc.sol;
+    const std::string head = csv_text(x.d.name) + ",two-terminal,";
+    const std::string buses = std::to_string(x.d.rectifier.bus) + "," + std::to_string(x.d.inverter.bus) + ",";
+    if (!x.in_service) {
+        return head + "blocked," + buses + ",,,,,,,,,,,,\n";
+    }
+    if (s.sch.kind[static_cast<std::size_t>(x.rbus)] == BusKind::off ||
+        s.sch.kind[static_cast<std::size_t>(x.ibus)] == BusKind::off) {
+        return head + "cut off," + buses + ",,,,,,,,,,,,\n";
+    }
+    const LccPoint p = lcc_point(x.d, s.v.vm[x.rbus], s.v.vm[x.ibus], s.sch.taps[2 * k], s.sch.taps[2 * k + 1]);
+    if (p.blocked) {
+        return head + "blocked," + buses + ",,,,,,,,,,,," + csv_text(p.note) + "\n";
+    }
+    return head + "in service," + buses + num(-p.pr_mw) + "," + num(-p.qr_mvar) + "," + num(p.pi_mw) + "," +
+           num(-p.qi_mvar) + "," + num(p.id_ka * 1000.0) + "," + num(p.vdr_kv) + "," + num(p.vdi_kv) + "," +
+           num(p.alpha_deg) + "," + num(p.gamma_deg) + "," + num(p.tap_r) + "," + num(p.tap_i) + "," +
+           csv_text(p.mode) + "," + csv_text(p.note) + "\n";
+}
+
+// A converter holding its AC voltage shares the bus's reactive output with
+// the units there in proportion to its limits.
+double vsc_q(const Network &net, const BaseCase &bc, const NetVsc &x, std::size_t k)
+{
+    if (x.d.converters.at(k).mode == 2) {
+        return x.q_ac.at(k);
+    }
+    const auto b = static_cast<std::size_t>(x.bus.at(k));
+    const double q = unit_q(net, bc.sol.sch, bc.ws, bc.sol.v, x.bus.at(k)) * net.sbase;
+    const double range = (bc.sol.sch.qmax[b] - bc.sol.sch.qmin[b]) * net.sbase;
+    return range > 0 ? q * (x.qmax.at(k) - x.qmin.at(k)) / range : q;
+}
+
+std::string vsc_row(const Network &net, const BaseCase &bc, const NetVsc &x)
+{
+    const std::string head = csv_text(x.d.name) + ",VSC,";
+    const std::string buses =
+        std::to_string(x.d.converters[0].bus) + "," + std::to_string(x.d.converters[1].bus) + ",";
+    if (!x.in_service) {
+        return head + "blocked," + buses + ",,,,,,,,,,,,\n";
+    }
+    if (bc.sol.sch.kind[static_cast<std::size_t>(x.bus[0])] == BusKind::off ||
+        bc.sol.sch.kind[static_cast<std::size_t>(x.bus[1])] == BusKind::off) {
+        return head + "cut off," + buses + ",,,,,,,,,,,,\n";
+    }
+    const auto mode = [&x](std::size_t k) {
+        const VscConverter &c = x.d.converters.at(k);
+        return std::string(c.type == 1 ? "DC voltage" : "power") + (c.mode == 1 ? " and AC voltage" : " and power factor");
+    };
+    return head + "in service," + buses + num(x.p_ac[0]) + "," + num(vsc_q(net, bc, x, 0)) + "," + num(x.p_ac[1]) +
+           "," + num(vsc_q(net, bc, x, 1)) + "," + num(x.idc_a) + "," + num(x.vdc_kv[0]) + "," + num(x.vdc_kv[1]) +
+           ",,,,," + csv_text(mode(0) + "; " + mode(1)) + "," +
+           csv_text("converter losses " + num(x.loss_mw[0]) + " and " + num(x.loss_mw[1]) + " MW") + "\n";
+}
+
+} // namespace
+
+std::string base_dclines_csv(const Network &net, const BaseCase &bc)
+{
+    std::string out = dclines_header;
+    for (std::size_t k = 0; k < net.lcc.size(); ++k) {
+        out += lcc_row(net, bc, k);
+    }
+    for (const NetVsc &x : net.vsc) {
+        out += vsc_row(net, bc, x);
+    }
+    return out;
+}
+
 std::string base_buses_csv(const Network &net, const BaseCase &bc)
 {
     const PfSolution &s = bc.sol;
@@ -113,8 +190,10 @@ std::string base_buses_csv(const Network &net, const BaseCase &bc)
         const double vm = s.v.vm[i];
         const std::complex<double> v = std::polar(vm, s.v.va[i]);
         const double p_inj = (v * std::conj(bc.ws.current[i])).real();
-        const double pg = kind == BusKind::slack ? p_inj + b.pd + b.ip * vm : s.sch.pg[i];
-        const double qg = kind == BusKind::pq && s.held[i] == 0 ? s.sch.qgen[i] : unit_q(net, bc.ws, s.v, i);
+        const double pdc = s.sch.pdc.empty() ? 0.0 : s.sch.pdc[static_cast<std::size_t>(i)];
+        const double pg = kind == BusKind::slack ? p_inj + b.pd + b.ip * vm + pdc : s.sch.pg[i];
+        const double qg =
+            kind == BusKind::pq && s.held[i] == 0 ? s.sch.qgen[i] : unit_q(net, s.sch, bc.ws, s.v, i);
         const double pd = b.pd + b.ip * vm + b.yp * vm * vm;
         const double qd = b.qd + b.iq * vm - b.yq * vm * vm;
         out += std::to_string(b.number) + "," + csv_text(b.name) + "," + num(b.base_kv) + "," + num(vm) + "," +

@@ -28,6 +28,17 @@ std::string base_buses_csv(const Network &net, const BaseCase &bc);
 // "to" end being the star point.
 std::string base_branches_csv(const Network &net, const BaseCase &bc, int rating_set);
 
+// base_dclines.csv: every DC line of the network in RAW order, two-terminal
+// lines first,
+//   name,type,status,bus_1,bus_2,p_1_mw,q_1_mvar,p_2_mw,q_2_mvar,idc_a,
+//   vdc_1_kv,vdc_2_kv,angle_1_deg,angle_2_deg,tap_1,tap_2,mode,note
+// type "two-terminal" (converter 1 the rectifier, 2 the inverter; angles α
+// and γ) or "VSC" (converters in file order; no angles or taps); status
+// "in service", "blocked" or "cut off" (an end outside the solved islands).
+// P and Q are what each converter injects into its AC bus: the rectifier's
+// P and both converters' Q of a two-terminal line are negative.
+std::string base_dclines_csv(const Network &net, const BaseCase &bc);
+
 // base_violations.csv: kind,element,value,limit, the violations of the base
 // case (limits NVLO/NVHI and the base rating).
 std::string base_violations_csv(const Assessment &a);

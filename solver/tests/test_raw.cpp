@@ -114,14 +114,24 @@ TEST(RawRealCases, FeaturesNamedInTheCaseNotes)
               3);
 }
 
-TEST(RawRealCases, TwoTerminalDcLineRefusesIeee300)
+TEST(RawRealCases, Ieee300HasItsTwoTerminalDcLine)
 {
     if (!have_cases()) {
         GTEST_SKIP() << missing_cases();
     }
-    const std::string path = cases_dir + "/ieee300/case.raw";
-    EXPECT_EQ(read_error_of(path), path + ":1335: the case has 1 two-terminal DC line record; two-terminal DC lines "
-                                          "are not modelled, so the case can not be solved");
+    const RawCase c = read_raw(cases_dir + "/ieee300/case.raw");
+    ASSERT_EQ(c.two_terminal_dc.size(), 1U);
+    const TwoTerminalDc &d = c.two_terminal_dc[0];
+    EXPECT_EQ(d.name, "1");
+    EXPECT_EQ(d.line, 1335);
+    EXPECT_EQ(d.mdc, 1);
+    EXPECT_EQ(d.setvl, -100.0);
+    EXPECT_EQ(d.vschd, 460.0);
+    EXPECT_EQ(d.rectifier.bus, 119);
+    EXPECT_EQ(d.inverter.bus, 120);
+    EXPECT_EQ(d.inverter.anmn_deg, 20.0);
+    EXPECT_EQ(d.inverter.tap, 0.935);
+    EXPECT_EQ(d.inverter.stp, 0.00625);
 }
 
 TEST(RawFormat, ReadsTheCornersOfTheFormat)
@@ -559,10 +569,14 @@ TEST(RawRevisions, ReadsPastUnmodelledRecordsOutOfService)
                                     "0 / END OF IMPEDANCE CORRECTION DATA\n0\n0\n0\n0\n0\n'F1',2,0,0\n");
     RawCase c;
     ASSERT_NO_THROW(c = parse(text)) << error_of(text);
-    EXPECT_EQ(c.notes,
-              (std::vector<std::string>{"t.raw:21: 1 two-terminal DC line record(s) out of service (MDC 0) read past",
-                                        "t.raw:32: 1 FACTS device record(s) out of service (MODE 0) read past"}));
-    EXPECT_EQ(error_of(edited(text, "'DC1', 0,", "'DC1', 1,")),
-              "t.raw:21: the case has 1 two-terminal DC line record; two-terminal DC lines are not modelled, so the "
-              "case can not be solved");
+    EXPECT_EQ(c.notes, (std::vector<std::string>{"t.raw:32: 1 FACTS device record(s) out of service (MODE 0) read past"}));
+    EXPECT_EQ(error_of(edited(text, "'F1',2,0,0", "'F1',2,0,1")),
+              "t.raw:32: the case has 1 FACTS device record; FACTS devices are not modelled, so the case can not be "
+              "solved");
+    // A blocked DC line is read, for what the results and outages say of it.
+    ASSERT_EQ(c.two_terminal_dc.size(), 1U);
+    EXPECT_EQ(c.two_terminal_dc[0].mdc, 0);
+    EXPECT_EQ(c.two_terminal_dc[0].inverter.bus, 3);
+    EXPECT_EQ(error_of(text.substr(0, text.find("3,2,20,10"))),
+              "t.raw:21: the file ends inside a two-terminal DC line record: line 3 of 3 is missing");
 }

@@ -48,10 +48,10 @@ Expected controls(const char *file) { return {file, Outcome::controls, 0, 0, ""}
 Expected no_solution(const char *file) { return {file, Outcome::no_solution, 0, 0, ""}; }
 Expected refused(const char *file, std::string message) { return {file, Outcome::refused, 0, 0, std::move(message)}; }
 
-const char *const dc_line = "the case has 1 two-terminal DC line record; two-terminal DC lines are not modelled, so "
-                            "the case can not be solved";
-const char *const dc_lines = "the case has 2 two-terminal DC line records; two-terminal DC lines are not modelled, "
+const char *const multi_dc = "the case has 1 multi-terminal DC line record; multi-terminal DC lines are not modelled, "
                              "so the case can not be solved";
+const char *const facts = "the case has 1 FACTS device record; FACTS devices are not modelled, so the case can not "
+                          "be solved";
 
 std::string at(int line, const char *what) { return ":" + std::to_string(line) + ": " + what; }
 
@@ -67,7 +67,7 @@ std::vector<Expected> collection()
         state("gridpack/118.raw"),
         state("gridpack/118_PTIv33.raw"),
         controls("gridpack/240busWECC_2018_PSS_fixedshunt.raw"),
-        refused("gridpack/300bus_v23_no0imp_pslf.raw", at(985, dc_line)),
+        state("gridpack/300bus_v23_no0imp_pslf.raw"),
         state("gridpack/9b3g.raw"),
         state("gridpack/ACTIVSg500_rmsmallgen_pslfv23.raw"),
         state("gridpack/IEEE14.raw", 2e-3),
@@ -99,22 +99,22 @@ std::vector<Expected> collection()
         refused("gridpack/parser_data.raw", no_slack),
         refused("gridpack/small.raw", no_slack),
         state("gridpack/texas2000_hr_4882_mod_33.raw"),
-        refused("matpower/t_case9_save2psse.raw", at(44, dc_lines)),
+        refused("matpower/t_case9_save2psse.raw", ":38: transformer 9-4-1 has a winding ratio that is not positive"),
         refused("matpower/t_psse_case.raw", ":1: field 1 (IC) of the case identification record is not a number: "
                                             "'Header'"),
         state("matpower/t_psse_case2.raw"),
-        refused("matpower/t_psse_case3.raw", at(199, dc_lines)),
+        refused("matpower/t_psse_case3.raw", at(223, multi_dc)),
         controls("powsybl/ExampleVersion32.raw"),
         controls("powsybl/ExampleVersion32_exported.raw"),
-        refused("powsybl/IEEE300Bus.raw", at(1335, dc_line)),
+        edited("powsybl/IEEE300Bus.raw"),
         state("powsybl/IEEE_118_bus.raw"),
         state("powsybl/IEEE_118_bus_updated_exported.raw"),
         state("powsybl/IEEE_14_bus.raw"),
         state("powsybl/IEEE_14_bus_Q_record_rev35.raw"),
-        refused("powsybl/IEEE_14_bus_completed.raw", at(75, dc_line)),
-        refused("powsybl/IEEE_14_bus_completed_exported.raw", at(75, dc_line)),
-        refused("powsybl/IEEE_14_bus_completed_rev35.raw", at(77, dc_line)),
-        refused("powsybl/IEEE_14_bus_completed_rev35_exported.raw", at(77, dc_line)),
+        refused("powsybl/IEEE_14_bus_completed.raw", at(89, multi_dc)),
+        refused("powsybl/IEEE_14_bus_completed_exported.raw", at(89, multi_dc)),
+        refused("powsybl/IEEE_14_bus_completed_rev35.raw", at(91, multi_dc)),
+        refused("powsybl/IEEE_14_bus_completed_rev35_exported.raw", at(91, multi_dc)),
         state("powsybl/IEEE_14_bus_delimiter.raw"),
         state("powsybl/IEEE_14_bus_exported.raw"),
         refused("powsybl/IEEE_14_bus_invalid.raw", ":1: SBASE must be positive: '-100.00'"),
@@ -126,12 +126,10 @@ std::vector<Expected> collection()
         state("powsybl/IEEE_14_bus_rev35.raw"),
         state("powsybl/IEEE_14_bus_rev35_exported.raw"),
         state("powsybl/IEEE_14_bus_whitespaceAsDelimiter.raw"),
-        refused("powsybl/IEEE_14_buses_badly_connected_equipment.raw", at(100, dc_lines)),
-        refused("powsybl/IEEE_14_buses_badly_defined_controlled_buses.raw",
-                ":78: the case has 2 VSC DC line records; VSC DC lines are not modelled, so the case can not be "
-                "solved"),
+        refused("powsybl/IEEE_14_buses_badly_connected_equipment.raw", at(122, facts)),
+        refused("powsybl/IEEE_14_buses_badly_defined_controlled_buses.raw", at(93, facts)),
         refused("powsybl/IEEE_14_buses_duplicate_ids.raw", ":18: bus 2 is defined twice (first at line 5)"),
-        refused("powsybl/IEEE_14_buses_duplicate_ids_rev35.raw", at(86, dc_line)),
+        refused("powsybl/IEEE_14_buses_duplicate_ids_rev35.raw", at(100, multi_dc)),
         edited("powsybl/IEEE_14_buses_zip_load.raw"),
         state("powsybl/IEEE_14_isolated_buses.raw"),
         state("powsybl/IEEE_14_isolated_buses_exported.raw"),
@@ -169,24 +167,25 @@ std::vector<Expected> collection()
                 ":1: IC = 1 (a change case) is not supported; a base case (IC = 0) is"),
         refused("powsybl/fake.raw", ":1: field 1 (IC) of the case identification record is not a number: 'Hello'"),
         no_solution("powsybl/five_bus_nodeBreaker_rev35.raw"),
-        refused("powsybl/five_bus_nodeBreaker_rev35_exported.raw", at(34, dc_line)),
-        refused("powsybl/five_bus_nodeBreaker_rev35_split_buses_exported.raw", at(34, dc_line)),
-        refused("powsybl/full_export.raw", at(56, dc_line)),
+        no_solution("powsybl/five_bus_nodeBreaker_rev35_exported.raw"),
+        edited("powsybl/five_bus_nodeBreaker_rev35_split_buses_exported.raw"),
+        refused("powsybl/full_export.raw", at(70, facts)),
         state("powsybl/main_IEEE_14_bus.raw"),
-        refused("powsybl/parallelTwoTerminalDcBetweenSameAcBuses.raw", at(49, dc_lines)),
-        refused("powsybl/parallelTwoTerminalDcBetweenSameAcBuses_updated_exported.raw", at(49, dc_lines)),
+        edited("powsybl/parallelTwoTerminalDcBetweenSameAcBuses.raw"),
+        edited("powsybl/parallelTwoTerminalDcBetweenSameAcBuses_updated_exported.raw"),
         state("powsybl/psse-model_IEEE_14_bus_nodeBreaker_rev35_exported.raw"),
         refused("powsybl/raw-export-failing.raw", no_slack),
         controls("powsybl/remoteControl.raw"),
         state("powsybl/remoteControl_updated_exported.raw"),
         state("powsybl/twoSubstations_rev35.raw"),
-        refused("powsybl/twoTerminalDc.raw", at(49, dc_line)),
-        refused("powsybl/twoTerminalDc_updated_exported.raw", at(49, dc_line)),
-        refused("powsybl/twoTerminalDc_with_negative_setvl.raw", at(49, dc_line)),
-        refused("powsybl/twoTerminalDcwithTwoAreas.raw", at(50, dc_line)),
+        edited("powsybl/twoTerminalDc.raw"),
+        edited("powsybl/twoTerminalDc_updated_exported.raw"),
+        edited("powsybl/twoTerminalDc_with_negative_setvl.raw"),
+        edited("powsybl/twoTerminalDcwithTwoAreas.raw"),
         state("powsybl/two_area_case.raw", 5e-4, 0.03),
         edited("powsybl/two_area_case_trf3w.raw"),
-        refused("powsybl/two_terminal_dc_vsc_with_zero_resistance.raw", at(15, dc_line)),
+        refused("powsybl/two_terminal_dc_vsc_with_zero_resistance.raw",
+                ":15: two-terminal DC line 'TWO-TERM-DC': rectifier NB must be at least 1"),
         refused("powsybl/version-not-supported.raw", ":5: the file ends inside the bus data, before its closing 0 "
                                                      "record"),
     };

@@ -1,0 +1,60 @@
+// DC links as the AC network sees them: each converter draws active power
+// from its AC bus (or delivers it) and absorbs reactive power, by the
+// converter equations of the link's controls. The DC side is kept in the
+// file's units (kV, kA, ohms, MW, Mvar); the injections are turned into per
+// unit on SBASE where they meet the AC network.
+#pragma once
+
+#include "raw/raw.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+// A two-terminal line-commutated DC line; in service with MDC 1 or 2.
+struct NetLcc {
+    TwoTerminalDc d; // as read; its converters' bus fields are RAW numbers
+    int rbus = 0;    // bus index of the rectifier's AC bus
+    int ibus = 0;    // and of the inverter's
+    bool in_service = true;
+};
+
+// A VSC DC line; in service with MDC 1 and both converters' TYPE not 0. Its
+// active powers do not depend on the AC
+// solution, so they are found once: p_ac[k] MW into the AC network at
+// converter k, the DC current and voltages, the converters' losses.
+struct NetVsc {
+    VscDc d;
+    std::array<int, 2> bus{}; // bus indexes of the converters' AC buses
+    std::array<double, 2> p_ac{}, vdc_kv{}, loss_mw{};
+    double idc_a = 0;          // from the DC-voltage converter to the other
+    std::array<double, 2> q_ac{}; // Mvar into the AC network, for a converter at a fixed power factor (MODE 2)
+    std::array<double, 2> qmax{}, qmin{}; // Mvar, the limits of a converter that holds its AC voltage (MODE 1)
+    bool in_service = true;
+};
+
+// The operating point of a two-terminal DC line at given AC voltages.
+struct LccPoint {
+    bool blocked = false;
+    double id_ka = 0;
+    double vdr_kv = 0, vdi_kv = 0;
+    double alpha_deg = 0, gamma_deg = 0;
+    double tap_r = 1, tap_i = 1;
+    double pr_mw = 0, qr_mvar = 0; // drawn and absorbed by the rectifier
+    double pi_mw = 0, qi_mvar = 0; // delivered and absorbed by the inverter
+    std::string mode;              // "power", "current", ...
+    std::string note;              // a limit reached, or why it is blocked
+};
+
+// The line at AC voltages vr and vi (pu) from the taps given (the RAW's,
+// or the last operating point's). The equations and the control sequence
+// are in the README (two-terminal DC lines).
+LccPoint lcc_point(const TwoTerminalDc &d, double vr_pu, double vi_pu, double tap_r, double tap_i);
+
+// The DC lines of the RAW, those in service checked: Network::lcc and
+// Network::vsc. A VSC converter that holds its AC voltage (MODE 1) makes its
+// bus voltage-controlled at ACSET, within its reactive limits. Lines with an
+// end on an isolated bus are left out. Throws InputError for data the model
+// can not take.
+struct Network;
+void add_dc_links(const RawCase &raw, Network &net);
