@@ -130,7 +130,7 @@ TEST(Contingencies, MatchTheReferenceResults)
 TEST(Contingencies, ChordStepsAndNewtonAgree)
 {
     REQUIRE_CASES();
-    for (const char *name : {"ieee118", "activsg200", "go_network01", "ieee57"}) {
+    for (const char *name : {"ieee118", "activsg200", "go_network01", "ieee57", "ieee300"}) {
         SCOPED_TRACE(name);
         const std::string dir = cases_dir() + "/" + name;
         const Network net = build_network(read_raw(dir + "/case.raw"));
