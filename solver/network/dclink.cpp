@@ -11,7 +11,7 @@ namespace {
 constexpr double pi = 3.14159265358979323846;
 constexpr double deg = pi / 180.0;
 const double k_vdo = 3.0 * std::sqrt(2.0) / pi; // Vdo = k_vdo·E per six-pulse bridge
-constexpr double k_x = 3.0 / pi;                 // commutation drop per ohm of XC
+constexpr double k_x = 3.0 / pi;                // commutation drop per ohm of XC
 
 // No-load DC voltage of a converter's NB bridges, kV:
 //   Vdo = NB·(3√2/π)·E,  E = V·EBAS·TR/TAP (the valve side's line voltage).
@@ -75,8 +75,8 @@ LccPoint lcc_point(const TwoTerminalDc &d, double vr_pu, double vi_pu, double ta
     // The current order: SETVL amperes, or the power order at the scheduled
     // voltage, VSCHD at RCOMP ohms from the inverter.
     const bool power = d.mdc == 1;
-    double id = power ? current_for_power(p_order, d.vschd, d.setvl > 0 ? d.rdc - d.rcomp : -d.rcomp)
-                      : d.setvl / 1000.0;
+    double id =
+        power ? current_for_power(p_order, d.vschd, d.setvl > 0 ? d.rdc - d.rcomp : -d.rcomp) : d.setvl / 1000.0;
     p.mode = power ? "power" : "current";
     double vdi = 0;
     for (int pass = 0; pass < 3; ++pass) {
@@ -287,9 +287,9 @@ void attach_vsc(const RawCase &raw, NetVsc &x, std::size_t k, Network &net)
         return;
     }
     if (c.remot != 0 && c.remot != b.number) {
-        net.dc_notes.push_back(raw.file + ":" + std::to_string(x.d.line) + ": " + vsc_name(x.d) + ": the converter at bus " +
-                               std::to_string(b.number) + " names bus " + std::to_string(c.remot) +
-                               " to regulate; it holds its own bus at ACSET");
+        net.dc_notes.push_back(raw.file + ":" + std::to_string(x.d.line) + ": " + vsc_name(x.d) +
+                               ": the converter at bus " + std::to_string(b.number) + " names bus " +
+                               std::to_string(c.remot) + " to regulate; it holds its own bus at ACSET");
     }
     if (b.kind == BusKind::pq) {
         b.kind = BusKind::pv;

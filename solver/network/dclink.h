@@ -27,8 +27,8 @@ struct NetVsc {
     VscDc d;
     std::array<int, 2> bus{}; // bus indexes of the converters' AC buses
     std::array<double, 2> p_ac{}, vdc_kv{}, loss_mw{};
-    double idc_a = 0;          // from the DC-voltage converter to the other
-    std::array<double, 2> q_ac{}; // Mvar into the AC network, for a converter at a fixed power factor (MODE 2)
+    double idc_a = 0;                     // from the DC-voltage converter to the other
+    std::array<double, 2> q_ac{};         // Mvar into the AC network, for a converter at a fixed power factor (MODE 2)
     std::array<double, 2> qmax{}, qmin{}; // Mvar, the limits of a converter that holds its AC voltage (MODE 1)
     bool in_service = true;
 };

@@ -896,8 +896,8 @@ void next_dc_line(Reader &r, RecordLine &l, const char *kind, int first, int m, 
 {
     if (!next_line(r, l)) {
         throw InputError(r.file, first,
-                         std::string("the file ends inside a ") + kind + " record: line " + std::to_string(m) +
-                             " of " + std::to_string(count) + " is missing");
+                         std::string("the file ends inside a ") + kind + " record: line " + std::to_string(m) + " of " +
+                             std::to_string(count) + " is missing");
     }
     l.layout = &lay;
 }

@@ -143,8 +143,7 @@ double vsc_q(const Network &net, const BaseCase &bc, const NetVsc &x, std::size_
 std::string vsc_row(const Network &net, const BaseCase &bc, const NetVsc &x)
 {
     const std::string head = csv_text(x.d.name) + ",VSC,";
-    const std::string buses =
-        std::to_string(x.d.converters[0].bus) + "," + std::to_string(x.d.converters[1].bus) + ",";
+    const std::string buses = std::to_string(x.d.converters[0].bus) + "," + std::to_string(x.d.converters[1].bus) + ",";
     if (!x.in_service) {
         return head + "blocked," + buses + ",,,,,,,,,,,,\n";
     }
@@ -154,7 +153,8 @@ std::string vsc_row(const Network &net, const BaseCase &bc, const NetVsc &x)
     }
     const auto mode = [&x](std::size_t k) {
         const VscConverter &c = x.d.converters.at(k);
-        return std::string(c.type == 1 ? "DC voltage" : "power") + (c.mode == 1 ? " and AC voltage" : " and power factor");
+        return std::string(c.type == 1 ? "DC voltage" : "power") +
+               (c.mode == 1 ? " and AC voltage" : " and power factor");
     };
     return head + "in service," + buses + num(x.p_ac[0]) + "," + num(vsc_q(net, bc, x, 0)) + "," + num(x.p_ac[1]) +
            "," + num(vsc_q(net, bc, x, 1)) + "," + num(x.idc_a) + "," + num(x.vdc_kv[0]) + "," + num(x.vdc_kv[1]) +
@@ -192,8 +192,7 @@ std::string base_buses_csv(const Network &net, const BaseCase &bc)
         const double p_inj = (v * std::conj(bc.ws.current[i])).real();
         const double pdc = s.sch.pdc.empty() ? 0.0 : s.sch.pdc[static_cast<std::size_t>(i)];
         const double pg = kind == BusKind::slack ? p_inj + b.pd + b.ip * vm + pdc : s.sch.pg[i];
-        const double qg =
-            kind == BusKind::pq && s.held[i] == 0 ? s.sch.qgen[i] : unit_q(net, s.sch, bc.ws, s.v, i);
+        const double qg = kind == BusKind::pq && s.held[i] == 0 ? s.sch.qgen[i] : unit_q(net, s.sch, bc.ws, s.v, i);
         const double pd = b.pd + b.ip * vm + b.yp * vm * vm;
         const double qd = b.qd + b.iq * vm - b.yq * vm * vm;
         out += std::to_string(b.number) + "," + csv_text(b.name) + "," + num(b.base_kv) + "," + num(vm) + "," +

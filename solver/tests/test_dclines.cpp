@@ -205,12 +205,11 @@ TEST(DcLines, ConverterEquationsAndControls)
 TEST(DcLines, VscLineEqualsALoadAndAUnitAtItsConverters)
 {
     const std::string base = read_text(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw");
-    const std::string vsc =
-        replaced(base, "0 / END OF VSC DC LINE DATA",
-                 "'V1', 1, 2.0\n"
-                 "3, 2, 2, -40.0, 0.95, 100.0, 0.0, 50.0, 0.0, 0.0, 1.0, 30.0, -30.0, 0, 100.0\n"
-                 "5, 1, 1, 150.0, 1.01, 200.0, 0.0, 50.0, 0.0, 0.0, 1.0, 30.0, -30.0, 0, 100.0\n"
-                 "0 / END OF VSC DC LINE DATA");
+    const std::string vsc = replaced(base, "0 / END OF VSC DC LINE DATA",
+                                     "'V1', 1, 2.0\n"
+                                     "3, 2, 2, -40.0, 0.95, 100.0, 0.0, 50.0, 0.0, 0.0, 1.0, 30.0, -30.0, 0, 100.0\n"
+                                     "5, 1, 1, 150.0, 1.01, 200.0, 0.0, 50.0, 0.0, 0.0, 1.0, 30.0, -30.0, 0, 100.0\n"
+                                     "0 / END OF VSC DC LINE DATA");
     const double i = (150.0 - std::sqrt(150.0 * 150.0 + 4 * 2.0 * (40.0 - 0.1))) / (2 * 2.0);
     const double p5 = -(150.0 * i + 0.2);
     const double q3 = 40.0 * std::sqrt(1 - 0.95 * 0.95) / 0.95; // absorbed with the power it withdraws
@@ -252,7 +251,8 @@ TEST(DcLines, RefusesDataTheModelCanNotTake)
                             "3, 2, 20.0, 10.0, 0.0, 5.0, 138.0, 0.8, 1.0, 1.2, 0.8, 0.01, 0, 0, 0, '1', 0.0\n"
                             "5, 2, 25.0, 18.0, 0.0, 5.0, 69.0, 1.6, 1.0, 1.2, 0.8, 0.01, 0, 0, 0, '1', 0.0\n";
     const auto error = [&](const std::string &record) {
-        std::istringstream in(replaced(base, "0 / END OF TWO-TERMINAL DC DATA", record + "0 / END OF TWO-TERMINAL DC DATA"));
+        std::istringstream in(
+            replaced(base, "0 / END OF TWO-TERMINAL DC DATA", record + "0 / END OF TWO-TERMINAL DC DATA"));
         try {
             build_network(parse_raw(in, "t.raw"));
         } catch (const InputError &e) {

@@ -569,7 +569,8 @@ TEST(RawRevisions, ReadsPastUnmodelledRecordsOutOfService)
                                     "0 / END OF IMPEDANCE CORRECTION DATA\n0\n0\n0\n0\n0\n'F1',2,0,0\n");
     RawCase c;
     ASSERT_NO_THROW(c = parse(text)) << error_of(text);
-    EXPECT_EQ(c.notes, (std::vector<std::string>{"t.raw:32: 1 FACTS device record(s) out of service (MODE 0) read past"}));
+    EXPECT_EQ(c.notes,
+              (std::vector<std::string>{"t.raw:32: 1 FACTS device record(s) out of service (MODE 0) read past"}));
     EXPECT_EQ(error_of(edited(text, "'F1',2,0,0", "'F1',2,0,1")),
               "t.raw:32: the case has 1 FACTS device record; FACTS devices are not modelled, so the case can not be "
               "solved");
