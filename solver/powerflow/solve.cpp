@@ -205,10 +205,10 @@ bool batch_rounds(const Network &net, const Ybus &y, PfSolution &s, const PfOpti
     return true;
 }
 
-} // namespace
-
-PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
-                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
+// The reactive-limit loop of solve_with_q_limits, its tied buses' voltages
+// left where they started.
+PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held, Voltages v,
+                        const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
 {
     PfSolution s;
     s.v = std::move(v);
@@ -250,6 +250,16 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
         }
     }
     s.converged = true;
+    return s;
+}
+
+} // namespace
+
+PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
+                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
+{
+    PfSolution s = q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
+    copy_tied_voltages(net, s.v);
     return s;
 }
 
