@@ -285,3 +285,49 @@ TEST(Ties, TheThresholdAndTheNodesSetPoints)
         }
     }
 }
+
+// Real data: the Polish model's 36 lines of |R + jX| below 1e-4 pu are ties
+// (35 nodes). Opening each one gives the base case of the RAW without it,
+// islands and all, to the reactive-limit rule's 1e-6 pu (one outage ends
+// with 5 units held otherwise, 2e-7 pu away; the others agree to 1e-10).
+TEST(Ties, EveryTieOfThePolishModelOpenedIsTheRawWithoutIt)
+{
+    REQUIRE_RAWFILES();
+    const RawCase raw = read_raw(rawfiles_dir() + "/gridpack/Polish_model_v33.raw");
+    const Network net = build_network(raw);
+    EXPECT_EQ(net.tie_nodes.size(), 35U);
+    const PfOptions opt;
+    BaseCase base = solve_base_case(net, opt);
+    ASSERT_TRUE(base.sol.converged) << base.sol.failure;
+    int opened = 0;
+    int islanded = 0;
+    for (const NetBranch &br : net.branches) {
+        if (!br.tie) {
+            continue;
+        }
+        const std::string element = "OPEN BRANCH FROM BUS " + std::to_string(br.from_bus) + " TO BUS " +
+                                    std::to_string(br.to_bus) + " CKT " + br.ckt;
+        SCOPED_TRACE(element);
+        const CtgResult r = solve_contingency(net, base, CtgBlock{element, element, 0}, opt, base.ws);
+        ASSERT_EQ(r.status, CtgStatus::converged) << r.note;
+        RawCase without = raw;
+        for (Branch &b : without.branches) {
+            b.status = b.line == br.line ? 0 : b.status;
+        }
+        const Network n2 = build_network(without);
+        const BaseCase b2 = solve_base_case(n2, opt);
+        ASSERT_TRUE(b2.sol.converged) << b2.sol.failure;
+        for (int i = 0; i < net.raw_buses; ++i) {
+            ASSERT_EQ(r.sol.sch.kind[i] == BusKind::off, b2.sol.sch.kind[i] == BusKind::off)
+                << "bus " << net.buses[i].number;
+            if (r.sol.sch.kind[i] != BusKind::off) {
+                EXPECT_LE(std::abs(voltage(r.sol, i) - voltage(b2.sol, i)), 1e-6) << "bus " << net.buses[i].number;
+            }
+        }
+        EXPECT_EQ(r.buses_cut_off, b2.cut_off);
+        ++opened;
+        islanded += r.islanded ? 1 : 0;
+    }
+    EXPECT_EQ(opened, 36);
+    EXPECT_EQ(islanded, 9);
+}
