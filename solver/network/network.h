@@ -76,10 +76,10 @@ struct NetUnit {
 
 // Buses joined by ties in service: solved as one bus, the representative.
 struct TieNode {
-    int rep = 0;              // bus index of the representative
-    std::vector<int> buses;   // every member, the representative among them, RAW order
-    std::vector<int> ties;    // branch indexes of its ties in service
-    bool loop = false;        // its ties hold a loop
+    int rep = 0;            // bus index of the representative
+    std::vector<int> buses; // every member, the representative among them, RAW order
+    std::vector<int> ties;  // branch indexes of its ties in service
+    bool loop = false;      // its ties hold a loop
 };
 
 struct Network {

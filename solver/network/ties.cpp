@@ -1,5 +1,6 @@
 #include "network/ties.h"
 
+#include <algorithm>
 #include <numeric>
 #include <sstream>
 
@@ -87,8 +88,8 @@ std::string set_point_note(const Network &net, const TieNode &node)
         return "";
     }
     return "buses joined by ties into the node of bus " + std::to_string(r.number) +
-           " hold different voltage set-points (" + list.str() + "); the node holds bus " +
-           std::to_string(r.number) + "'s";
+           " hold different voltage set-points (" + list.str() + "); the node holds bus " + std::to_string(r.number) +
+           "'s";
 }
 
 // rep += m for every injection a bus carries; m's are then cleared.
@@ -200,10 +201,6 @@ Network without_branches(const Network &net, const std::vector<int> &branches)
 
 bool opens_a_tie(const Network &net, const std::vector<int> &branches)
 {
-    for (const int k : branches) {
-        if (net.branches[k].tie && net.branches[k].in_service) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(branches.begin(), branches.end(),
+                       [&net](int k) { return net.branches[k].tie && net.branches[k].in_service; });
 }

@@ -166,9 +166,12 @@ TEST(Ties, AnOutageEqualsTheRawWithoutTheElement)
         const char *id;
     };
     const std::vector<Outage> outages = {
-        {"OPEN BRANCH FROM BUS 7 TO BUS 4 CKT 1", 4, 7, "1"}, {"OPEN BRANCH FROM BUS 8 TO BUS 9", 8, 9, "1"},
-        {"OPEN BRANCH FROM BUS 2 TO BUS 8", 2, 8, "1"},       {"OPEN LINE FROM BUS 9 TO BUS 2", 9, 2, "1"},
-        {"OPEN BRANCH FROM BUS 7 TO BUS 6", 7, 6, "1"},       {"REMOVE UNIT 1 FROM BUS 8", 8, 0, "1"},
+        {"OPEN BRANCH FROM BUS 7 TO BUS 4 CKT 1", 4, 7, "1"},
+        {"OPEN BRANCH FROM BUS 8 TO BUS 9", 8, 9, "1"},
+        {"OPEN BRANCH FROM BUS 2 TO BUS 8", 2, 8, "1"},
+        {"OPEN LINE FROM BUS 9 TO BUS 2", 9, 2, "1"},
+        {"OPEN BRANCH FROM BUS 7 TO BUS 6", 7, 6, "1"},
+        {"REMOVE UNIT 1 FROM BUS 8", 8, 0, "1"},
         {"REMOVE UNIT 1 FROM BUS 2", 2, 0, "1"},
     };
     std::vector<CtgResult> forward;
@@ -214,7 +217,8 @@ TEST(Ties, OpeningTheOnlyTieToABusCutsItOff)
     BaseCase base = solve_base_case(net, opt);
     ASSERT_TRUE(base.sol.converged) << base.sol.failure;
     EXPECT_EQ(voltage(base.sol, net.index.at(2)), voltage(base.sol, net.index.at(1)));
-    const CtgResult r = solve_contingency(net, base, CtgBlock{"tie", "OPEN BRANCH FROM BUS 1 TO BUS 2", 0}, opt, base.ws);
+    const CtgResult r =
+        solve_contingency(net, base, CtgBlock{"tie", "OPEN BRANCH FROM BUS 1 TO BUS 2", 0}, opt, base.ws);
     EXPECT_EQ(r.status, CtgStatus::converged) << r.note;
     EXPECT_EQ(r.note, "islanded: 1 buses cut off");
     EXPECT_EQ(r.buses_cut_off, 1);

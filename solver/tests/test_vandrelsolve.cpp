@@ -520,9 +520,10 @@ TEST_F(Solver, SolvesBusesJoinedByTiesAsOneNode)
                                               "CONTINGENCY open breaker\nOPEN BRANCH FROM BUS 3 TO BUS 7 CKT Z\nEND\n"
                                               "CONTINGENCY line 7-6\nOPEN BRANCH FROM BUS 7 TO BUS 6\nEND\nEND\n");
     ASSERT_EQ(run(command_line(2)), 0) << err();
-    EXPECT_EQ(err(), "vandrelsolve: warning: 4 tie(s) (lines of |R + jX| below 0.0001 pu, closed switching devices) "
-                     "join 5 buses into 2 node(s), each solved as one bus\n"
-                     "vandrelsolve: warning: 1 node(s) hold a loop of ties; the ties of a loop share its flow evenly\n");
+    EXPECT_EQ(err(),
+              "vandrelsolve: warning: 4 tie(s) (lines of |R + jX| below 0.0001 pu, closed switching devices) "
+              "join 5 buses into 2 node(s), each solved as one bus\n"
+              "vandrelsolve: warning: 1 node(s) hold a loop of ties; the ties of a loop share its flow evenly\n");
     EXPECT_NE(out().find("; 9 buses, 12 branches, 4 units, "), std::string::npos) << out();
 
     std::map<std::string, std::vector<std::string>> buses;
@@ -543,8 +544,8 @@ TEST_F(Solver, SolvesBusesJoinedByTiesAsOneNode)
     ASSERT_EQ(branches.size(), 12U);
     EXPECT_EQ(branches.count("3-7-Z"), 0U) << "an open switching device is out of service";
     const auto &tie = branches["4-7-1"];
-    const double mva = std::max(std::hypot(std::stod(tie[5]), std::stod(tie[6])),
-                                std::hypot(std::stod(tie[7]), std::stod(tie[8])));
+    const double mva =
+        std::max(std::hypot(std::stod(tie[5]), std::stod(tie[6])), std::hypot(std::stod(tie[7]), std::stod(tie[8])));
     EXPECT_NEAR(std::stod(tie[9]), 100.0 * mva / 30.0, 1e-9) << "against its RATE1";
     EXPECT_EQ(branches["9-2-1"][9], "") << "no rating";
 
