@@ -61,10 +61,10 @@ std::vector<TieNode> tie_groups(const Network &net)
 int representative(const Network &net, const TieNode &node)
 {
     for (const BusKind kind : {BusKind::slack, BusKind::pv}) {
-        for (const int b : node.buses) {
-            if (net.buses[b].kind == kind) {
-                return b;
-            }
+        const auto it = std::find_if(node.buses.begin(), node.buses.end(),
+                                     [&net, kind](int b) { return net.buses[b].kind == kind; });
+        if (it != node.buses.end()) {
+            return *it;
         }
     }
     return node.buses.front();

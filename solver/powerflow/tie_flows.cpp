@@ -2,6 +2,8 @@
 
 #include <Eigen/SparseCholesky>
 
+#include <numeric>
+
 using cplx = std::complex<double>;
 
 namespace {
@@ -82,15 +84,13 @@ void share_output(const PfSolution &sol, const TieNode &node, const UnitSums &u,
         qb_sum += u.qb[m];
         p_rest -= m != r ? u.p[m] : 0.0;
     }
-    double w_sum = 0;
-    for (const int m : node.buses) {
-        w_sum += ranges ? u.qt[m] - u.qb[m] : u.count[m];
-    }
+    const auto weight = [&u, ranges](int m) { return ranges ? u.qt[m] - u.qb[m] : static_cast<double>(u.count[m]); };
+    const double w_sum = std::accumulate(node.buses.begin(), node.buses.end(), 0.0,
+                                         [&weight](double sum, int m) { return sum + weight(m); });
     for (const int m : node.buses) {
         double q = u.qg[m];
         if (!scheduled_q && w_sum > 0) {
-            const double w = ranges ? u.qt[m] - u.qb[m] : u.count[m];
-            q = u.qb[m] + (total.imag() - qb_sum) * w / w_sum;
+            q = u.qb[m] + (total.imag() - qb_sum) * weight(m) / w_sum;
         } else if (!scheduled_q) {
             q = m == r ? total.imag() : 0.0; // no unit: the node is an ideal source
         }
@@ -106,10 +106,8 @@ std::vector<cplx> output_and_drawn(const Network &net, const std::vector<char> &
     std::vector<cplx> out(net.buses.size(), 0.0);
     for (const TieNode &node : net.tie_nodes) {
         if (energised(sol, node)) {
-            cplx total = 0;
-            for (const int b : node.buses) {
-                total += d[b];
-            }
+            const cplx total = std::accumulate(node.buses.begin(), node.buses.end(), cplx(),
+                                               [&d](cplx sum, int b) { return sum + d[b]; });
             share_output(sol, node, u, total, out);
         }
     }

@@ -98,10 +98,6 @@ namespace {
 
 constexpr double rad_to_deg = 180.0 / M_PI;
 
-} // namespace
-
-namespace {
-
 // Output of the units at every bus of a tie node (tie_node_output), with a
 // flag per bus for those buses; empty without ties.
 std::vector<std::complex<double>> tied_output(const Network &net, const BaseCase &bc, std::vector<char> &in_node)
@@ -132,14 +128,13 @@ std::string base_buses_csv(const Network &net, const BaseCase &bc)
         if (kind == BusKind::off) {
             continue;
         }
-        // A bus of a tie node: its own load and its share of the node's output.
-        const NetBus &b = net.own.empty() ? net.buses[i] : net.own[i];
+        const NetBus &b = net.own.empty() ? net.buses[i] : net.own[i]; // its own load, where ties join it
         const double vm = s.v.vm[i];
         const std::complex<double> v = std::polar(vm, s.v.va[i]);
         const double p_inj = (v * std::conj(bc.ws.current[i])).real();
         double pg = kind == BusKind::slack ? p_inj + b.pd + b.ip * vm : s.sch.pg[i];
         double qg = kind == BusKind::pq && s.held[i] == 0 ? s.sch.qgen[i] : unit_q(net, bc.ws, s.v, i);
-        if (!in_node.empty() && in_node[i] != 0) {
+        if (!in_node.empty() && in_node[i] != 0) { // its share of its node's output
             pg = tied[i].real();
             qg = tied[i].imag();
         }
