@@ -1,6 +1,6 @@
 # Builds the seed corpora in OUT_DIR/TARGET: the smaller files of the shared
-# case library and RAW collection (read in place), the revision fixtures of
-# the solver's tests, the example's JSON files and the hand-written
+# case library and RAW collection (read in place), the revision and tie
+# fixtures of the solver's tests, the example's JSON files and the hand-written
 # inputs of HAND_DIR/TARGET. Run by the fuzz_seeds target:
 #   cmake -DSHARED_DIR=... -DHAND_DIR=... -DOUT_DIR=... -P seeds.cmake
 # Big files make every mutation slow, so only files up to max_size are taken.
@@ -36,8 +36,9 @@ if(IS_DIRECTORY "${SHARED_DIR}/data/rawfiles")
 else()
   message(WARNING "no RAW file collection at ${SHARED_DIR}/data/rawfiles (CTGBATCH_SHARED_DIR)")
 endif()
-# The same networks hand-converted between revisions.
+# The same networks hand-converted between revisions, and split by ties.
 add_seeds(raw "${HAND_DIR}/../../solver/tests/data/revisions" "*.raw")
+add_seeds(raw "${HAND_DIR}/../../solver/tests/data/ties" "*.raw")
 if(IS_DIRECTORY "${SHARED_DIR}/data/real")
   add_seeds(ctg "${SHARED_DIR}/data/real" "*.con")
 endif()

@@ -68,6 +68,14 @@ double positive_number(const std::string &path, const std::string &key, const nl
     return value.get<double>();
 }
 
+double non_negative_number(const std::string &path, const std::string &key, const nlohmann::json &value)
+{
+    if (!value.is_number() || !(value.get<double>() >= 0) || !std::isfinite(value.get<double>())) {
+        throw InputError(path, 0, "option '" + key + "' must be a number of at least 0");
+    }
+    return value.get<double>();
+}
+
 int iteration_count(const std::string &path, const std::string &key, const nlohmann::json &value)
 {
     if (!value.is_number_integer() || value.get<long long>() < 1 || value.get<long long>() > 1000000) {
@@ -121,6 +129,8 @@ PfOptions parse_options(const std::string &text, const std::string &path)
             opt.base_rating = rating_set(path, key, value);
         } else if (key == "contingency_rating") {
             opt.contingency_rating = rating_set(path, key, value);
+        } else if (key == "zero_impedance_threshold_pu") {
+            opt.zero_impedance_threshold_pu = non_negative_number(path, key, value);
         } else {
             throw InputError(path, 0, "unknown option '" + key + "'");
         }

@@ -74,6 +74,30 @@ void check_rating_set(const RawCase &raw, const std::string &options, const char
     }
 }
 
+// One line saying what the ties joined, one if any node holds a loop of
+// ties, and the notes of joining them (set-points that differ).
+void warn_of_ties(const Network &net, double threshold)
+{
+    if (net.tie_nodes.empty()) {
+        return;
+    }
+    std::size_t ties = 0;
+    std::size_t buses = 0;
+    int loops = 0;
+    for (const TieNode &node : net.tie_nodes) {
+        ties += node.ties.size();
+        buses += node.buses.size();
+        loops += node.loop ? 1 : 0;
+    }
+    std::cerr << "vandrelsolve: warning: " << ties << " tie(s) (lines of |R + jX| below " << num(threshold)
+              << " pu, closed switching devices) join " << buses << " buses into " << net.tie_nodes.size()
+              << " node(s), each solved as one bus" << std::endl;
+    if (loops > 0) {
+        std::cerr << "vandrelsolve: warning: " << loops
+                  << " node(s) hold a loop of ties; the ties of a loop share its flow evenly" << std::endl;
+    }
+}
+
 int count_in_service_units(const Network &net, const BaseCase &bc)
 {
     return static_cast<int>(std::count_if(net.units.begin(), net.units.end(), [&bc](const NetUnit &u) {
@@ -127,8 +151,9 @@ int run(const Args &args)
     }
     check_rating_set(raw, args.options, "base_rating", opt.base_rating);
     check_rating_set(raw, args.options, "contingency_rating", opt.contingency_rating);
-    const Network net = build_network(raw);
-    for (const std::string &note : net.dc_notes) {
+    const Network net = build_network(raw, opt.zero_impedance_threshold_pu);
+    warn_of_ties(net, opt.zero_impedance_threshold_pu);
+    for (const std::string &note : net.notes) {
         std::cerr << "vandrelsolve: warning: " << printable(note) << std::endl;
     }
     const std::string label = printable(settings.name.empty() ? args.raw : settings.name);

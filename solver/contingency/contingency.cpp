@@ -1,6 +1,7 @@
 #include "contingency/contingency.h"
 
 #include "network/islands.h"
+#include "network/ties.h"
 
 #include <algorithm>
 #include <array>
@@ -80,7 +81,8 @@ void find_unit(const Network &net, const Element &e, Outage &o)
     }
 }
 
-// Schedule of bus b from its in-service units, leaving out unit `removed`.
+// Schedule of bus b (a node's representative: the units of all its
+// members) from its in-service units, leaving out unit `removed`.
 // Returns how many units remain; pg, qmax, qmin, vs and the largest-PT sum
 // are updated.
 int reschedule_bus(const Network &net, int b, int removed, BusSchedule &sch, double &qg_sum)
@@ -89,7 +91,7 @@ int reschedule_bus(const Network &net, int b, int removed, BusSchedule &sch, dou
     sch.pg[b] = sch.qmax[b] = sch.qmin[b] = qg_sum = 0;
     for (size_t u = 0; u < net.units.size(); ++u) {
         const NetUnit &nu = net.units[u];
-        if (nu.bus != b || !nu.in_service || static_cast<int>(u) == removed) {
+        if (net.buses[nu.bus].node != b || !nu.in_service || static_cast<int>(u) == removed) {
             continue;
         }
         if (count++ == 0) {
@@ -103,7 +105,8 @@ int reschedule_bus(const Network &net, int b, int removed, BusSchedule &sch, dou
     return count;
 }
 
-// Total PT of the in-service units of every bus, leaving out unit `removed`.
+// Total PT of the in-service units of every bus (of every node, at its
+// representative), leaving out unit `removed`.
 std::vector<double> total_pt(const Network &net, int removed, std::vector<int> &units_on)
 {
     std::vector<double> pt(net.buses.size(), 0.0);
@@ -111,8 +114,9 @@ std::vector<double> total_pt(const Network &net, int removed, std::vector<int> &
     for (size_t u = 0; u < net.units.size(); ++u) {
         const NetUnit &nu = net.units[u];
         if (nu.in_service && static_cast<int>(u) != removed) {
-            pt[nu.bus] += nu.pt;
-            ++units_on[nu.bus];
+            const int b = net.buses[nu.bus].node;
+            pt[b] += nu.pt;
+            ++units_on[b];
         }
     }
     return pt;
@@ -269,7 +273,7 @@ bool choose_slacks(const Network &net, int removed, const std::vector<int> &isla
 // its voltage control; a held bus stays held at its remaining units' limit.
 void remove_unit(const Network &net, int u, BusSchedule &sch, std::vector<signed char> &held)
 {
-    const int b = net.units[u].bus;
+    const int b = net.buses[net.units[u].bus].node;
     double qg = 0;
     const int left = reschedule_bus(net, b, u, sch, qg);
     if (sch.kind[b] == BusKind::off || sch.kind[b] == BusKind::slack) {
@@ -304,6 +308,80 @@ Ybus open_branches(const Network &net, const BaseCase &base, const std::vector<i
         on[k] = 0;
     }
     return y;
+}
+
+// What an outage is solved on, and from: the base network with its
+// branches opened in the base Ybus, or where the outage opens a tie, the
+// network rebuilt without them, with its own Ybus and workspace (plain
+// Newton-Raphson, no chord steps). Either starts from the base-case
+// solution with its held buses and set-points.
+struct OutageCase {
+    const Network *net = nullptr;
+    Network rebuilt;
+    bool is_rebuilt = false;
+    std::vector<char> on;
+    Ybus y;
+    BusSchedule sch;
+    std::vector<signed char> held;
+    Voltages v;
+    NewtonWorkspace ws; // the rebuilt network's
+    bool may_split = false;
+};
+
+void open_in_base(const Network &net, const BaseCase &base, const Outage &o, OutageCase &c)
+{
+    c.net = &net;
+    c.on = base.on;
+    c.y = open_branches(net, base, o.branches, c.on);
+    c.sch = base.sol.sch;
+    c.held = base.sol.held;
+    c.v = base.sol.v;
+    if (o.unit >= 0) {
+        remove_unit(net, o.unit, c.sch, c.held);
+    }
+    c.may_split = may_split(base, o.branches);
+}
+
+// Opening a tie splits its node, so the network is rebuilt without the
+// opened branches. The buses of a split node start from the rebuilt
+// network's RAW schedule at the node's base-case voltage (a voltage-
+// controlled bus at its VS, a slack at its RAW angle); every other bus
+// starts as in the base case.
+void open_rebuilt(const Network &net, const BaseCase &base, const Outage &o, OutageCase &c)
+{
+    c.rebuilt = without_branches(net, o.branches);
+    c.is_rebuilt = true;
+    c.net = &c.rebuilt;
+    c.on = branches_in_service(c.rebuilt);
+    c.y = make_ybus(c.rebuilt, c.on);
+    c.ws = make_workspace(c.y);
+    c.sch = base.sol.sch;
+    c.held = base.sol.held;
+    c.v = base.sol.v;
+    std::vector<char> split(net.buses.size(), 0);
+    for (const int k : o.branches) {
+        const NetBranch &br = net.branches[k];
+        if (br.tie && br.in_service) {
+            split[net.buses[br.own_f].node] = 1;
+        }
+    }
+    const BusSchedule raw = base_schedule(c.rebuilt);
+    for (size_t i = 0; i < net.buses.size(); ++i) {
+        if (split[net.buses[i].node] == 0 || c.sch.kind[i] == BusKind::off) {
+            continue;
+        }
+        c.sch.kind[i] = raw.kind[i];
+        c.sch.pg[i] = raw.pg[i];
+        c.sch.qgen[i] = raw.qgen[i];
+        c.sch.qmax[i] = raw.qmax[i];
+        c.sch.qmin[i] = raw.qmin[i];
+        c.sch.vs[i] = raw.vs[i];
+        c.held[i] = 0;
+        const auto e = static_cast<Eigen::Index>(i);
+        c.v.vm[e] = raw.kind[i] == BusKind::pv || raw.kind[i] == BusKind::slack ? raw.vs[i] : c.v.vm[e];
+        c.v.va[e] = raw.kind[i] == BusKind::slack ? c.rebuilt.buses[i].va0 : c.v.va[e];
+    }
+    c.may_split = true;
 }
 
 std::string element_name(const Element &e)
@@ -348,24 +426,22 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     }
     r.attempted = true;
 
-    std::vector<char> on = base.on;
-    const Ybus y = open_branches(net, base, o.branches, on);
-    BusSchedule sch = base.sol.sch;
-    std::vector<signed char> held = base.sol.held;
-    Voltages v = base.sol.v;
-    if (o.unit >= 0) {
-        remove_unit(net, o.unit, sch, held);
+    OutageCase c;
+    if (opens_a_tie(net, o.branches)) {
+        open_rebuilt(net, base, o, c);
+    } else {
+        open_in_base(net, base, o, c);
     }
     std::vector<int> island = base.island;
-    if (may_split(base, o.branches)) {
-        r.buses_cut_off = cut_islands(net, base, on, sch, held, r.load_cut_off_mw, island);
+    if (c.may_split) {
+        r.buses_cut_off = cut_islands(*c.net, base, c.on, c.sch, c.held, r.load_cut_off_mw, island);
     }
     r.islanded = r.buses_cut_off > 0;
     if (r.islanded) {
         add_note(r.note, "islanded: " + std::to_string(r.buses_cut_off) + " buses cut off");
     }
     std::vector<int> moved;
-    const bool slack = choose_slacks(net, o.unit, island, sch, held, v, moved);
+    const bool slack = choose_slacks(*c.net, o.unit, island, c.sch, c.held, c.v, moved);
     for (const int b : moved) {
         add_note(r.note, "slack moved to bus " + std::to_string(net.buses[b].number));
     }
@@ -381,7 +457,8 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
         return finish(r, t0);
     }
 
-    r.sol = solve_with_q_limits(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, &base.chord);
+    r.sol = solve_with_q_limits(*c.net, c.y, std::move(c.sch), std::move(c.held), std::move(c.v), opt,
+                                c.is_rebuilt ? c.ws : ws, c.is_rebuilt ? nullptr : &base.chord);
     r.ran = true;
     r.iterations = r.sol.iterations;
     r.max_mismatch = r.sol.last.max_mismatch;
@@ -391,6 +468,6 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
         return finish(r, t0);
     }
     r.status = CtgStatus::converged;
-    r.assessment = assess(net, on, r.sol, opt.contingency_rating, true);
+    r.assessment = assess(*c.net, c.on, r.sol, opt.contingency_rating, true, o.unit);
     return finish(r, t0);
 }

@@ -287,7 +287,7 @@ void attach_vsc(const RawCase &raw, NetVsc &x, std::size_t k, Network &net)
         return;
     }
     if (c.remot != 0 && c.remot != b.number) {
-        net.dc_notes.push_back(raw.file + ":" + std::to_string(x.d.line) + ": " + vsc_name(x.d) +
+        net.notes.push_back(raw.file + ":" + std::to_string(x.d.line) + ": " + vsc_name(x.d) +
                                ": the converter at bus " + std::to_string(b.number) + " names bus " +
                                std::to_string(c.remot) + " to regulate; it holds its own bus at ACSET");
     }
@@ -297,7 +297,7 @@ void attach_vsc(const RawCase &raw, NetVsc &x, std::size_t k, Network &net)
         b.qmax = 0;
         b.qmin = 0;
     } else if (b.vs != c.acset) {
-        net.dc_notes.push_back(raw.file + ":" + std::to_string(x.d.line) + ": " + vsc_name(x.d) + ": bus " +
+        net.notes.push_back(raw.file + ":" + std::to_string(x.d.line) + ": " + vsc_name(x.d) + ": bus " +
                                std::to_string(b.number) + " holds its units' VS " + std::to_string(b.vs) +
                                ", not the converter's ACSET");
     }
@@ -316,7 +316,7 @@ void swap_angle_limits(const RawCase &raw, const TwoTerminalDc &d, LccConverter 
     if (c.anmx_deg >= c.anmn_deg) {
         return;
     }
-    net.dc_notes.push_back(raw.file + ":" + std::to_string(d.line) + ": " + lcc_name(d) + ": rectifier ANMX " +
+    net.notes.push_back(raw.file + ":" + std::to_string(d.line) + ": " + lcc_name(d) + ": rectifier ANMX " +
                            std::to_string(c.anmx_deg) + " is below ANMN " + std::to_string(c.anmn_deg) +
                            "; the two are taken the other way round");
     std::swap(c.anmx_deg, c.anmn_deg);

@@ -1,5 +1,6 @@
 #include "network/network.h"
 
+#include "network/ties.h"
 #include "raw/input_error.h"
 
 #include <algorithm>
@@ -117,7 +118,8 @@ void add_buses(const RawCase &raw, Network &net)
         nb.evhi = b.evhi;
         nb.evlo = b.evlo;
         nb.line = b.line;
-        net.index[b.number] = static_cast<int>(net.buses.size());
+        nb.node = static_cast<int>(net.buses.size());
+        net.index[b.number] = nb.node;
         net.buses.push_back(nb);
     }
     net.raw_buses = static_cast<int>(net.buses.size());
@@ -230,13 +232,21 @@ std::complex<double> branch_table_factor(const RawCase &raw, const Branch &br, d
     return correction_factor(*t, br.angle_deg != 0 && tap == 1.0 ? br.angle_deg : tap);
 }
 
+// Whether a branch record is a tie: a line (not a transformer) whose
+// |R + jX| is below the threshold, or a system switching device, whatever
+// its X. In service or not: an open one never closes.
+bool is_tie(const Branch &br, bool transformer, double threshold)
+{
+    return br.switching_device || (!transformer && std::abs(std::complex<double>(br.r, br.x)) < threshold);
+}
+
 // Lines: series R + jX, charging B split between the ends, line shunts
 // GI + jBI and GJ + jBJ at their own ends. A branch record with a RATIO or
 // ANGLE (revisions up to 25) is a transformer: the ideal ratio RATIO·e^{jANGLE}
-// at bus I (RATIO 0 reads as 1), then the same pi. A system switching device
-// is a branch of reactance X. A branch touching an isolated bus is dropped,
-// in service or not.
-void add_lines(const RawCase &raw, Network &net)
+// at bus I (RATIO 0 reads as 1), then the same pi. A tie keeps ys = 0
+// (network/ties.h). A branch touching an isolated bus is dropped, in service
+// or not.
+void add_lines(const RawCase &raw, Network &net, double threshold)
 {
     for (const Branch &br : raw.branches) {
         int f = bus_index(net, br.from);
@@ -251,11 +261,19 @@ void add_lines(const RawCase &raw, Network &net)
                              "branch " + branch_name(br.from, br.to, br.ckt) + " has a RATIO that is not positive");
         }
         NetBranch nb;
-        nb.f = f;
-        nb.t = t;
-        const char *what = br.switching_device ? "system switching device " : "branch ";
-        nb.ys = series_admittance(std::complex<double>(br.r, br.x) * branch_table_factor(raw, br, tap), raw, br.line,
-                                  what + branch_name(br.from, br.to, br.ckt));
+        nb.f = nb.own_f = f;
+        nb.t = nb.own_t = t;
+        nb.tie = is_tie(br, transformer, threshold);
+        const std::complex<double> z = std::complex<double>(br.r, br.x) * branch_table_factor(raw, br, tap);
+        if (!transformer && z == 0.0 && !nb.tie) {
+            throw InputError(raw.file, br.line,
+                             "branch " + branch_name(br.from, br.to, br.ckt) +
+                                 " has zero impedance (R = X = 0); with zero_impedance_threshold_pu above 0 it is a "
+                                 "tie");
+        }
+        if (!nb.tie) {
+            nb.ys = series_admittance(z, raw, br.line, "branch " + branch_name(br.from, br.to, br.ckt));
+        }
         // A transformer's B is its magnetizing susceptance, at bus I.
         nb.bc = transformer ? 0.0 : br.b;
         nb.ysh_f = {br.gi, br.bi + (transformer ? br.b : 0.0)};
@@ -293,8 +311,8 @@ void add_two_winding(const RawCase &raw, const Transformer &x, int f, int t, Net
     check_ratio(raw, x, t2);
     std::complex<double> z = winding_impedance(x.cz, x.r12, x.x12, x.sbase12, raw.sbase) * table_factor(raw, w1);
     NetBranch nb;
-    nb.f = f;
-    nb.t = t;
+    nb.f = nb.own_f = f;
+    nb.t = nb.own_t = t;
     nb.ys = series_admittance(z * t2 * t2, raw, x.line, "transformer " + branch_name(x.i, x.j, x.ckt));
     nb.ysh_f = magnetizing(x, raw.sbase);
     nb.tap = t1 / t2;
@@ -336,6 +354,7 @@ void add_three_winding(const RawCase &raw, const Transformer &x, const std::arra
     star.va0 = x.anstar_deg * deg;
     star.line = x.line;
     int s = static_cast<int>(net.buses.size());
+    star.node = s;
     net.buses.push_back(star);
     const int out_winding = x.status == 2 ? 1 : x.status == 3 ? 2 : x.status == 4 ? 0 : -1;
     for (int k = 0; k < 3; ++k) {
@@ -343,8 +362,8 @@ void add_three_winding(const RawCase &raw, const Transformer &x, const std::arra
         double tk = winding_ratio(x.cw, w, net.buses[bus[k]].base_kv);
         check_ratio(raw, x, tk);
         NetBranch nb;
-        nb.f = bus[k];
-        nb.t = s;
+        nb.f = nb.own_f = bus[k];
+        nb.t = nb.own_t = s;
         std::complex<double> z = zs[k] * table_factor(raw, w);
         nb.ys = series_admittance(z, raw, x.line, "transformer " + branch_name(x.i, x.j, x.ckt));
         if (k == 0) {
@@ -387,7 +406,7 @@ void add_transformers(const RawCase &raw, Network &net)
 
 std::complex<double> correction_factor(const ImpedanceTable &t, double x) { return interpolate(t.points, t.im, x); }
 
-Network build_network(const RawCase &raw)
+Network build_network(const RawCase &raw, double zero_impedance_threshold_pu)
 {
     Network net;
     net.file = raw.file;
@@ -395,8 +414,9 @@ Network build_network(const RawCase &raw)
     add_buses(raw, net);
     add_loads_and_shunts(raw, net);
     add_units(raw, net);
-    add_lines(raw, net);
+    add_lines(raw, net, zero_impedance_threshold_pu);
     add_transformers(raw, net);
     add_dc_links(raw, net);
+    join_ties(net);
     return net;
 }

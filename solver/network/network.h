@@ -3,7 +3,8 @@
 // build_network, which drops isolated buses with everything attached to
 // them, turns every transformer into pi-model branches (a 3-winding unit
 // into three branches to a star point) and sums loads, shunts and units per
-// bus.
+// bus. Buses joined by ties (zero-impedance branches, closed switching
+// devices) are one node, solved at its representative (network/ties.h).
 #pragma once
 
 #include "network/dclink.h"
@@ -15,7 +16,10 @@
 #include <vector>
 
 // off: cut off from the solved island (its rows hold V and the angle fixed).
-enum class BusKind { pq, pv, slack, off };
+// tied: joined by ties to another bus, the representative of its node; its
+// rows hold its unknowns fixed and it takes the representative's voltage
+// after each solve.
+enum class BusKind { pq, pv, slack, off, tied };
 
 struct NetBus {
     int number = 0; // RAW bus number; 0 for the star point of a 3-winding transformer
@@ -33,6 +37,7 @@ struct NetBus {
     double nvhi = 1.1, nvlo = 0.9, evhi = 1.1, evlo = 0.9;
     bool ideal_source = false; // a slack bus with no unit in service: it holds its RAW VM
     int line = 0;              // RAW line of the bus (of the transformer for a star point)
+    int node = 0;              // bus index of its node's representative (its own index unless tied)
 };
 
 enum class BranchKind { line, transformer, winding };
@@ -43,8 +48,12 @@ enum class BranchKind { line, transformer, winding };
 // with a = tap·e^{j·shift}. The charging bc counts in the branch flows; the
 // end shunts ysh_f/ysh_t (line shunts GI/BI/GJ/BJ, transformer magnetizing
 // admittance) do not, but leave with the branch when it opens.
+// A tie has no series admittance (ys = 0): it joins its buses into one node,
+// its stamp is empty and its charging and end shunts count at the node.
 struct NetBranch {
-    int f = 0, t = 0; // bus indexes
+    int f = 0, t = 0;         // bus indexes: a tie's own buses, the other branches' nodes
+    int own_f = 0, own_t = 0; // bus indexes of the branch's own ends
+    bool tie = false;
     std::complex<double> ys;
     double bc = 0;
     std::complex<double> ysh_f, ysh_t;
@@ -66,6 +75,14 @@ struct NetUnit {
     int line = 0;
 };
 
+// Buses joined by ties in service: solved as one bus, the representative.
+struct TieNode {
+    int rep = 0;            // bus index of the representative
+    std::vector<int> buses; // every member, the representative among them, RAW order
+    std::vector<int> ties;  // branch indexes of its ties in service
+    bool loop = false;      // its ties hold a loop
+};
+
 struct Network {
     std::string file;
     double sbase = 100;
@@ -80,12 +97,23 @@ struct Network {
     int remote_ireg = 0;                // in-service units whose IREG names another bus
     std::vector<NetLcc> lcc;            // two-terminal DC lines in service
     std::vector<NetVsc> vsc;            // VSC DC lines in service
-    std::vector<std::string> dc_notes;  // "FILE:LINE: what" for the warnings
+    // Where ties join buses: every bus as the RAW gives it (its own loads,
+    // shunts, units and kind), while `buses` holds each node's sums at its
+    // representative and none at its other members. Both empty without ties.
+    std::vector<NetBus> own;
+    std::vector<TieNode> tie_nodes;
+    std::vector<std::string> notes; // "FILE:LINE: what": warnings about ties and DC lines
 };
 
-// RAW data -> per-unit network. Throws InputError for data the model can not
-// take (a branch of zero impedance, a winding ratio that is not positive).
-Network build_network(const RawCase &raw);
+// Branches of line records whose |R + jX| is below this (pu on SBASE) are
+// ties; closed switching devices are ties whatever their X.
+constexpr double default_zero_impedance_threshold_pu = 1e-4;
+
+// RAW data -> per-unit network, ties joined into nodes. Throws InputError
+// for data the model can not take (a transformer of zero impedance, a line
+// of zero impedance with a threshold of 0, a winding ratio that is not
+// positive).
+Network build_network(const RawCase &raw, double zero_impedance_threshold_pu = default_zero_impedance_threshold_pu);
 
 // Factor of impedance correction table `t` at x (linear between points,
 // the end point's factor beyond the ends).

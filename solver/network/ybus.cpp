@@ -33,7 +33,8 @@ Ybus make_ybus(const Network &net, const std::vector<char> &on)
     }
     for (size_t k = 0; k < net.branches.size(); ++k) {
         const NetBranch &br = net.branches[k];
-        BranchStamp s = on[k] ? branch_stamp(br, true) : BranchStamp{};
+        // A tie's charging and end shunts are in its node's shunt (network/ties.h).
+        BranchStamp s = on[k] && !br.tie ? branch_stamp(br, true) : BranchStamp{};
         trip.emplace_back(br.f, br.f, s.yff);
         trip.emplace_back(br.f, br.t, s.yft);
         trip.emplace_back(br.t, br.f, s.ytf);

@@ -21,7 +21,7 @@ BranchStamp branch_stamp(const NetBranch &br, bool with_end_shunts);
 // the bus shunts and constant-admittance loads. Every branch of the network,
 // in service or not, and every diagonal entry is part of the pattern, so
 // the pattern is the same whatever is switched out; entries of branches out
-// of service are explicit zeros.
+// of service, and of ties, are explicit zeros.
 Ybus make_ybus(const Network &net, const std::vector<char> &on);
 
 // Which branches are in service in the RAW.

@@ -1,6 +1,7 @@
 #include "powerflow/flows.h"
 
 #include "network/ybus.h"
+#include "powerflow/tie_flows.h"
 
 #include <algorithm>
 
@@ -17,6 +18,22 @@ BranchFlow branch_flow(const NetBranch &br, std::complex<double> vf, std::comple
 BranchFlow branch_flow(const NetBranch &br, const Voltages &v)
 {
     return branch_flow(br, std::polar(v.vm[br.f], v.va[br.f]), std::polar(v.vm[br.t], v.va[br.t]));
+}
+
+std::vector<BranchFlow> branch_flows(const Network &net, const std::vector<char> &on, const PfSolution &sol,
+                                     int removed_unit)
+{
+    std::vector<BranchFlow> flows(net.branches.size());
+    for (size_t k = 0; k < flows.size(); ++k) {
+        const NetBranch &br = net.branches[k];
+        if (on[k] && !br.tie && sol.sch.kind[br.f] != BusKind::off && sol.sch.kind[br.t] != BusKind::off) {
+            flows[k] = branch_flow(br, sol.v);
+        }
+    }
+    if (!net.tie_nodes.empty()) {
+        fill_tie_flows(net, on, sol, removed_unit, flows);
+    }
+    return flows;
 }
 
 double rating(const NetBranch &br, int set)
@@ -77,21 +94,24 @@ void assess_voltages(const Network &net, const PfSolution &sol, bool after_conti
 }
 
 // Loading of every monitored branch in service between energised buses:
-// the larger of |S_f| and |S_t| against its rating.
+// the larger of |S_f| and |S_t| against its rating. Only a network with
+// ties has every flow found first (ties need their neighbours' flows).
 void assess_loadings(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
-                     Assessment &a)
+                     int removed_unit, Assessment &a)
 {
     std::vector<std::complex<double>> vc(net.buses.size());
     for (size_t i = 0; i < vc.size(); ++i) {
         vc[i] = std::polar(sol.v.vm[static_cast<Eigen::Index>(i)], sol.v.va[static_cast<Eigen::Index>(i)]);
     }
+    const std::vector<BranchFlow> ties =
+        net.tie_nodes.empty() ? std::vector<BranchFlow>() : branch_flows(net, on, sol, removed_unit);
     for (size_t k = 0; k < net.branches.size(); ++k) {
         const NetBranch &br = net.branches[k];
         const double rate = rating(br, rating_set);
         if (!on[k] || !(rate > 0) || sol.sch.kind[br.f] == BusKind::off || sol.sch.kind[br.t] == BusKind::off) {
             continue;
         }
-        const BranchFlow fl = branch_flow(br, vc[br.f], vc[br.t]);
+        const BranchFlow fl = br.tie ? ties[k] : branch_flow(br, vc[br.f], vc[br.t]);
         const double mva = std::max(std::abs(fl.from), std::abs(fl.to)) * net.sbase;
         const double pct = 100.0 * mva / rate;
         if (pct > a.max_loading) {
@@ -108,10 +128,10 @@ void assess_loadings(const Network &net, const std::vector<char> &on, const PfSo
 } // namespace
 
 Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
-                  bool after_contingency)
+                  bool after_contingency, int removed_unit)
 {
     Assessment a;
     assess_voltages(net, sol, after_contingency, a);
-    assess_loadings(net, on, sol, rating_set, a);
+    assess_loadings(net, on, sol, rating_set, removed_unit, a);
     return a;
 }

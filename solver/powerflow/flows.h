@@ -15,6 +15,12 @@ struct BranchFlow {
 BranchFlow branch_flow(const NetBranch &br, std::complex<double> vf, std::complex<double> vt);
 BranchFlow branch_flow(const NetBranch &br, const Voltages &v);
 
+// The flows of every branch in service between energised buses (zero for
+// the rest), ties' flows as powerflow/tie_flows.h finds them; `removed_unit`
+// is a unit a contingency took out, or −1.
+std::vector<BranchFlow> branch_flows(const Network &net, const std::vector<char> &on, const PfSolution &sol,
+                                     int removed_unit = -1);
+
 // The rating of a branch in MVA in rating set `set` (1 to 12: RATEA, RATEB,
 // RATEC are 1 to 3); 0 means not monitored.
 double rating(const NetBranch &br, int set);
@@ -35,6 +41,7 @@ struct Violation {
 // the monitored branches in service, and the violations: a loading above
 // 100 %, a voltage below its low or above its high limit (NVLO/NVHI in the
 // base case, EVLO/EVHI after a contingency). Cut-off buses are left out.
+// Ties are assessed like any branch; `removed_unit` as for branch_flows.
 struct Assessment {
     double min_vm = 0, max_vm = 0;
     int min_vm_bus = 0, max_vm_bus = 0;
@@ -44,4 +51,4 @@ struct Assessment {
     std::vector<Violation> violations;
 };
 Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
-                  bool after_contingency);
+                  bool after_contingency, int removed_unit = -1);

@@ -304,7 +304,8 @@ void dc_angles(const Network &net, const BusSchedule &sch, std::vector<double> &
     std::vector<int> row(static_cast<std::size_t>(n), -1);
     int m = 0;
     for (int i = 0; i < n; ++i) {
-        row[i] = sch.kind[i] != BusKind::off && sch.kind[i] != BusKind::slack ? m++ : -1;
+        const BusKind k = sch.kind[i];
+        row[i] = k != BusKind::off && k != BusKind::slack && k != BusKind::tied ? m++ : -1;
     }
     Eigen::VectorXd rhs = Eigen::VectorXd::Zero(m);
     for (int i = 0; i < n; ++i) {
@@ -315,7 +316,7 @@ void dc_angles(const Network &net, const BusSchedule &sch, std::vector<double> &
     }
     std::vector<Eigen::Triplet<double, int>> trip;
     for (const NetBranch &br : net.branches) {
-        if (br.in_service && sch.kind[br.f] != BusKind::off && sch.kind[br.t] != BusKind::off) {
+        if (br.in_service && !br.tie && sch.kind[br.f] != BusKind::off && sch.kind[br.t] != BusKind::off) {
             stamp_dc_branch(br, row, va, trip, rhs);
         }
     }
@@ -352,5 +353,16 @@ Voltages initial_voltages(const Network &net, const BusSchedule &sch, bool flat_
             v.va[i] = b.va0;
         }
     }
+    copy_tied_voltages(net, v);
     return v;
+}
+
+void copy_tied_voltages(const Network &net, Voltages &v)
+{
+    for (const TieNode &node : net.tie_nodes) {
+        for (const int b : node.buses) {
+            v.vm[b] = v.vm[node.rep];
+            v.va[b] = v.va[node.rep];
+        }
+    }
 }

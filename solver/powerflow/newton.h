@@ -21,6 +21,9 @@ struct PfOptions {
     bool flat_start = false;
     int base_rating = 1;        // rating set loading is measured against: 1 (RATEA, RATE1) to 12
     int contingency_rating = 3; // the same after a contingency (3: RATEC, RATE3)
+    // Lines of |R + jX| below this are ties (network/ties.h); read with the
+    // options, used when the network is built.
+    double zero_impedance_threshold_pu = default_zero_impedance_threshold_pu;
 };
 
 // The bus voltages of a solve, kept in polar form.
@@ -123,5 +126,10 @@ NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch
 
 // Start point: the RAW's VM/VA, or with flat_start 1 pu at the slack's RAW
 // angle turned by the phase shifts on the way from the slack; voltage-
-// controlled buses start at their set-point VS either way.
+// controlled buses start at their set-point VS either way, and every bus
+// joined by ties at its node's representative's voltage.
 Voltages initial_voltages(const Network &net, const BusSchedule &sch, bool flat_start);
+
+// V_m = V_rep at every member m of a tie node: the members' own unknowns
+// are held by identity rows, so a solve leaves them where they started.
+void copy_tied_voltages(const Network &net, Voltages &v);

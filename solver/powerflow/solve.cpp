@@ -89,7 +89,9 @@ double dc_injections(const Network &net, BusSchedule &sch, const Voltages &v)
     const std::vector<double> taps = sch.taps;
     std::fill(sch.pdc.begin(), sch.pdc.end(), 0.0);
     std::fill(sch.qdc.begin(), sch.qdc.end(), 0.0);
-    const auto off = [&sch](int b) { return sch.kind[static_cast<std::size_t>(b)] == BusKind::off; };
+    // A converter on a bus joined by ties draws at its node's representative.
+    const auto at = [&net](int b) { return static_cast<std::size_t>(net.buses[static_cast<std::size_t>(b)].node); };
+    const auto off = [&sch, &at](int b) { return sch.kind[at(b)] == BusKind::off; };
     for (std::size_t k = 0; k < net.lcc.size(); ++k) {
         const NetLcc &x = net.lcc[k];
         if (!x.in_service || off(x.rbus) || off(x.ibus)) {
@@ -98,18 +100,18 @@ double dc_injections(const Network &net, BusSchedule &sch, const Voltages &v)
         const LccPoint p = lcc_point(x.d, v.vm[x.rbus], v.vm[x.ibus], sch.taps[2 * k], sch.taps[2 * k + 1]);
         sch.taps[2 * k] = p.tap_r;
         sch.taps[2 * k + 1] = p.tap_i;
-        sch.pdc[static_cast<std::size_t>(x.rbus)] += p.pr_mw / net.sbase;
-        sch.qdc[static_cast<std::size_t>(x.rbus)] += p.qr_mvar / net.sbase;
-        sch.pdc[static_cast<std::size_t>(x.ibus)] -= p.pi_mw / net.sbase;
-        sch.qdc[static_cast<std::size_t>(x.ibus)] += p.qi_mvar / net.sbase;
+        sch.pdc[at(x.rbus)] += p.pr_mw / net.sbase;
+        sch.qdc[at(x.rbus)] += p.qr_mvar / net.sbase;
+        sch.pdc[at(x.ibus)] -= p.pi_mw / net.sbase;
+        sch.qdc[at(x.ibus)] += p.qi_mvar / net.sbase;
     }
     for (const NetVsc &x : net.vsc) {
         if (!x.in_service || off(x.bus[0]) || off(x.bus[1])) {
             continue;
         }
         for (std::size_t k = 0; k < 2; ++k) {
-            sch.pdc[static_cast<std::size_t>(x.bus.at(k))] -= x.p_ac.at(k) / net.sbase;
-            sch.qdc[static_cast<std::size_t>(x.bus.at(k))] -= x.q_ac.at(k) / net.sbase;
+            sch.pdc[at(x.bus.at(k))] -= x.p_ac.at(k) / net.sbase;
+            sch.qdc[at(x.bus.at(k))] -= x.q_ac.at(k) / net.sbase;
         }
     }
     if (taps != sch.taps) {
@@ -246,10 +248,8 @@ bool batch_rounds(const Network &net, const Ybus &y, PfSolution &s, const PfOpti
     return true;
 }
 
-} // namespace
-
-namespace {
-
+// The reactive-limit loop of solve_with_q_limits, its tied buses' voltages
+// left where they started.
 PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held, Voltages v,
                         const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
 {
@@ -304,11 +304,14 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
                                Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
 {
     if (std::none_of(net.lcc.begin(), net.lcc.end(), [](const NetLcc &x) { return x.in_service; })) {
-        return q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
+        PfSolution s = q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
+        copy_tied_voltages(net, s.v);
+        return s;
     }
     PfSolution total;
     for (int round = 0; round < max_dc_rounds; ++round) {
         PfSolution s = q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
+        copy_tied_voltages(net, s.v);
         s.iterations += total.iterations;
         s.chord_steps += total.chord_steps;
         s.factorizations += total.factorizations;

@@ -53,7 +53,7 @@ double dc_injections(const Network &net, BusSchedule &sch, const Voltages &v);
 // With `chord`, each solve first tries chord steps on the base case's
 // factors and runs Newton-Raphson from the same start when they do not
 // converge; both end on the same test, so the result does not depend on
-// which one did.
+// which one did. Buses joined by ties end at their node's voltage.
 PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
                                Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord = nullptr);
 

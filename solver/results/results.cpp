@@ -1,6 +1,7 @@
 #include "results/results.h"
 
 #include "powerflow/flows.h"
+#include "powerflow/tie_flows.h"
 #include "raw/input_error.h"
 #include "raw/printable.h"
 
@@ -97,6 +98,22 @@ namespace {
 
 constexpr double rad_to_deg = 180.0 / M_PI;
 
+// Output of the units at every bus of a tie node (tie_node_output), with a
+// flag per bus for those buses; empty without ties.
+std::vector<std::complex<double>> tied_output(const Network &net, const BaseCase &bc, std::vector<char> &in_node)
+{
+    if (net.tie_nodes.empty()) {
+        return {};
+    }
+    in_node.assign(net.buses.size(), 0);
+    for (const TieNode &node : net.tie_nodes) {
+        for (const int b : node.buses) {
+            in_node[b] = 1;
+        }
+    }
+    return tie_node_output(net, bc.on, bc.sol, branch_flows(net, bc.on, bc.sol), -1);
+}
+
 } // namespace
 
 namespace {
@@ -113,8 +130,8 @@ std::string lcc_row(const Network &net, const BaseCase &bc, std::size_t k)
     if (!x.in_service) {
         return head + "blocked," + buses + ",,,,,,,,,,,,\n";
     }
-    if (s.sch.kind[static_cast<std::size_t>(x.rbus)] == BusKind::off ||
-        s.sch.kind[static_cast<std::size_t>(x.ibus)] == BusKind::off) {
+    if (s.sch.kind[static_cast<std::size_t>(net.buses[static_cast<std::size_t>(x.rbus)].node)] == BusKind::off ||
+        s.sch.kind[static_cast<std::size_t>(net.buses[static_cast<std::size_t>(x.ibus)].node)] == BusKind::off) {
         return head + "cut off," + buses + ",,,,,,,,,,,,\n";
     }
     const LccPoint p = lcc_point(x.d, s.v.vm[x.rbus], s.v.vm[x.ibus], s.sch.taps[2 * k], s.sch.taps[2 * k + 1]);
@@ -134,8 +151,9 @@ double vsc_q(const Network &net, const BaseCase &bc, const NetVsc &x, std::size_
     if (x.d.converters.at(k).mode == 2) {
         return x.q_ac.at(k);
     }
-    const auto b = static_cast<std::size_t>(x.bus.at(k));
-    const double q = unit_q(net, bc.sol.sch, bc.ws, bc.sol.v, x.bus.at(k)) * net.sbase;
+    const int node = net.buses[static_cast<std::size_t>(x.bus.at(k))].node;
+    const auto b = static_cast<std::size_t>(node);
+    const double q = unit_q(net, bc.sol.sch, bc.ws, bc.sol.v, node) * net.sbase;
     const double range = (bc.sol.sch.qmax[b] - bc.sol.sch.qmin[b]) * net.sbase;
     return range > 0 ? q * (x.qmax.at(k) - x.qmin.at(k)) / range : q;
 }
@@ -147,8 +165,8 @@ std::string vsc_row(const Network &net, const BaseCase &bc, const NetVsc &x)
     if (!x.in_service) {
         return head + "blocked," + buses + ",,,,,,,,,,,,\n";
     }
-    if (bc.sol.sch.kind[static_cast<std::size_t>(x.bus[0])] == BusKind::off ||
-        bc.sol.sch.kind[static_cast<std::size_t>(x.bus[1])] == BusKind::off) {
+    const auto node = [&net](int b) { return static_cast<std::size_t>(net.buses[static_cast<std::size_t>(b)].node); };
+    if (bc.sol.sch.kind[node(x.bus[0])] == BusKind::off || bc.sol.sch.kind[node(x.bus[1])] == BusKind::off) {
         return head + "cut off," + buses + ",,,,,,,,,,,,\n";
     }
     const auto mode = [&x](std::size_t k) {
@@ -181,18 +199,24 @@ std::string base_buses_csv(const Network &net, const BaseCase &bc)
     const PfSolution &s = bc.sol;
     const double sb = net.sbase;
     std::string out = "bus,name,base_kv,vm_pu,va_deg,pg_mw,qg_mvar,pd_mw,qd_mvar\n";
+    std::vector<char> in_node;
+    const std::vector<std::complex<double>> tied = tied_output(net, bc, in_node);
     for (int i = 0; i < net.raw_buses; ++i) {
         const BusKind kind = s.sch.kind[i];
         if (kind == BusKind::off) {
             continue;
         }
-        const NetBus &b = net.buses[i];
+        const NetBus &b = net.own.empty() ? net.buses[i] : net.own[i]; // its own load, where ties join it
         const double vm = s.v.vm[i];
         const std::complex<double> v = std::polar(vm, s.v.va[i]);
         const double p_inj = (v * std::conj(bc.ws.current[i])).real();
         const double pdc = s.sch.pdc.empty() ? 0.0 : s.sch.pdc[static_cast<std::size_t>(i)];
-        const double pg = kind == BusKind::slack ? p_inj + b.pd + b.ip * vm + pdc : s.sch.pg[i];
-        const double qg = kind == BusKind::pq && s.held[i] == 0 ? s.sch.qgen[i] : unit_q(net, s.sch, bc.ws, s.v, i);
+        double pg = kind == BusKind::slack ? p_inj + b.pd + b.ip * vm + pdc : s.sch.pg[i];
+        double qg = kind == BusKind::pq && s.held[i] == 0 ? s.sch.qgen[i] : unit_q(net, s.sch, bc.ws, s.v, i);
+        if (!in_node.empty() && in_node[i] != 0) { // its share of its node's output
+            pg = tied[i].real();
+            qg = tied[i].imag();
+        }
         const double pd = b.pd + b.ip * vm + b.yp * vm * vm;
         const double qd = b.qd + b.iq * vm - b.yq * vm * vm;
         out += std::to_string(b.number) + "," + csv_text(b.name) + "," + num(b.base_kv) + "," + num(vm) + "," +
@@ -207,12 +231,13 @@ std::string base_branches_csv(const Network &net, const BaseCase &bc, int rating
     const PfSolution &s = bc.sol;
     const double sb = net.sbase;
     std::string out = "from,to,k,ckt,winding,p_from_mw,q_from_mvar,p_to_mw,q_to_mvar,loading_pct\n";
+    const std::vector<BranchFlow> flows = branch_flows(net, bc.on, s);
     for (size_t k = 0; k < net.branches.size(); ++k) {
         const NetBranch &br = net.branches[k];
         if (!bc.on[k] || s.sch.kind[br.f] == BusKind::off || s.sch.kind[br.t] == BusKind::off) {
             continue;
         }
-        const BranchFlow fl = branch_flow(br, s.v);
+        const BranchFlow &fl = flows[k];
         const std::complex<double> sf = fl.from * sb;
         const std::complex<double> st = fl.to * sb;
         const double rate = rating(br, rating_set);

@@ -16,7 +16,9 @@ void write_file_atomically(const std::string &path, const std::string &text);
 // base_buses.csv: every energised RAW bus in file order,
 //   bus,name,base_kv,vm_pu,va_deg,pg_mw,qg_mvar,pd_mw,qd_mvar
 // generation and load in MW/Mvar (load with its V-dependent parts at the
-// solved voltage), angles in degrees.
+// solved voltage), angles in degrees. A bus of a tie node shows the node's
+// voltage, its own load and its units' share of the node's output
+// (tie_node_output).
 std::string base_buses_csv(const Network &net, const BaseCase &bc);
 
 // base_branches.csv: every in-service branch of the solved island,
@@ -25,7 +27,8 @@ std::string base_buses_csv(const Network &net, const BaseCase &bc);
 // loading = 100·max(|S_from|, |S_to|)/rating, the rating in the column the
 // options name for the base case (A by default), empty where it is 0. A
 // 3-winding transformer gives one row per winding (k and winding set), its
-// "to" end being the star point.
+// "to" end being the star point. A tie is a row like any branch, its flow
+// found from the injections around it (fill_tie_flows).
 std::string base_branches_csv(const Network &net, const BaseCase &bc, int rating_set);
 
 // base_dclines.csv: every DC line of the network in RAW order, two-terminal

@@ -58,7 +58,11 @@ std::string at(int line, const char *what) { return ":" + std::to_string(line) +
 // Every file of the collection. Where a stored state is reproduced only to
 // a looser tolerance, the file holds it to that: the IEEE 14-bus copies
 // round VM to 3 decimals; IEEE_24 and two_area_case were solved to about
-// 1 MVA.
+// 1 MVA; the Polish model's state was solved with its 36 lines of |R + jX|
+// below 1e-4 pu as impedances, which are ties here (0.0215 degrees away;
+// 0.0003 with them as impedances). NonTranformerBranchZeroX stores the
+// IEEE 14-bus state of its buses 1 and 2, solved before R and X of the
+// branch between them were set to 0.
 std::vector<Expected> collection()
 {
     const std::string no_slack = ": no slack bus: no bus has IDE 3";
@@ -89,8 +93,8 @@ std::vector<Expected> collection()
         state("gridpack/IEEE_14_bus_modlinerating4.raw"),
         edited("gridpack/IEEE_14_bus_modlinerating5.raw"),
         refused("gridpack/PTI23_seqtest.raw", ":4: bus 10: IDE 11 is not one of 1, 2, 3, 4"),
-        state("gridpack/Polish_model_v23.raw"),
-        state("gridpack/Polish_model_v33.raw"),
+        state("gridpack/Polish_model_v23.raw", 1e-4, 0.025),
+        state("gridpack/Polish_model_v33.raw", 1e-4, 0.025),
         state("gridpack/TAMU_500_rmsmallgen_v23.raw"),
         state("gridpack/bus3000_gen_no0imp_v23_pslf.raw"),
         state("gridpack/case9.raw"),
@@ -143,7 +147,7 @@ std::vector<Expected> collection()
         state("powsybl/IEEE_57_bus.raw"),
         state("powsybl/IEEE_57_bus_updated_exported.raw"),
         state("powsybl/IsolatedSlackBus.raw"),
-        refused("powsybl/NonTranformerBranchZeroX.raw", ":12: branch 1-2-1 has zero impedance (R = X = 0)"),
+        edited("powsybl/NonTranformerBranchZeroX.raw"),
         edited("powsybl/RawCaseWithSpecialCharacters.raw"),
         edited("powsybl/RawCaseWithSpecialCharacters_exported.raw"),
         edited("powsybl/SubstationWithThreeBusesAtTheSameNominalVoltageInTwoDifferentAreas.raw"),
@@ -193,10 +197,12 @@ std::vector<Expected> collection()
 }
 
 // Largest differences between the solution and the voltages the file stores,
-// angles relative to the slack bus; and the largest mismatch (MVA) of the
-// stored voltages themselves under the solved bus kinds.
+// angles relative to the slack bus; the largest mismatch (MVA) of the
+// stored voltages themselves under the solved bus kinds, and the largest
+// difference (pu) between stored voltages of buses that ties join, which a
+// solved state can not have.
 struct StateDiff {
-    double vm = 0, va_deg = 0, stored_mismatch_mva = 0;
+    double vm = 0, va_deg = 0, stored_mismatch_mva = 0, across_ties_pu = 0;
 };
 
 StateDiff against_stored(const RawCase &raw, const Network &net, BaseCase &bc)
@@ -221,6 +227,11 @@ StateDiff against_stored(const RawCase &raw, const Network &net, BaseCase &bc)
     }
     int worst = -1;
     d.stored_mismatch_mva = mismatch(net, bc.y, bc.sol.sch, v, bc.ws, worst) * net.sbase;
+    for (int i = 0; i < net.raw_buses; ++i) {
+        const int r = net.buses[i].node;
+        d.across_ties_pu =
+            std::max(d.across_ties_pu, std::abs(std::polar(v.vm[i], v.va[i]) - std::polar(v.vm[r], v.va[r])));
+    }
     return d;
 }
 
@@ -268,8 +279,9 @@ TEST(RawFiles, EachSolvesOrIsRefusedForARealReason)
             break;
         case Outcome::edited:
             // Not the solver's fault: the stored voltages do not balance the
-            // file's own injections.
-            EXPECT_GE(d.stored_mismatch_mva, 5.0);
+            // file's own injections, or differ across a tie.
+            EXPECT_TRUE(d.stored_mismatch_mva >= 5.0 || d.across_ties_pu >= 1e-3)
+                << d.stored_mismatch_mva << " MVA, " << d.across_ties_pu << " pu across ties";
             break;
         case Outcome::controls:
             EXPECT_TRUE(net.remote_ireg > 0 ||
