@@ -6,6 +6,7 @@
 #include "contingency/contingency.h"
 #include "network/network.h"
 #include "powerflow/solve.h"
+#include "powerflow/tie_flows.h"
 #include "raw/input_error.h"
 #include "raw/raw.h"
 #include "test_data.h"
@@ -300,4 +301,62 @@ TEST(DcLines, ContingenciesCarryTheDcLine)
     EXPECT_GT(dc_injections(net, sch, bc.sol.v), 0.9);
     EXPECT_EQ(sch.pdc[r], 0.0);
     EXPECT_EQ(sch.qdc[r], 0.0);
+}
+
+// A converter on a bus joined by a tie draws at its node: the six-bus
+// network split by ties (solver/tests/data/ties/) with a two-terminal line
+// from bus 1 to bus 7 gives the voltages of the network merged by hand
+// with the line to bus 4, and tie 4-7 carries what bus 7 draws, the
+// inverter's delivery among it.
+TEST(DcLines, AConverterOnATiedBusDrawsAtItsNode)
+{
+    const auto with_line = [](const std::string &file, int inverter) {
+        const std::string record = "'L1', 1, 5.0, -40.0, 400.0, 300.0, 0.0, 0.1, 'I', 0.0, 20, 1.0\n"
+                                   "1, 2, 20.0, 10.0, 0.0, 5.0, 138.0, 0.8, 1.0, 1.2, 0.8, 0.01, 0, 0, 0, '1', 0.0\n" +
+                                   std::to_string(inverter) +
+                                   ", 2, 25.0, 18.0, 0.0, 5.0, 69.0, 1.6, 1.0, 1.2, 0.8, 0.01, 0, 0, 0, '1', 0.0\n";
+        std::istringstream in(replaced(read_text(std::string(SOLVER_TEST_DATA) + file),
+                                       "0 / END OF TWO-TERMINAL DC DATA", record + "0 / END OF TWO-TERMINAL DC DATA"));
+        return parse_raw(in, file);
+    };
+    RawCase merged_raw = with_line("/revisions/six_bus_v33.raw", 4);
+    FixedShunt tie_charging; // the charging of tie 4-7, B 0.02 pu
+    tie_charging.bus = 4;
+    tie_charging.id = "T";
+    tie_charging.bl = 2.0;
+    merged_raw.fixed_shunts.push_back(tie_charging);
+    const Network merged = build_network(merged_raw);
+    const Network tied = build_network(with_line("/ties/six_bus_ties_v33.raw", 7));
+    PfOptions opt;
+    opt.flat_start = true;
+    const BaseCase m = solve_base_case(merged, opt);
+    const BaseCase t = solve_base_case(tied, opt);
+    ASSERT_TRUE(m.sol.converged) << m.sol.failure;
+    ASSERT_TRUE(t.sol.converged) << t.sol.failure;
+    const auto v = [](const BaseCase &bc, const Network &net, int bus) {
+        const int i = net.index.at(bus);
+        return std::polar(bc.sol.v.vm[i], bc.sol.v.va[i]);
+    };
+    for (const int bus : {1, 2, 3, 4, 5, 6}) {
+        EXPECT_LE(std::abs(v(t, tied, bus) - v(m, merged, bus)), 1e-9) << "bus " << bus;
+    }
+    EXPECT_LE(std::abs(v(t, tied, 7) - v(m, merged, 4)), 1e-9);
+
+    const std::vector<BranchFlow> flows = branch_flows(tied, t.on, t.sol);
+    std::vector<BranchFlow> all = flows;
+    fill_tie_flows(tied, t.on, t.sol, -1, all);
+    const int i4 = merged.index.at(4);
+    const LccPoint p = lcc_point(merged.lcc[0].d, m.sol.v.vm[merged.index.at(1)], m.sol.v.vm[i4], m.sol.sch.taps[0],
+                                 m.sol.sch.taps[1]);
+    EXPECT_NEAR(p.pi_mw, 40.0, 1e-9);
+    std::complex<double> drawn_by_7(0.25 - p.pi_mw / 100.0, 0.08 + p.qi_mvar / 100.0);
+    for (std::size_t k = 0; k < tied.branches.size(); ++k) {
+        const NetBranch &br = tied.branches[k];
+        if (br.from_bus == 7 && br.to_bus == 6) {
+            drawn_by_7 += flows[k].from;
+        }
+        if (br.from_bus == 4 && br.to_bus == 7) {
+            EXPECT_LE(std::abs(all[k].to + drawn_by_7), 1e-9);
+        }
+    }
 }
