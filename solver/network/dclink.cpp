@@ -288,8 +288,8 @@ void attach_vsc(const RawCase &raw, NetVsc &x, std::size_t k, Network &net)
     }
     if (c.remot != 0 && c.remot != b.number) {
         net.notes.push_back(raw.file + ":" + std::to_string(x.d.line) + ": " + vsc_name(x.d) +
-                               ": the converter at bus " + std::to_string(b.number) + " names bus " +
-                               std::to_string(c.remot) + " to regulate; it holds its own bus at ACSET");
+                            ": the converter at bus " + std::to_string(b.number) + " names bus " +
+                            std::to_string(c.remot) + " to regulate; it holds its own bus at ACSET");
     }
     if (b.kind == BusKind::pq) {
         b.kind = BusKind::pv;
@@ -298,8 +298,8 @@ void attach_vsc(const RawCase &raw, NetVsc &x, std::size_t k, Network &net)
         b.qmin = 0;
     } else if (b.vs != c.acset) {
         net.notes.push_back(raw.file + ":" + std::to_string(x.d.line) + ": " + vsc_name(x.d) + ": bus " +
-                               std::to_string(b.number) + " holds its units' VS " + std::to_string(b.vs) +
-                               ", not the converter's ACSET");
+                            std::to_string(b.number) + " holds its units' VS " + std::to_string(b.vs) +
+                            ", not the converter's ACSET");
     }
     x.qmax.at(k) = qmax;
     x.qmin.at(k) = qmin;
@@ -317,8 +317,8 @@ void swap_angle_limits(const RawCase &raw, const TwoTerminalDc &d, LccConverter 
         return;
     }
     net.notes.push_back(raw.file + ":" + std::to_string(d.line) + ": " + lcc_name(d) + ": rectifier ANMX " +
-                           std::to_string(c.anmx_deg) + " is below ANMN " + std::to_string(c.anmn_deg) +
-                           "; the two are taken the other way round");
+                        std::to_string(c.anmx_deg) + " is below ANMN " + std::to_string(c.anmn_deg) +
+                        "; the two are taken the other way round");
     std::swap(c.anmx_deg, c.anmn_deg);
 }
 
