@@ -16,7 +16,7 @@ struct Row {
 
 // Owner pairs and the like are listed where they come before a field the
 // solver reads; trailing ones are not.
-constexpr std::array<Row, 38> rows{{
+constexpr std::array<Row, 42> rows{{
     {Rec::case_id, 23, 36, "IC SBASE REV XFRRAT NXFRAT BASFRQ"},
 
     // Version 23 carries the bus's load and shunt; 24 to 30 its shunt.
@@ -34,7 +34,11 @@ constexpr std::array<Row, 38> rows{{
 
     {Rec::generator, 23, 23, "I ID PG QG QT QB VS IREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB"},
     {Rec::generator, 24, 33, "I ID PG QG QT QB VS IREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB O1 F1"},
-    {Rec::generator, 34, 36, "I ID PG QG QT QB VS IREG NREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB BASLOD O1 F1"},
+    // Version 34 appends the node fields (NREG, NODE, ND) to its records;
+    // 35 puts them after the bus they belong to.
+    {Rec::generator, 34, 34,
+     "I ID PG QG QT QB VS IREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB O1 F1 O2 F2 O3 F3 O4 F4 WMOD WPF NREG"},
+    {Rec::generator, 35, 36, "I ID PG QG QT QB VS IREG NREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB BASLOD O1 F1"},
 
     // Up to version 25 a transformer is a branch with a RATIO and an ANGLE.
     {Rec::branch, 23, 25, "I J CKT R X B %RATEA %RATEB %RATEC RATIO ANGLE GI BI GJ BJ ST"},
@@ -56,7 +60,10 @@ constexpr std::array<Row, 38> rows{{
 
     {Rec::winding, 26, 33,
      "WINDV# NOMV# ANG# %RATA# %RATB# %RATC# COD# CONT# RMA# RMI# VMA# VMI# NTP# TAB# CR# CX# CNXA#"},
-    {Rec::winding, 34, 36,
+    {Rec::winding, 34, 34,
+     "WINDV# NOMV# ANG# %RATE#-1 %RATE#-2 %RATE#-3 %RATE#-4 %RATE#-5 %RATE#-6 %RATE#-7 %RATE#-8 %RATE#-9 "
+     "%RATE#-10 %RATE#-11 %RATE#-12 COD# CONT# RMA# RMI# VMA# VMI# NTP# TAB# CR# CX# CNXA# NODE#"},
+    {Rec::winding, 35, 36,
      "WINDV# NOMV# ANG# %RATE#-1 %RATE#-2 %RATE#-3 %RATE#-4 %RATE#-5 %RATE#-6 %RATE#-7 %RATE#-8 %RATE#-9 "
      "%RATE#-10 %RATE#-11 %RATE#-12 COD# CONT# NODE# RMA# RMI# VMA# VMI# NTP# TAB# CR# CX# CNXA#"},
     {Rec::winding_short, 26, 36, "WINDV# NOMV#"},
@@ -66,18 +73,22 @@ constexpr std::array<Row, 38> rows{{
     {Rec::switched_shunt, 23, 28, "I MODSW VSWHI VSWLO SWREM BINIT N1 B1"},
     {Rec::switched_shunt, 29, 31, "I MODSW VSWHI VSWLO SWREM RMPCT RMIDNT BINIT N1 B1"},
     {Rec::switched_shunt, 32, 33, "I MODSW ADJM STAT VSWHI VSWLO SWREM RMPCT RMIDNT BINIT N1 B1"},
-    {Rec::switched_shunt, 34, 34, "I MODSW ADJM STAT VSWHI VSWLO SWREG NREG RMPCT RMIDNT BINIT N1 B1"},
+    {Rec::switched_shunt, 34, 34,
+     "I MODSW ADJM STAT VSWHI VSWLO SWREG RMPCT RMIDNT BINIT N1 B1 N2 B2 N3 B3 N4 B4 N5 B5 N6 B6 N7 B7 N8 B8 NREG"},
     {Rec::switched_shunt, 35, 36, "I ID MODSW ADJM STAT VSWHI VSWLO SWREG NREG RMPCT RMIDNT BINIT S1 N1 B1"},
 
     // A two-terminal DC line is named by number up to version 29.
     {Rec::dc_line, 23, 29, "I MDC RDC SETVL VSCHD VCMOD RCOMP DELTI METER DCVMIN CCCITMX CCCACC"},
     {Rec::dc_line, 30, 36, "NAME MDC RDC SETVL VSCHD VCMOD RCOMP DELTI METER DCVMIN CCCITMX CCCACC"},
     {Rec::dc_converter, 23, 33, "IP NB ANMX ANMN RC XC EBAS TR TAP TMX TMN STP IC IF IT ID XCAP"},
-    {Rec::dc_converter, 34, 36, "IP NB ANMX ANMN RC XC EBAS TR TAP TMX TMN STP IC ND IF IT ID XCAP"},
+    {Rec::dc_converter, 34, 34, "IP NB ANMX ANMN RC XC EBAS TR TAP TMX TMN STP IC IF IT ID XCAP ND"},
+    {Rec::dc_converter, 35, 36, "IP NB ANMX ANMN RC XC EBAS TR TAP TMX TMN STP IC ND IF IT ID XCAP"},
 
     {Rec::vsc_line, 23, 36, "NAME MDC RDC O1 F1 O2 F2 O3 F3 O4 F4"},
     {Rec::vsc_converter, 23, 33, "IBUS TYPE MODE DCSET ACSET ALOSS BLOSS MINLOSS SMAX IMAX PWF MAXQ MINQ REMOT RMPCT"},
-    {Rec::vsc_converter, 34, 36,
+    {Rec::vsc_converter, 34, 34,
+     "IBUS TYPE MODE DCSET ACSET ALOSS BLOSS MINLOSS SMAX IMAX PWF MAXQ MINQ VSREG RMPCT NREG"},
+    {Rec::vsc_converter, 35, 36,
      "IBUS TYPE MODE DCSET ACSET ALOSS BLOSS MINLOSS SMAX IMAX PWF MAXQ MINQ VSREG NREG RMPCT"},
 }};
 

@@ -589,6 +589,8 @@ void read_unit(const RecordLine &l, RawCase &c)
     u.qb = real_of(l, "QB", -9999.0);
     u.vs = real_of(l, "VS", 1.0);
     u.ireg = int_of(l, "IREG", 0);
+    u.nreg = int_of(l, "NREG", 0);
+    u.rmpct = real_of(l, "RMPCT", 100.0);
     u.mbase = real_of(l, "MBASE", c.sbase);
     u.status = int_of(l, "STAT", 1);
     u.pt = real_of(l, "PT", 9999.0);
@@ -732,6 +734,12 @@ Winding read_winding(const Reader &r, const RecordLine &l, const RawCase &c, con
     wd.ang_deg = real_of(l, "ANG" + k, 0.0);
     wd.rate = ratings_of(l);
     wd.cod = int_of(l, "COD" + k, 0);
+    wd.cont = int_of(l, "CONT" + k, 0);
+    wd.rma = real_of(l, "RMA" + k, 1.1);
+    wd.rmi = real_of(l, "RMI" + k, 0.9);
+    wd.vma = real_of(l, "VMA" + k, 1.1);
+    wd.vmi = real_of(l, "VMI" + k, 0.9);
+    wd.ntp = int_of(l, "NTP" + k, 33);
     wd.tab = int_of(l, "TAB" + k, 0);
     return wd;
 }
@@ -852,6 +860,33 @@ void read_complex_impedance_table(Reader &r, RecordLine &l, RawCase &c)
 }
 
 // The shunt is held at BINIT; the switching data are read past.
+// The blocks that close a switched-shunt record: N1, B1, N2, B2, ... (S1,
+// N1, B1, ... from revision 35), up to 8, as many as the line holds.
+std::vector<ShuntBlock> read_shunt_blocks(const RecordLine &l)
+{
+    const bool with_status = at(l, "S1") != 0;
+    const std::size_t first = with_status ? at(l, "S1") : at(l, "N1");
+    const std::size_t width = with_status ? 3 : 2;
+    std::vector<ShuntBlock> blocks;
+    const std::size_t last = at(l, "NREG") > first ? at(l, "NREG") - 1 : l.fields.size();
+    for (std::size_t k = 0; first != 0 && k < 8; ++k) {
+        const std::size_t n = first + k * width;
+        if (n + width - 1 > std::min(last, l.fields.size())) {
+            break;
+        }
+        const std::string i = std::to_string(k + 1);
+        ShuntBlock b;
+        b.status = with_status ? int_field(l, n, "S" + i, 1) : 1;
+        b.steps = int_field(l, n + width - 2, "N" + i, 0);
+        b.b = real_field(l, n + width - 1, "B" + i, 0.0);
+        if (b.steps < 0) {
+            throw field_error(l, n + width - 2, "N" + i, "is negative");
+        }
+        blocks.push_back(b);
+    }
+    return blocks;
+}
+
 void read_switched_shunt(const RecordLine &l, RawCase &c)
 {
     SwitchedShunt s;
@@ -859,8 +894,14 @@ void read_switched_shunt(const RecordLine &l, RawCase &c)
     s.bus = bus_of(l, "I", false);
     s.id = string_of(l, "ID", "1");
     s.modsw = int_of(l, "MODSW", 0);
+    s.adjm = int_of(l, "ADJM", 0);
     s.status = int_of(l, "STAT", 1);
+    s.vswhi = real_of(l, "VSWHI", 1.0);
+    s.vswlo = real_of(l, "VSWLO", 1.0);
+    s.swreg = int_of(l, at(l, "SWREG") != 0 ? "SWREG" : "SWREM", 0);
+    s.rmpct = real_of(l, "RMPCT", 100.0);
     s.binit = real_of(l, "BINIT", 0.0);
+    s.blocks = read_shunt_blocks(l);
     c.switched_shunts.push_back(std::move(s));
 }
 

@@ -41,13 +41,29 @@ struct FixedShunt {
     int line = 0;
 };
 
-// Held at BINIT (Mvar at 1 pu); the switching data are read past.
+// One block of a switched shunt: N steps of B Mvar each (at 1 pu), in
+// service with status 1 (revision 35 on; always before).
+struct ShuntBlock {
+    int status = 1;
+    int steps = 0;
+    double b = 0;
+};
+
+// A switched shunt, solved at BINIT (Mvar at 1 pu). Its switching data, as
+// read: MODSW (0 fixed, 1 discrete, 2 continuous, 3..6 other controls),
+// ADJM, the band VSWLO..VSWHI, the regulated bus SWREM/SWREG (0: its own),
+// RMPCT and its blocks in file order.
 struct SwitchedShunt {
     int bus = 0;
     std::string id = "1";
-    int modsw = 0; // 0 fixed at BINIT; others switch, which is not modelled
+    int modsw = 0;
+    int adjm = 0;
     int status = 1;
+    double vswhi = 1.0, vswlo = 1.0;
+    int swreg = 0;
+    double rmpct = 100.0;
     double binit = 0;
+    std::vector<ShuntBlock> blocks;
     int line = 0;
 };
 
@@ -58,7 +74,9 @@ struct Unit {
     double qt = 9999, qb = -9999;
     double vs = 1.0;
     int ireg = 0; // 0 or the own bus: regulates its terminal
+    int nreg = 0; // the node of IREG (revision 34 on)
     double mbase = 0;
+    double rmpct = 100.0; // its share of the regulated bus's Q, percent
     int status = 1;
     double pt = 9999, pb = -9999;
     int line = 0;
@@ -86,10 +104,17 @@ struct Branch {
     int line = 0;
 };
 
+// A winding and its control as read: COD (0 none, ±1 voltage, ±2 reactive
+// flow, ±3 active flow, ±4 DC line, ±5 asymmetric active flow; negative:
+// locked), CONT the controlled bus (negative: on the other side of it), the
+// ratio (or angle) range RMA..RMI in NTP positions and the band VMI..VMA.
 struct Winding {
     double windv = 1.0, nomv = 0.0, ang_deg = 0.0;
     Ratings rate{};
     int cod = 0;
+    int cont = 0;
+    double rma = 1.1, rmi = 0.9, vma = 1.1, vmi = 0.9;
+    int ntp = 33;
     int tab = 0; // impedance correction table, 0 for none
 };
 

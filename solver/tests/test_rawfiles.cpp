@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -355,4 +356,71 @@ TEST(RawRevisions, TheSameNetworkInEveryRevisionSolvesAlike)
     expect_same_solution(d + "powsybl/IEEE_24_bus.raw", d + "powsybl/IEEE_24_bus_rev35.raw");
     expect_same_solution(d + "gridpack/IEEE14_PTIv33.raw", d + "gridpack/IEEE14.raw");
     expect_same_solution(d + "gridpack/Polish_model_v33.raw", d + "gridpack/Polish_model_v23.raw");
+}
+
+// The control data of every revision read alike: the switched shunt's band,
+// regulated bus and blocks, each winding's control range, each unit's
+// share, as the six-bus network and the 3-winding network give them in
+// revisions 33 and 34 (where 34 appends the node fields to its records).
+TEST(RawRevisions, ControlDataReadAlikeInEveryRevision)
+{
+    const std::string six = revisions_dir() + "/six_bus_v";
+    for (const auto &[a, b] : std::vector<std::pair<std::string, std::string>>{
+             {six + "33.raw", six + "34.raw"},
+             {six + "33.raw", six + "30.raw"},
+             {revisions_dir() + "/three_winding_v33.raw", revisions_dir() + "/three_winding_v34.raw"}}) {
+        SCOPED_TRACE(b);
+        const RawCase x = read_raw(a);
+        const RawCase y = read_raw(b);
+        ASSERT_EQ(x.switched_shunts.size(), y.switched_shunts.size());
+        for (std::size_t k = 0; k < x.switched_shunts.size(); ++k) {
+            const SwitchedShunt &s = x.switched_shunts[k];
+            const SwitchedShunt &t = y.switched_shunts[k];
+            EXPECT_EQ(std::tie(s.modsw, s.status, s.vswhi, s.vswlo, s.swreg, s.binit),
+                      std::tie(t.modsw, t.status, t.vswhi, t.vswlo, t.swreg, t.binit));
+            ASSERT_EQ(s.blocks.size(), t.blocks.size());
+            for (std::size_t i = 0; i < s.blocks.size(); ++i) {
+                EXPECT_EQ(std::tie(s.blocks[i].steps, s.blocks[i].b), std::tie(t.blocks[i].steps, t.blocks[i].b));
+            }
+        }
+        ASSERT_EQ(x.transformers.size(), y.transformers.size());
+        for (std::size_t k = 0; k < x.transformers.size(); ++k) {
+            for (std::size_t w = 0; w < 3; ++w) {
+                const Winding &p = x.transformers[k].windings.at(w);
+                const Winding &q = y.transformers[k].windings.at(w);
+                EXPECT_EQ(std::tie(p.cod, p.cont, p.rma, p.rmi, p.vma, p.vmi, p.ntp, p.tab),
+                          std::tie(q.cod, q.cont, q.rma, q.rmi, q.vma, q.vmi, q.ntp, q.tab));
+            }
+        }
+        ASSERT_EQ(x.units.size(), y.units.size());
+        for (std::size_t k = 0; k < x.units.size(); ++k) {
+            EXPECT_EQ(std::tie(x.units[k].ireg, x.units[k].rmpct, x.units[k].status, x.units[k].pt, x.units[k].pb),
+                      std::tie(y.units[k].ireg, y.units[k].rmpct, y.units[k].status, y.units[k].pt, y.units[k].pb));
+        }
+    }
+    const RawCase v33 = read_raw(six + "33.raw");
+    ASSERT_EQ(v33.switched_shunts.size(), 1U);
+    EXPECT_EQ(v33.switched_shunts[0].vswhi, 1.05);
+    ASSERT_EQ(v33.switched_shunts[0].blocks.size(), 1U);
+    EXPECT_EQ(v33.switched_shunts[0].blocks[0].steps, 3);
+    EXPECT_EQ(v33.switched_shunts[0].blocks[0].b, 5.0);
+}
+
+// PSS/E's own revision 34 output has NREG, when it writes one, after WPF: the
+// WECC 240-bus file has 146 units, 140 in service (STAT in field 15).
+TEST(RawRevisions, Revision34UnitsAsPssEWritesThem)
+{
+    REQUIRE_RAWFILES();
+    const RawCase c = read_raw(rawfiles_dir() + "/gridpack/240busWECC_2018_PSS_fixedshunt.raw");
+    ASSERT_EQ(c.units.size(), 146U);
+    EXPECT_EQ(std::count_if(c.units.begin(), c.units.end(), [](const Unit &u) { return u.status == 1; }), 140);
+    const auto u = std::find_if(c.units.begin(), c.units.end(), [](const Unit &x) { return x.line == 508; });
+    ASSERT_NE(u, c.units.end());
+    EXPECT_EQ(u->bus, 5032);
+    EXPECT_EQ(u->ireg, 5002);
+    EXPECT_EQ(u->mbase, 4410.2);
+    EXPECT_EQ(u->pt, 4410.2);
+    EXPECT_EQ(u->pb, 0.0);
+    EXPECT_EQ(u->rmpct, 100.0);
+    EXPECT_EQ(u->nreg, 0); // the line stops at WPF
 }
