@@ -89,12 +89,9 @@ LccPoint lcc_point(const TwoTerminalDc &d, double vr_pu, double vi_pu, double ta
         if (!power) {
             continue;
         }
-        // The power order at the voltages the taps give.
-        if (d.setvl > 0) {
-            id = current_for_power(p_order, vdoi * std::cos(gmin), d.rdc - drop_i(ic));
-        } else {
-            id = current_for_power(p_order, vdoi * std::cos(gmin), -drop_i(ic));
-        }
+        // The power order at the voltages the taps give, at the rectifier
+        // (Vdr = Vdi + RDC·Id) or the inverter.
+        id = current_for_power(p_order, vdoi * std::cos(gmin), (d.setvl > 0 ? d.rdc : 0.0) - drop_i(ic));
         vdi = vdoi * std::cos(gmin) - drop_i(ic) * id;
         if (vdi < d.vcmod) {
             // Reduced voltage: the line changes to current control at the

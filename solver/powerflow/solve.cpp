@@ -82,39 +82,52 @@ double unit_q(const Network &net, const BusSchedule &sch, const NewtonWorkspace 
     return q + net.buses[i].qd + net.buses[i].iq * v.vm[i] + qdc;
 }
 
-double dc_injections(const Network &net, BusSchedule &sch, const Voltages &v)
+std::vector<DcDraw> dc_draws(const Network &net, const BusSchedule &sch, const Voltages &v, std::vector<double> &taps)
 {
-    const std::vector<double> pdc = sch.pdc;
-    const std::vector<double> qdc = sch.qdc;
-    const std::vector<double> taps = sch.taps;
-    std::fill(sch.pdc.begin(), sch.pdc.end(), 0.0);
-    std::fill(sch.qdc.begin(), sch.qdc.end(), 0.0);
-    // A converter on a bus joined by ties draws at its node's representative.
-    const auto at = [&net](int b) { return static_cast<std::size_t>(net.buses[static_cast<std::size_t>(b)].node); };
-    const auto off = [&sch, &at](int b) { return sch.kind[at(b)] == BusKind::off; };
+    taps = sch.taps;
+    std::vector<DcDraw> draws;
+    const auto off = [&](int b) {
+        return sch.kind[static_cast<std::size_t>(net.buses[static_cast<std::size_t>(b)].node)] == BusKind::off;
+    };
     for (std::size_t k = 0; k < net.lcc.size(); ++k) {
         const NetLcc &x = net.lcc[k];
         if (!x.in_service || off(x.rbus) || off(x.ibus)) {
             continue;
         }
         const LccPoint p = lcc_point(x.d, v.vm[x.rbus], v.vm[x.ibus], sch.taps[2 * k], sch.taps[2 * k + 1]);
-        sch.taps[2 * k] = p.tap_r;
-        sch.taps[2 * k + 1] = p.tap_i;
-        sch.pdc[at(x.rbus)] += p.pr_mw / net.sbase;
-        sch.qdc[at(x.rbus)] += p.qr_mvar / net.sbase;
-        sch.pdc[at(x.ibus)] -= p.pi_mw / net.sbase;
-        sch.qdc[at(x.ibus)] += p.qi_mvar / net.sbase;
+        taps[2 * k] = p.tap_r;
+        taps[2 * k + 1] = p.tap_i;
+        draws.push_back({x.rbus, std::complex<double>(p.pr_mw, p.qr_mvar) / net.sbase});
+        draws.push_back({x.ibus, std::complex<double>(-p.pi_mw, p.qi_mvar) / net.sbase});
     }
     for (const NetVsc &x : net.vsc) {
         if (!x.in_service || off(x.bus[0]) || off(x.bus[1])) {
             continue;
         }
         for (std::size_t k = 0; k < 2; ++k) {
-            sch.pdc[at(x.bus.at(k))] -= x.p_ac.at(k) / net.sbase;
-            sch.qdc[at(x.bus.at(k))] -= x.q_ac.at(k) / net.sbase;
+            draws.push_back({x.bus.at(k), -std::complex<double>(x.p_ac.at(k), x.q_ac.at(k)) / net.sbase});
         }
     }
-    if (taps != sch.taps) {
+    return draws;
+}
+
+double dc_injections(const Network &net, BusSchedule &sch, const Voltages &v)
+{
+    std::vector<double> taps;
+    const std::vector<DcDraw> draws = dc_draws(net, sch, v, taps);
+    const bool moved = taps != sch.taps;
+    sch.taps = std::move(taps);
+    const std::vector<double> pdc = sch.pdc;
+    const std::vector<double> qdc = sch.qdc;
+    std::fill(sch.pdc.begin(), sch.pdc.end(), 0.0);
+    std::fill(sch.qdc.begin(), sch.qdc.end(), 0.0);
+    for (const DcDraw &d : draws) {
+        // A converter on a bus joined by ties draws at its node's representative.
+        const auto at = static_cast<std::size_t>(net.buses[static_cast<std::size_t>(d.bus)].node);
+        sch.pdc[at] += d.s.real();
+        sch.qdc[at] += d.s.imag();
+    }
+    if (moved) {
         return HUGE_VAL;
     }
     double change = 0;

@@ -5,6 +5,7 @@
 #include "powerflow/chord.h"
 #include "powerflow/newton.h"
 
+#include <complex>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,17 @@ struct PfSolution {
 // call: Qg = Im(S_i) + qd + iq·|V| + qdc (a VSC converter that holds the
 // bus's voltage counts as a unit).
 double unit_q(const Network &net, const BusSchedule &sch, const NewtonWorkspace &ws, const Voltages &v, int i);
+
+// What one DC converter draws from its own AC bus, pu on SBASE.
+struct DcDraw {
+    int bus = 0; // bus index
+    std::complex<double> s;
+};
+
+// What every converter of the in-service DC lines draws at voltages v, each
+// two-terminal line from its taps in sch; `taps` receives the taps their
+// operating points moved to. A line with an end cut off draws nothing.
+std::vector<DcDraw> dc_draws(const Network &net, const BusSchedule &sch, const Voltages &v, std::vector<double> &taps);
 
 // What the DC lines draw from their AC buses at voltages v, into sch.pdc
 // and sch.qdc, and the two-terminal lines' taps into sch.taps (each line

@@ -36,32 +36,6 @@ UnitSums unit_sums(const Network &net, int removed)
 
 bool energised(const PfSolution &sol, const TieNode &node) { return sol.sch.kind[node.rep] != BusKind::off; }
 
-// What the DC lines' converters draw at their own buses, pu (as
-// dc_injections puts it at their nodes): P and Q of two-terminal lines, P
-// of VSC lines and Q of those at a fixed power factor.
-void add_dc_draws(const Network &net, const PfSolution &sol, std::vector<cplx> &d)
-{
-    const auto off = [&](int b) { return sol.sch.kind[static_cast<size_t>(net.buses[b].node)] == BusKind::off; };
-    for (size_t k = 0; k < net.lcc.size(); ++k) {
-        const NetLcc &x = net.lcc[k];
-        if (!x.in_service || off(x.rbus) || off(x.ibus)) {
-            continue;
-        }
-        const LccPoint p =
-            lcc_point(x.d, sol.v.vm[x.rbus], sol.v.vm[x.ibus], sol.sch.taps[2 * k], sol.sch.taps[2 * k + 1]);
-        d[x.rbus] += cplx(p.pr_mw, p.qr_mvar) / net.sbase;
-        d[x.ibus] += cplx(-p.pi_mw, p.qi_mvar) / net.sbase;
-    }
-    for (const NetVsc &x : net.vsc) {
-        if (!x.in_service || off(x.bus[0]) || off(x.bus[1])) {
-            continue;
-        }
-        for (size_t k = 0; k < 2; ++k) {
-            d[x.bus.at(k)] -= cplx(x.p_ac.at(k), x.q_ac.at(k)) / net.sbase;
-        }
-    }
-}
-
 // What each bus of an energised tie node draws, pu, its ties' series flows
 // aside: load (PL + IP·V + YP·V²) + j(QL + IQ·V − YQ·V²), shunt
 // (G − jB)·V², the power into its other branches at its end, S_end +
@@ -82,7 +56,10 @@ std::vector<cplx> drawn(const Network &net, const std::vector<char> &on, const P
                    cplx(o.gs, -o.bs) * (vm * vm);
         }
     }
-    add_dc_draws(net, sol, d);
+    std::vector<double> taps;
+    for (const DcDraw &dc : dc_draws(net, sol.sch, sol.v, taps)) {
+        d[static_cast<size_t>(dc.bus)] += dc.s;
+    }
     for (size_t k = 0; k < net.branches.size(); ++k) {
         const NetBranch &br = net.branches[k];
         if (!on[k] || sol.sch.kind[br.f] == BusKind::off || sol.sch.kind[br.t] == BusKind::off) {

@@ -121,6 +121,12 @@ namespace {
 const char *const dclines_header = "name,type,status,bus_1,bus_2,p_1_mw,q_1_mvar,p_2_mw,q_2_mvar,idc_a,vdc_1_kv,"
                                    "vdc_2_kv,angle_1_deg,angle_2_deg,tap_1,tap_2,mode,note\n";
 
+// Bus b (its node, where ties join it to others) is outside the solved islands.
+bool cut_off(const Network &net, const PfSolution &s, int b)
+{
+    return s.sch.kind[static_cast<std::size_t>(net.buses[static_cast<std::size_t>(b)].node)] == BusKind::off;
+}
+
 std::string lcc_row(const Network &net, const BaseCase &bc, std::size_t k)
 {
     const NetLcc &x = net.lcc[k];
@@ -130,8 +136,7 @@ std::string lcc_row(const Network &net, const BaseCase &bc, std::size_t k)
     if (!x.in_service) {
         return head + "blocked," + buses + ",,,,,,,,,,,,\n";
     }
-    if (s.sch.kind[static_cast<std::size_t>(net.buses[static_cast<std::size_t>(x.rbus)].node)] == BusKind::off ||
-        s.sch.kind[static_cast<std::size_t>(net.buses[static_cast<std::size_t>(x.ibus)].node)] == BusKind::off) {
+    if (cut_off(net, s, x.rbus) || cut_off(net, s, x.ibus)) {
         return head + "cut off," + buses + ",,,,,,,,,,,,\n";
     }
     const LccPoint p = lcc_point(x.d, s.v.vm[x.rbus], s.v.vm[x.ibus], s.sch.taps[2 * k], s.sch.taps[2 * k + 1]);
@@ -165,8 +170,7 @@ std::string vsc_row(const Network &net, const BaseCase &bc, const NetVsc &x)
     if (!x.in_service) {
         return head + "blocked," + buses + ",,,,,,,,,,,,\n";
     }
-    const auto node = [&net](int b) { return static_cast<std::size_t>(net.buses[static_cast<std::size_t>(b)].node); };
-    if (bc.sol.sch.kind[node(x.bus[0])] == BusKind::off || bc.sol.sch.kind[node(x.bus[1])] == BusKind::off) {
+    if (cut_off(net, bc.sol, x.bus[0]) || cut_off(net, bc.sol, x.bus[1])) {
         return head + "cut off," + buses + ",,,,,,,,,,,,\n";
     }
     const auto mode = [&x](std::size_t k) {
