@@ -151,7 +151,7 @@ int run(const Args &args)
     }
     check_rating_set(raw, args.options, "base_rating", opt.base_rating);
     check_rating_set(raw, args.options, "contingency_rating", opt.contingency_rating);
-    const Network net = build_network(raw, opt.zero_impedance_threshold_pu);
+    const Network net = build_network(raw, opt.zero_impedance_threshold_pu, opt.remote_regulation);
     warn_of_ties(net, opt.zero_impedance_threshold_pu);
     for (const std::string &note : net.notes) {
         std::cerr << "vandrelsolve: warning: " << printable(note) << std::endl;
@@ -163,9 +163,10 @@ int run(const Args &args)
                       << " has no unit in service; it is an ideal source at its RAW voltage and angle" << std::endl;
         }
     }
-    if (net.remote_ireg > 0) {
+    if (net.remote_ireg > 0 && !opt.remote_regulation) {
         std::cerr << "vandrelsolve: warning: " << net.remote_ireg
-                  << " in-service unit(s) name a remote regulated bus (IREG); each holds its own terminal at VS"
+                  << " in-service unit(s) name a remote regulated bus (IREG); with remote_regulation false, each holds "
+                     "its own terminal at VS"
                   << std::endl;
     }
 

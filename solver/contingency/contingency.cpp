@@ -2,6 +2,7 @@
 
 #include "network/islands.h"
 #include "network/ties.h"
+#include "powerflow/regulation.h"
 
 #include <algorithm>
 #include <array>
@@ -89,6 +90,12 @@ int reschedule_bus(const Network &net, int b, int removed, BusSchedule &sch, dou
 {
     int count = 0;
     sch.pg[b] = sch.qmax[b] = sch.qmin[b] = qg_sum = 0;
+    const bool shares = !sch.rmpct.empty();
+    std::vector<int> plants; // own buses whose share is counted
+    const auto seen = [&plants](int bus) { return std::find(plants.begin(), plants.end(), bus) != plants.end(); };
+    if (shares) {
+        sch.rmpct[b] = 0;
+    }
     for (size_t u = 0; u < net.units.size(); ++u) {
         const NetUnit &nu = net.units[u];
         if (net.buses[nu.bus].node != b || !nu.in_service || static_cast<int>(u) == removed) {
@@ -96,6 +103,12 @@ int reschedule_bus(const Network &net, int b, int removed, BusSchedule &sch, dou
         }
         if (count++ == 0) {
             sch.vs[b] = nu.vs;
+        }
+        // A plant's share (RMPCT) is its bus's first unit's; a node's is
+        // the sum of its buses'.
+        if (shares && !seen(nu.bus)) {
+            sch.rmpct[b] += nu.rmpct;
+            plants.push_back(nu.bus);
         }
         sch.pg[b] += nu.pg;
         qg_sum += nu.qg;
@@ -239,7 +252,8 @@ bool choose_slacks(const Network &net, int removed, const std::vector<int> &isla
         }
     }
     for (int i = 0; i < net.raw_buses; ++i) {
-        if (sch.kind[i] == BusKind::off || net.buses[i].kind != BusKind::pv || units_on[i] == 0) {
+        const BusKind k = net.buses[i].kind;
+        if (sch.kind[i] == BusKind::off || (k != BusKind::pv && k != BusKind::reg) || units_on[i] == 0) {
             continue;
         }
         int &b = best[static_cast<std::size_t>(island[i])];
@@ -354,7 +368,7 @@ void open_rebuilt(const Network &net, const BaseCase &base, const Outage &o, Out
     c.net = &c.rebuilt;
     c.on = branches_in_service(c.rebuilt);
     c.y = make_ybus(c.rebuilt, c.on);
-    c.ws = make_workspace(c.y);
+    c.ws = make_workspace(c.y, c.rebuilt);
     c.sch = base.sol.sch;
     c.held = base.sol.held;
     c.v = base.sol.v;
@@ -376,6 +390,9 @@ void open_rebuilt(const Network &net, const BaseCase &base, const Outage &o, Out
         c.sch.qmax[i] = raw.qmax[i];
         c.sch.qmin[i] = raw.qmin[i];
         c.sch.vs[i] = raw.vs[i];
+        if (!raw.rmpct.empty() && c.sch.rmpct.size() == raw.rmpct.size()) {
+            c.sch.rmpct[i] = raw.rmpct[i];
+        }
         c.held[i] = 0;
         const auto e = static_cast<Eigen::Index>(i);
         c.v.vm[e] = raw.kind[i] == BusKind::pv || raw.kind[i] == BusKind::slack ? raw.vs[i] : c.v.vm[e];
@@ -455,6 +472,12 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
         r.status = CtgStatus::diverged;
         add_note(r.note, "no unit left to be slack");
         return finish(r, t0);
+    }
+    if (!c.net->groups.empty()) {
+        for (const int k : refresh_groups(*c.net, c.sch, c.held, c.v)) {
+            add_note(r.note, "units regulating bus " + std::to_string(c.net->buses[c.net->groups[k].bus].number) +
+                                 " hold their own terminals (it is cut off)");
+        }
     }
 
     r.sol = solve_with_q_limits(*c.net, c.y, std::move(c.sch), std::move(c.held), std::move(c.v), opt,

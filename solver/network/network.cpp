@@ -1,5 +1,6 @@
 #include "network/network.h"
 
+#include "network/regulation.h"
 #include "network/ties.h"
 #include "raw/input_error.h"
 
@@ -178,7 +179,8 @@ void add_units(const RawCase &raw, Network &net)
         if (i < 0) {
             continue;
         }
-        NetUnit nu{i, u.id, u.pg / s, u.qg / s, u.qt / s, u.qb / s, u.vs, u.pt / s, u.status != 0, u.line};
+        NetUnit nu{i, u.id, u.pg / s, u.qg / s, u.qt / s, u.qb / s, u.vs, u.pt / s, u.status != 0, u.line,
+                   u.ireg == u.bus ? 0 : u.ireg, u.rmpct};
         net.units.push_back(nu);
         if (!nu.in_service) {
             continue;
@@ -186,6 +188,7 @@ void add_units(const RawCase &raw, Network &net)
         NetBus &b = net.buses[i];
         if (units_on[i]++ == 0) {
             b.vs = u.vs;
+            b.rmpct = nu.rmpct;
         }
         b.pg += nu.pg;
         b.qg += nu.qg;
@@ -406,9 +409,10 @@ void add_transformers(const RawCase &raw, Network &net)
 
 std::complex<double> correction_factor(const ImpedanceTable &t, double x) { return interpolate(t.points, t.im, x); }
 
-Network build_network(const RawCase &raw, double zero_impedance_threshold_pu)
+Network build_network(const RawCase &raw, double zero_impedance_threshold_pu, bool remote_regulation)
 {
     Network net;
+    net.remote_regulation = remote_regulation;
     net.file = raw.file;
     net.sbase = raw.sbase;
     add_buses(raw, net);
@@ -418,5 +422,6 @@ Network build_network(const RawCase &raw, double zero_impedance_threshold_pu)
     add_transformers(raw, net);
     add_dc_links(raw, net);
     join_ties(net);
+    add_regulation(net);
     return net;
 }

@@ -19,7 +19,10 @@
 // tied: joined by ties to another bus, the representative of its node; its
 // rows hold its unknowns fixed and it takes the representative's voltage
 // after each solve.
-enum class BusKind { pq, pv, slack, off, tied };
+// reg: its units hold another bus's voltage (remote regulation, IREG): its
+// |V| is free and its Q row carries one equation of its regulation group
+// (powerflow/regulation.h).
+enum class BusKind { pq, pv, slack, off, tied, reg };
 
 struct NetBus {
     int number = 0; // RAW bus number; 0 for the star point of a 3-winding transformer
@@ -30,6 +33,7 @@ struct NetBus {
     double vs = 1;              // voltage set-point of its units (pv, slack)
     double pg = 0, qg = 0;      // scheduled output of its in-service units
     double qmax = 0, qmin = 0;  // sums of QT and QB of its in-service units
+    double rmpct = 0;           // its plant's share of a regulated bus's Q: its first in-service unit's RMPCT
     double pd = 0, qd = 0;      // constant-power load
     double ip = 0, iq = 0;      // constant-current load at 1 pu (scaled by V)
     double yp = 0, yq = 0;      // constant-admittance load at 1 pu (in the Ybus)
@@ -73,6 +77,18 @@ struct NetUnit {
     double pg = 0, qg = 0, qt = 0, qb = 0, vs = 1, pt = 0;
     bool in_service = true;
     int line = 0;
+    int ireg = 0;         // RAW number of the bus it regulates, 0: its own
+    double rmpct = 100.0; // its share of the regulated bus's Q, percent
+};
+
+// Units at one or more buses holding the voltage of one other bus at VS,
+// their reactive powers shared in proportion to RMPCT (equal shares where
+// every RMPCT is 0).
+struct RegGroup {
+    int bus = 0;              // the regulated bus (a node's representative)
+    double vs = 1;            // its set-point: the first regulating bus's VS in RAW order
+    std::vector<int> members; // buses (nodes) whose units regulate it, RAW order; the
+                              // regulated bus first where its own units hold it too
 };
 
 // Buses joined by ties in service: solved as one bus, the representative.
@@ -102,18 +118,26 @@ struct Network {
     // representative and none at its other members. Both empty without ties.
     std::vector<NetBus> own;
     std::vector<TieNode> tie_nodes;
-    std::vector<std::string> notes; // "FILE:LINE: what": warnings about ties and DC lines
+    std::vector<std::string> notes; // "FILE:LINE: what": warnings about ties, DC lines, regulation
+    // Remote voltage regulation by units (network/regulation.h): its groups,
+    // and the group of every member bus, -1 for the rest; both empty
+    // without any.
+    bool remote_regulation = true;
+    std::vector<RegGroup> groups;
+    std::vector<int> group_of;
 };
 
 // Branches of line records whose |R + jX| is below this (pu on SBASE) are
 // ties; closed switching devices are ties whatever their X.
 constexpr double default_zero_impedance_threshold_pu = 1e-4;
 
-// RAW data -> per-unit network, ties joined into nodes. Throws InputError
-// for data the model can not take (a transformer of zero impedance, a line
-// of zero impedance with a threshold of 0, a winding ratio that is not
-// positive).
-Network build_network(const RawCase &raw, double zero_impedance_threshold_pu = default_zero_impedance_threshold_pu);
+// RAW data -> per-unit network, ties joined into nodes, units regulating a
+// remote bus grouped (unless remote_regulation is false: each then holds
+// its own terminal). Throws InputError for data the model can not take (a
+// transformer of zero impedance, a line of zero impedance with a threshold
+// of 0, a winding ratio that is not positive).
+Network build_network(const RawCase &raw, double zero_impedance_threshold_pu = default_zero_impedance_threshold_pu,
+                      bool remote_regulation = true);
 
 // Factor of impedance correction table `t` at x (linear between points,
 // the end point's factor beyond the ends).

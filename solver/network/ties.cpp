@@ -1,5 +1,7 @@
 #include "network/ties.h"
 
+#include "network/regulation.h"
+
 #include <algorithm>
 #include <numeric>
 #include <sstream>
@@ -99,6 +101,7 @@ void move_injections(NetBus &rep, NetBus &m)
     rep.qg += m.qg;
     rep.qmax += m.qmax;
     rep.qmin += m.qmin;
+    rep.rmpct += m.rmpct;
     rep.pd += m.pd;
     rep.qd += m.qd;
     rep.ip += m.ip;
@@ -107,7 +110,7 @@ void move_injections(NetBus &rep, NetBus &m)
     rep.yq += m.yq;
     rep.gs += m.gs;
     rep.bs += m.bs;
-    m.pg = m.qg = m.qmax = m.qmin = m.pd = m.qd = m.ip = m.iq = m.yp = m.yq = m.gs = m.bs = 0;
+    m.pg = m.qg = m.qmax = m.qmin = m.rmpct = m.pd = m.qd = m.ip = m.iq = m.yp = m.yq = m.gs = m.bs = 0;
 }
 
 // Sums the node's members into its representative. A tie's charging B and
@@ -194,8 +197,11 @@ Network without_branches(const Network &net, const std::vector<int> &branches)
     for (const int k : branches) {
         split.branches[k].in_service = false;
     }
+    split.groups.clear();
+    split.group_of.clear();
     list_slacks(split);
     join_ties(split);
+    add_regulation(split);
     return split;
 }
 

@@ -1,5 +1,7 @@
 #include "powerflow/newton.h"
 
+#include "powerflow/regulation.h"
+
 #include <Eigen/SparseLU>
 
 #include <array>
@@ -9,9 +11,17 @@ using cplx = std::complex<double>;
 
 namespace {
 constexpr double reuse_ratio = 0.1;
-}
 
-JacobianPattern jacobian_pattern(const Ybus &y)
+// Whether (i, k) is in Ybus's pattern.
+bool ybus_has(const Ybus &y, int i, int k)
+{
+    const int *begin = y.innerIndexPtr() + y.outerIndexPtr()[k];
+    const int *end = y.innerIndexPtr() + y.outerIndexPtr()[k + 1];
+    return std::binary_search(begin, end, i);
+}
+} // namespace
+
+JacobianPattern jacobian_pattern(const Ybus &y, const Network &net)
 {
     const int n = static_cast<int>(y.rows());
     using T = Eigen::Triplet<double, int>;
@@ -24,6 +34,16 @@ JacobianPattern jacobian_pattern(const Ybus &y)
             trip.emplace_back(i, n + k, 0.0);
             trip.emplace_back(n + i, k, 0.0);
             trip.emplace_back(n + i, n + k, 0.0);
+        }
+    }
+    // Entries of remote regulation that are no Ybus entry's: a Q row's
+    // columns θ_k and |V|_k come from Ybus entry (row bus, k).
+    std::vector<std::pair<int, int>> extra;
+    for (const auto &[row, col] : regulation_pattern(net, y)) {
+        const int k = col < n ? col : col - n;
+        if (!ybus_has(y, row - n, k)) {
+            extra.emplace_back(row, col);
+            trip.emplace_back(row, col, 0.0);
         }
     }
     JacobianPattern pat;
@@ -52,13 +72,18 @@ JacobianPattern jacobian_pattern(const Ybus &y)
             pat.q_vm[e] = pos(n + i, n + k);
         }
     }
+    std::sort(extra.begin(), extra.end());
+    extra.erase(std::unique(extra.begin(), extra.end()), extra.end());
+    for (const auto &[row, col] : extra) {
+        pat.extra.push_back(pos(row, col));
+    }
     return pat;
 }
 
-NewtonWorkspace make_workspace(const Ybus &y)
+NewtonWorkspace make_workspace(const Ybus &y, const Network &net)
 {
     NewtonWorkspace ws;
-    ws.pat = jacobian_pattern(y);
+    ws.pat = jacobian_pattern(y, net);
     ws.common = std::make_unique<klu_common>();
     klu_defaults(ws.common.get());
     auto &j = ws.pat.j;
@@ -120,12 +145,20 @@ double mismatch_at_vc(const Network &net, const Ybus &y, const BusSchedule &sch,
             fp += sch.pdc[i];
             fq += sch.qdc[i];
         }
-        ws.f[i] = (kind == BusKind::pq || kind == BusKind::pv) ? fp : 0.0;
+        ws.f[i] = (kind == BusKind::pq || kind == BusKind::pv || kind == BusKind::reg) ? fp : 0.0;
         ws.f[n + i] = kind == BusKind::pq ? fq : 0.0;
         const double m = std::max(std::abs(ws.f[i]), std::abs(ws.f[n + i]));
         if (!(m <= worst)) { // a NaN counts as the worst
             worst = m;
             worst_bus = i;
+        }
+    }
+    if (!net.groups.empty()) {
+        int bus = -1;
+        const double m = regulation_mismatch(net, sch, v, ws, bus);
+        if (!(m <= worst)) {
+            worst = m;
+            worst_bus = bus;
         }
     }
     return worst;
@@ -187,14 +220,17 @@ void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const V
             const PowerDerivatives d = power_derivatives(net.buses[i], yx[e], vi, vk, vnk, ws.current[i], i == k);
             // A row whose quantity is not solved for holds its own unknown.
             const BusKind kind = sch.kind[i];
-            const bool p_row = kind == BusKind::pq || kind == BusKind::pv;
+            const bool p_row = kind == BusKind::pq || kind == BusKind::pv || kind == BusKind::reg;
             const bool q_row = kind == BusKind::pq;
             const double one = i == k ? 1.0 : 0.0;
             jx[ws.pat.p_th[e]] = p_row ? d.dth.real() : one;
             jx[ws.pat.p_vm[e]] = p_row ? d.dvm.real() : 0.0;
             jx[ws.pat.q_th[e]] = q_row ? d.dth.imag() : 0.0;
-            jx[ws.pat.q_vm[e]] = q_row ? d.dvm.imag() : one;
+            jx[ws.pat.q_vm[e]] = q_row ? d.dvm.imag() : (kind == BusKind::reg ? 0.0 : one);
         }
+    }
+    if (!net.groups.empty()) {
+        regulation_jacobian(net, y, sch, v, ws);
     }
 }
 
@@ -351,6 +387,12 @@ Voltages initial_voltages(const Network &net, const BusSchedule &sch, bool flat_
         }
         if (sch.kind[i] == BusKind::slack) {
             v.va[i] = b.va0;
+        }
+    }
+    // A bus regulated by units elsewhere starts at its set-point.
+    for (std::size_t k = 0; k < net.groups.size(); ++k) {
+        if (!sch.vhold.empty() && sch.vhold[k] >= 0) {
+            v.vm[net.groups[k].bus] = net.groups[k].vs;
         }
     }
     copy_tied_voltages(net, v);

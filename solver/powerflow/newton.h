@@ -24,6 +24,10 @@ struct PfOptions {
     // Lines of |R + jX| below this are ties (network/ties.h); read with the
     // options, used when the network is built.
     double zero_impedance_threshold_pu = default_zero_impedance_threshold_pu;
+    // Units whose IREG names another bus hold that bus's voltage (false:
+    // their own terminal's); read with the options, used when the network
+    // is built.
+    bool remote_regulation = true;
 };
 
 // The bus voltages of a solve, kept in polar form.
@@ -38,10 +42,18 @@ struct Voltages {
 // pdc + j·qdc is what their converters draw from each bus (pu), and taps
 // the two-terminal lines' converter taps (rectifier, inverter, per line);
 // all three are empty without DC lines.
+// With remote regulation (Network::groups), rmpct is each bus's plant
+// share (its first in-service unit's RMPCT, as PSS/E keeps it per plant), and for each group vhold is the bus whose Q
+// row holds the regulated voltage and ref the member the others' shares
+// are taken against (−1 both while the group is held at a limit or has no
+// member left), ratio[b] member b's share over ref's (regulation.h); all
+// four are empty without groups.
 struct BusSchedule {
     std::vector<BusKind> kind;
     std::vector<double> pg, qgen, qmax, qmin, vs;
     std::vector<double> pdc, qdc, taps;
+    std::vector<double> rmpct, ratio;
+    std::vector<int> vhold, ref;
 };
 
 // The Jacobian's pattern over the unknowns x = [θ_0..θ_{n−1}, |V|_0..|V|_{n−1}]
@@ -50,11 +62,16 @@ struct BusSchedule {
 // the identity row of its own unknown. For each Ybus entry e = (i, k), the
 // positions of (P_i, θ_k), (P_i, |V|_k), (Q_i, θ_k), (Q_i, |V|_k) in J's
 // value array.
+// Remote regulation adds to the Q rows of every group member the entries of
+// its group's other members' Q rows and of the regulated bus's |V|
+// (regulation.h); `extra` lists the positions of those that are no Ybus
+// entry's.
 struct JacobianPattern {
     Eigen::SparseMatrix<double, Eigen::ColMajor, int> j;
     std::vector<int> p_th, p_vm, q_th, q_vm;
+    std::vector<int> extra;
 };
-JacobianPattern jacobian_pattern(const Ybus &y);
+JacobianPattern jacobian_pattern(const Ybus &y, const Network &net);
 
 struct KluDeleter {
     klu_common *common;
@@ -75,7 +92,7 @@ struct NewtonWorkspace {
     Eigen::VectorXd f, dx;        // mismatch and step, 2n
     Eigen::VectorXcd vc, current; // V and Ybus·V
 };
-NewtonWorkspace make_workspace(const Ybus &y);
+NewtonWorkspace make_workspace(const Ybus &y, const Network &net);
 
 // Factors the Jacobian in ws.pat.j into ws.numeric: a refactorization on
 // the pivot order of the last factorization (about half the work), and a

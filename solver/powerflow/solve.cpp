@@ -1,6 +1,7 @@
 #include "powerflow/solve.h"
 
 #include "network/islands.h"
+#include "powerflow/regulation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,15 +10,20 @@ namespace {
 
 constexpr double v_tol = 1e-6; // pu
 constexpr double q_tol_mvar = 1e-4;
+
+double q_tol_pu(const Network &net) { return q_tol_mvar / net.sbase; }
 constexpr int max_batch_rounds = 10;
 constexpr double loose_tolerance_pu = 1e-4;
 
-// How far the units' Qg at free voltage-controlled bus i lies outside the
-// sum of their limits (≤ 0 inside them, −∞ at any other bus); dir is +1
-// above QT, −1 below QB.
+// The group bus i is a member of, or -1.
+int group_of(const Network &net, size_t i) { return net.group_of.empty() ? -1 : net.group_of[i]; }
+
+// How far the units' Qg at free voltage-controlled bus i (a pv bus, or a
+// member of a regulation group) lies outside the sum of their limits (≤ 0
+// inside them, −∞ at any other bus); dir is +1 above QT, −1 below QB.
 double q_violation(const Network &net, const PfSolution &s, const NewtonWorkspace &ws, size_t i, int &dir)
 {
-    if (s.sch.kind[i] != BusKind::pv) {
+    if (s.sch.kind[i] != BusKind::pv && s.sch.kind[i] != BusKind::reg) {
         return -HUGE_VAL;
     }
     const double q = unit_q(net, s.sch, ws, s.v, static_cast<int>(i));
@@ -29,14 +35,30 @@ double q_violation(const Network &net, const PfSolution &s, const NewtonWorkspac
 
 // How far held bus i lies on the wrong side of its set-point (above VS at
 // QT, below VS at QB); −∞ for a bus that is not held or can not be
-// released (its QT_sum = QB_sum).
-double wrong_side(const PfSolution &s, size_t i)
+// released (its QT_sum = QB_sum). A member of a regulation group compares
+// its group's regulated bus with the group's VS while every member is
+// held; while others are free, the share it would take at their level,
+// a_i·Qg_ref/a_ref, with its limit (the wrong side: inside it).
+double wrong_side(const Network &net, const PfSolution &s, const NewtonWorkspace &ws, size_t i)
 {
     if (s.held[i] == 0 || s.sch.kind[i] == BusKind::off || s.sch.qmax[i] == s.sch.qmin[i]) {
         return -HUGE_VAL;
     }
-    const double vm = s.v.vm[static_cast<Eigen::Index>(i)];
-    return s.held[i] > 0 ? vm - s.sch.vs[i] : s.sch.vs[i] - vm;
+    const int k = group_of(net, i);
+    if (k < 0) {
+        const double vm = s.v.vm[static_cast<Eigen::Index>(i)];
+        return s.held[i] > 0 ? vm - s.sch.vs[i] : s.sch.vs[i] - vm;
+    }
+    const RegGroup &g = net.groups[static_cast<std::size_t>(k)];
+    const int ref = s.sch.ref[static_cast<std::size_t>(k)];
+    if (ref < 0) {
+        const double vm = s.v.vm[g.bus];
+        return s.held[i] > 0 ? vm - g.vs : g.vs - vm;
+    }
+    const auto r = static_cast<std::size_t>(ref);
+    const bool equal = s.sch.rmpct[r] <= 0;
+    const double share = (equal ? 1.0 : s.sch.rmpct[i] / s.sch.rmpct[r]) * unit_q(net, s.sch, ws, s.v, ref);
+    return (s.held[i] > 0 ? s.sch.qmax[i] - share : share - s.sch.qmin[i]) * v_tol / q_tol_pu(net);
 }
 
 // The free voltage-controlled bus whose Qg lies furthest outside its
@@ -58,12 +80,12 @@ int worst_q_violation(const Network &net, const PfSolution &s, const NewtonWorks
 }
 
 // The held bus furthest on the wrong side of its set-point, or -1.
-int worst_wrong_side(const Network &net, const PfSolution &s)
+int worst_wrong_side(const Network &net, const PfSolution &s, const NewtonWorkspace &ws)
 {
     int best = -1;
     double worst = v_tol;
     for (size_t i = 0; i < net.buses.size(); ++i) {
-        const double w = wrong_side(s, i);
+        const double w = wrong_side(net, s, ws, i);
         if (w > worst) {
             worst = w;
             best = static_cast<int>(i);
@@ -155,6 +177,32 @@ void release_bus(PfSolution &s, int i)
     ++s.q_changes;
 }
 
+// Holds bus i at the limit its units broke. A member of a regulation group
+// leaves the group's sharing; the others go on holding its regulated bus.
+void hold(const Network &net, PfSolution &s, int i, int dir)
+{
+    hold_bus(s, i, dir);
+    if (group_of(net, static_cast<std::size_t>(i)) >= 0) {
+        refresh_groups(net, s.sch, s.held, s.v);
+    }
+}
+
+// Releases held bus i: it holds VS again, or as a member of a regulation
+// group, shares in holding its regulated bus at the group's VS.
+void release(const Network &net, PfSolution &s, int i)
+{
+    const int k = group_of(net, static_cast<std::size_t>(i));
+    const double vm = s.v.vm[i];
+    release_bus(s, i);
+    if (k >= 0) {
+        if (i != net.groups[static_cast<std::size_t>(k)].bus) {
+            s.sch.kind[static_cast<std::size_t>(i)] = BusKind::reg; // its |V| stays an unknown, from where it is
+            s.v.vm[i] = vm;
+        }
+        refresh_groups(net, s.sch, s.held, s.v);
+    }
+}
+
 // One round of the batch rule: every free bus outside its Q limits is held
 // at the limit it broke and every held bus on the wrong side of VS is
 // released, all at once. Returns the number of buses changed.
@@ -164,10 +212,10 @@ int switch_all(const Network &net, PfSolution &s, const NewtonWorkspace &ws, dou
     for (size_t i = 0; i < net.buses.size(); ++i) {
         int dir = 0;
         if (q_violation(net, s, ws, i, dir) > q_tol) {
-            hold_bus(s, static_cast<int>(i), dir);
+            hold(net, s, static_cast<int>(i), dir);
             ++changed;
-        } else if (wrong_side(s, i) > v_tol) {
-            release_bus(s, static_cast<int>(i));
+        } else if (wrong_side(net, s, ws, i) > v_tol) {
+            release(net, s, static_cast<int>(i));
             ++changed;
         }
     }
@@ -272,7 +320,7 @@ PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std:
     s.held = std::move(held);
     int controlled = 0;
     for (size_t i = 0; i < net.buses.size(); ++i) {
-        controlled += (s.sch.kind[i] == BusKind::pv || s.held[i] != 0) ? 1 : 0;
+        controlled += (s.sch.kind[i] == BusKind::pv || s.sch.kind[i] == BusKind::reg || s.held[i] != 0) ? 1 : 0;
     }
     const double q_tol = q_tol_mvar / net.sbase;
     ChordState st;
@@ -286,16 +334,16 @@ PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std:
     const int batch_changes = s.q_changes;
     for (;;) {
         int dir = 0;
-        const int hold = worst_q_violation(net, s, ws, q_tol, dir);
-        const int release = worst_wrong_side(net, s);
-        if (hold < 0 && release < 0) {
+        const int to_hold = worst_q_violation(net, s, ws, q_tol, dir);
+        const int to_release = worst_wrong_side(net, s, ws);
+        if (to_hold < 0 && to_release < 0) {
             break;
         }
-        if (hold >= 0) {
-            hold_bus(s, hold, dir);
+        if (to_hold >= 0) {
+            hold(net, s, to_hold, dir);
         }
-        if (release >= 0) {
-            release_bus(s, release);
+        if (to_release >= 0) {
+            release(net, s, to_release);
         }
         if (s.q_changes - batch_changes > 2 * controlled) {
             s.failure = "reactive limits did not settle after " + std::to_string(s.q_changes) + " changes";
@@ -353,6 +401,15 @@ BusSchedule base_schedule(const Network &net)
         sch.qmin.push_back(b.qmin);
         sch.vs.push_back(b.vs);
     }
+    if (!net.groups.empty()) {
+        for (const NetBus &b : net.buses) {
+            sch.rmpct.push_back(b.rmpct);
+        }
+        std::vector<signed char> held(net.buses.size(), 0);
+        Voltages v{Eigen::VectorXd::Ones(static_cast<Eigen::Index>(net.buses.size())),
+                   Eigen::VectorXd::Zero(static_cast<Eigen::Index>(net.buses.size()))};
+        refresh_groups(net, sch, held, v);
+    }
     if (!net.lcc.empty() || !net.vsc.empty()) {
         sch.pdc.assign(net.buses.size(), 0.0);
         sch.qdc.assign(net.buses.size(), 0.0);
@@ -375,7 +432,7 @@ BaseCase solve_base_case(const Network &net, const PfOptions &opt)
     BaseCase bc;
     bc.on = branches_in_service(net);
     bc.y = make_ybus(net, bc.on);
-    bc.ws = make_workspace(bc.y);
+    bc.ws = make_workspace(bc.y, net);
     BusSchedule sch = base_schedule(net);
 
     std::vector<int> island;

@@ -100,7 +100,7 @@ TEST(DcLines, Ieee300ReproducesItsStoredState)
         stored.vm[i] = b.vm;
         stored.va[i] = b.va_deg * deg;
     }
-    NewtonWorkspace ws = make_workspace(as_read.y);
+    NewtonWorkspace ws = make_workspace(as_read.y, net);
     int worst = -1;
     mismatch(net, as_read.y, as_read.sol.sch, stored, ws, worst);
     const auto n = static_cast<Eigen::Index>(net.buses.size());

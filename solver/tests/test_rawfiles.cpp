@@ -28,7 +28,7 @@ enum class Outcome {
     state,       // solves, and the solution is the stored state within vm/va
     edited,      // solves; the stored state is not a solution of the file's data
     controls,    // solves; the stored state was solved with controls not modelled yet
-                 // (remote regulation by units, switching of switched shunts)
+                 // (switching of switched shunts)
     no_solution, // reads, but its base case has no solution
     refused,     // refused with `message` (the file's path left out)
 };
@@ -71,7 +71,7 @@ std::vector<Expected> collection()
         no_solution("gridpack/10x10.raw"),
         state("gridpack/118.raw"),
         state("gridpack/118_PTIv33.raw"),
-        controls("gridpack/240busWECC_2018_PSS_fixedshunt.raw"),
+        edited("gridpack/240busWECC_2018_PSS_fixedshunt.raw"), // see test_regulation.cpp
         state("gridpack/300bus_v23_no0imp_pslf.raw"),
         state("gridpack/9b3g.raw"),
         state("gridpack/ACTIVSg500_rmsmallgen_pslfv23.raw"),
@@ -180,7 +180,7 @@ std::vector<Expected> collection()
         edited("powsybl/parallelTwoTerminalDcBetweenSameAcBuses_updated_exported.raw"),
         state("powsybl/psse-model_IEEE_14_bus_nodeBreaker_rev35_exported.raw"),
         refused("powsybl/raw-export-failing.raw", no_slack),
-        controls("powsybl/remoteControl.raw"),
+        state("powsybl/remoteControl.raw"),
         state("powsybl/remoteControl_updated_exported.raw"),
         state("powsybl/twoSubstations_rev35.raw"),
         edited("powsybl/twoTerminalDc.raw"),
