@@ -199,6 +199,8 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
         {"option of the wrong type", opts, R"({"max_iterations": "20"})",
          opts + ": option 'max_iterations' must be an integer from 1 to 1000000"},
         {"options not an object", opts, "[1, 2]", opts + ": expected a JSON object"},
+        {"remote regulation as a string", opts, R"({"remote_regulation": "no"})",
+         opts + ": option 'remote_regulation' must be true or false"},
         {"a negative zero-impedance threshold", opts, R"({"zero_impedance_threshold_pu": -1e-4})",
          opts + ": option 'zero_impedance_threshold_pu' must be a number of at least 0"},
         {"a rating set beyond RATEC in a revision 33 file", opts, R"({"base_rating": "7"})",
