@@ -56,6 +56,29 @@ void add_q_row(const Network &net, const Ybus &y, const Voltages &v, NewtonWorks
     }
 }
 
+// Calls voltage(row) for the row holding group k's regulated voltage
+// (none where the regulated bus holds it in its own row) and share(row, b)
+// for the row of each sharing equation, member b against ref; nothing
+// while the group is held or empty.
+template <class Voltage, class Share>
+void each_equation(const Network &net, const BusSchedule &sch, std::size_t k, Voltage voltage, Share share)
+{
+    const RegGroup &g = net.groups[k];
+    const int ref = sch.ref[k];
+    const int hold = sch.vhold[k];
+    if (ref < 0) {
+        return;
+    }
+    if (hold != g.bus) {
+        voltage(hold);
+    }
+    for (const int b : g.members) {
+        if (b != ref && member_on(sch, g, b)) {
+            share(b == hold ? ref : b, b);
+        }
+    }
+}
+
 } // namespace
 
 std::vector<std::pair<int, int>> regulation_pattern(const Network &net, const Ybus &y)
@@ -154,23 +177,17 @@ double regulation_mismatch(const Network &net, const BusSchedule &sch, const Vol
     for (std::size_t k = 0; k < net.groups.size(); ++k) {
         const RegGroup &g = net.groups[k];
         const int ref = sch.ref[k];
-        const int hold = sch.vhold[k];
-        if (ref < 0) {
-            continue;
-        }
-        if (hold != g.bus) {
-            ws.f[n + hold] = v.vm[g.bus] - g.vs;
-            note(hold);
-        }
-        const double q_ref = unit_q_at(net, sch, v, ws, ref);
-        for (const int b : g.members) {
-            if (b == ref || !member_on(sch, g, b)) {
-                continue;
-            }
-            const int row = b == hold ? ref : b;
-            ws.f[n + row] = unit_q_at(net, sch, v, ws, b) - sch.ratio[static_cast<std::size_t>(b)] * q_ref;
-            note(row);
-        }
+        const double q_ref = ref >= 0 ? unit_q_at(net, sch, v, ws, ref) : 0.0;
+        each_equation(
+            net, sch, k,
+            [&](int row) {
+                ws.f[n + row] = v.vm[g.bus] - g.vs;
+                note(row);
+            },
+            [&](int row, int b) {
+                ws.f[n + row] = unit_q_at(net, sch, v, ws, b) - sch.ratio[static_cast<std::size_t>(b)] * q_ref;
+                note(row);
+            });
     }
     return worst;
 }
@@ -184,22 +201,13 @@ void regulation_jacobian(const Network &net, const Ybus &y, const BusSchedule &s
         jx[e] = 0.0;
     }
     for (std::size_t k = 0; k < net.groups.size(); ++k) {
-        const RegGroup &g = net.groups[k];
+        const int r = net.groups[k].bus;
         const int ref = sch.ref[k];
-        const int hold = sch.vhold[k];
-        if (ref < 0) {
-            continue;
-        }
-        if (hold != g.bus) {
-            jx[position(ws.pat, n + hold, n + g.bus)] += 1.0;
-        }
-        for (const int b : g.members) {
-            if (b == ref || !member_on(sch, g, b)) {
-                continue;
-            }
-            const int row = b == hold ? ref : b;
-            add_q_row(net, y, v, ws, row, b, 1.0);
-            add_q_row(net, y, v, ws, row, ref, -sch.ratio[static_cast<std::size_t>(b)]);
-        }
+        each_equation(
+            net, sch, k, [&](int row) { jx[position(ws.pat, n + row, n + r)] += 1.0; },
+            [&](int row, int b) {
+                add_q_row(net, y, v, ws, row, b, 1.0);
+                add_q_row(net, y, v, ws, row, ref, -sch.ratio[static_cast<std::size_t>(b)]);
+            });
     }
 }
