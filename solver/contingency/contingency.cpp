@@ -225,6 +225,14 @@ bool may_split(const BaseCase &base, const std::vector<int> &branches)
     return opened > 1 || bridge;
 }
 
+// Whether bus i is energised and holds a voltage with units in service
+// (its own, or a remote one): a candidate for a new slack.
+bool voltage_controlling(const Network &net, const BusSchedule &sch, const std::vector<int> &units_on, int i)
+{
+    const BusKind k = net.buses[i].kind;
+    return sch.kind[i] != BusKind::off && (k == BusKind::pv || k == BusKind::reg) && units_on[i] > 0;
+}
+
 // Every island solved needs a slack bus. A slack bus cut off, or left with
 // no unit (an ideal source, a slack with no unit in the RAW, has none to
 // lose), no longer is one; one still energised becomes a load bus. In an
@@ -252,8 +260,7 @@ bool choose_slacks(const Network &net, int removed, const std::vector<int> &isla
         }
     }
     for (int i = 0; i < net.raw_buses; ++i) {
-        const BusKind k = net.buses[i].kind;
-        if (sch.kind[i] == BusKind::off || (k != BusKind::pv && k != BusKind::reg) || units_on[i] == 0) {
+        if (!voltage_controlling(net, sch, units_on, i)) {
             continue;
         }
         int &b = best[static_cast<std::size_t>(island[i])];

@@ -102,9 +102,58 @@ std::vector<std::pair<int, int>> regulation_pattern(const Network &net, const Yb
     return out;
 }
 
+namespace {
+
+// Group g's regulated bus is cut off: its members still regulating it, or
+// held at a limit for it, hold their own terminals at VS. Returns whether
+// any did.
+bool fall_back(const RegGroup &g, BusSchedule &sch, std::vector<signed char> &held, Voltages &v)
+{
+    bool any = false;
+    for (const int b : g.members) {
+        const auto i = static_cast<std::size_t>(b);
+        if (b != g.bus && (sch.kind[i] == BusKind::reg || held[i] != 0) && sch.kind[i] != BusKind::off) {
+            sch.kind[i] = BusKind::pv;
+            held[i] = 0;
+            v.vm[b] = sch.vs[i];
+            any = true;
+        }
+    }
+    return any;
+}
+
+// ref, vhold and the members' ratios of group k from its members taking
+// part now.
+void set_shares(const Network &net, BusSchedule &sch, std::size_t k)
+{
+    const RegGroup &g = net.groups[k];
+    int ref = -1;
+    double total = 0;
+    bool holds_itself = false;
+    for (const int b : g.members) {
+        const double a = sch.rmpct[static_cast<std::size_t>(b)];
+        if (member_on(sch, g, b)) {
+            total += a;
+            holds_itself = holds_itself || b == g.bus;
+            ref = ref < 0 || a > sch.rmpct[static_cast<std::size_t>(ref)] ? b : ref;
+        }
+    }
+    if (ref < 0) {
+        return;
+    }
+    for (const int b : g.members) {
+        const auto i = static_cast<std::size_t>(b);
+        sch.ratio[i] =
+            member_on(sch, g, b) && total > 0 ? sch.rmpct[i] / sch.rmpct[static_cast<std::size_t>(ref)] : 1.0;
+    }
+    sch.ref[k] = ref;
+    sch.vhold[k] = holds_itself ? g.bus : ref;
+}
+
+} // namespace
+
 std::vector<int> refresh_groups(const Network &net, BusSchedule &sch, std::vector<signed char> &held, Voltages &v)
 {
-    std::vector<int> fell_back;
     if (sch.rmpct.size() != net.buses.size()) {
         sch.rmpct.clear();
         for (const NetBus &b : net.buses) {
@@ -114,49 +163,14 @@ std::vector<int> refresh_groups(const Network &net, BusSchedule &sch, std::vecto
     sch.vhold.assign(net.groups.size(), -1);
     sch.ref.assign(net.groups.size(), -1);
     sch.ratio.assign(net.groups.empty() ? 0 : net.buses.size(), 0.0);
+    std::vector<int> fell_back;
     for (std::size_t k = 0; k < net.groups.size(); ++k) {
         const RegGroup &g = net.groups[k];
-        if (sch.kind[static_cast<std::size_t>(g.bus)] == BusKind::off) {
-            bool any = false;
-            for (const int b : g.members) {
-                const auto i = static_cast<std::size_t>(b);
-                if (b != g.bus && (sch.kind[i] == BusKind::reg || held[i] != 0) && sch.kind[i] != BusKind::off) {
-                    sch.kind[i] = BusKind::pv;
-                    held[i] = 0;
-                    v.vm[b] = sch.vs[i];
-                    any = true;
-                }
-            }
-            if (any) {
-                fell_back.push_back(static_cast<int>(k));
-            }
-            continue;
+        if (sch.kind[static_cast<std::size_t>(g.bus)] != BusKind::off) {
+            set_shares(net, sch, k);
+        } else if (fall_back(g, sch, held, v)) {
+            fell_back.push_back(static_cast<int>(k));
         }
-        int ref = -1;
-        double total = 0;
-        bool holds_itself = false;
-        for (const int b : g.members) {
-            if (!member_on(sch, g, b)) {
-                continue;
-            }
-            const double a = sch.rmpct[static_cast<std::size_t>(b)];
-            total += a;
-            holds_itself = holds_itself || b == g.bus;
-            if (ref < 0 || a > sch.rmpct[static_cast<std::size_t>(ref)]) {
-                ref = b;
-            }
-        }
-        if (ref < 0) {
-            continue;
-        }
-        for (const int b : g.members) {
-            if (member_on(sch, g, b)) {
-                const double a = sch.rmpct[static_cast<std::size_t>(b)];
-                sch.ratio[static_cast<std::size_t>(b)] = total > 0 ? a / sch.rmpct[static_cast<std::size_t>(ref)] : 1.0;
-            }
-        }
-        sch.ref[k] = ref;
-        sch.vhold[k] = holds_itself ? g.bus : ref;
     }
     return fell_back;
 }
