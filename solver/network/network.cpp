@@ -418,5 +418,6 @@ Network build_network(const RawCase &raw, double zero_impedance_threshold_pu)
     add_transformers(raw, net);
     add_dc_links(raw, net);
     join_ties(net);
+    add_controls(raw, net);
     return net;
 }

@@ -263,3 +263,43 @@ std::string base_violations_csv(const Assessment &a)
     }
     return out;
 }
+
+std::vector<ControlRow> base_control_rows(const Network &net, const ControlsOutcome &out)
+{
+    std::vector<ControlRow> rows;
+    for (std::size_t i = 0; i < net.controls.size() && i < out.state.size(); ++i) {
+        if (out.state[i] == ControlState::locked) {
+            continue;
+        }
+        const NetControl &c = net.controls[i];
+        ControlRow r;
+        r.kind = control_kind_name(c.kind);
+        if (c.kind == ControlKind::switched_shunt) {
+            r.device = std::to_string(net.buses[static_cast<std::size_t>(c.bus)].number) + "-" + c.id;
+        } else {
+            const NetBranch &br = net.branches[static_cast<std::size_t>(c.branch)];
+            r.device = branch_label(br);
+            r.winding = br.winding;
+        }
+        r.regulated_bus = c.reg >= 0 ? net.buses[static_cast<std::size_t>(c.reg)].number : 0;
+        r.low = c.lo;
+        r.high = c.hi;
+        r.value = out.value[i];
+        r.setting = c.setting;
+        r.state = control_state_name(out.state[i]);
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+std::string controls_csv(const std::vector<ControlRow> &rows)
+{
+    std::string out = "kind,device,winding,regulated_bus,band_low,band_high,value,setting,at_limit,state\n";
+    for (const ControlRow &r : rows) {
+        out += r.kind + "," + csv_text(r.device) + "," + (r.winding > 0 ? std::to_string(r.winding) : "") + "," +
+               (r.regulated_bus != 0 ? std::to_string(r.regulated_bus) : "") + "," + num(r.low) + "," + num(r.high) +
+               "," + (std::isnan(r.value) ? "" : num(r.value)) + "," + num(r.setting) + "," +
+               (r.state == "at_limit" ? "1" : "0") + "," + r.state + "\n";
+    }
+    return out;
+}
