@@ -1,5 +1,7 @@
 #include "powerflow/controls.h"
 
+#include <Eigen/Dense>
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -118,24 +120,6 @@ Eigen::VectorXd mismatch_change(const Network &net, const NetControl &c, double 
     return df;
 }
 
-// d(quantity)/d(setting) of control c at solution s, with the Jacobian of
-// s factored in ws: Δx = −J⁻¹·ΔF for a small setting change δ, then the
-// quantity at V + Δx and the new setting.
-double sensitivity(const Network &net, const NetControl &c, const PfSolution &s, NewtonWorkspace &ws)
-{
-    const double delta = c.kind == ControlKind::switched_shunt  ? 1.0
-                         : c.kind == ControlKind::phase_shifter ? 1e-2
-                                                                : 1e-3 * std::max(std::abs(c.setting), 1.0);
-    Eigen::VectorXd dx = mismatch_change(net, c, c.setting + delta, s);
-    const auto n = static_cast<Eigen::Index>(net.buses.size());
-    klu_solve(ws.symbolic.get(), ws.numeric.get(), static_cast<int>(2 * n), 1, dx.data(), ws.common.get());
-    const Eigen::VectorXd vm = s.v.vm - dx.tail(n);
-    const Eigen::VectorXd va = s.v.va - dx.head(n);
-    const NetBranch &br = branch_of(net, c);
-    const NetBranch moved = c.kind == ControlKind::switched_shunt ? br : winding_at(c, br, c.setting + delta);
-    return (quantity(net, c, moved, vm, va) - quantity(net, c, br, s.v.vm, s.v.va)) / delta;
-}
-
 // Per control, across the rounds of one outer loop.
 struct Track {
     int last_dir = 0; // +1 the setting last went up, −1 down
@@ -150,33 +134,42 @@ struct Want {
     double value = 0; // the quantity now
 };
 
-// The next setting of a control whose quantity must change by dq with
-// sensitivity ds (quantity per unit of setting), or its own setting when
-// it is at the end of its range that way.
-double next_setting(const NetControl &c, double dq, double ds, int dir)
+// The setting change whose effect the sensitivities are taken from.
+double probe(const NetControl &c)
 {
-    const double range = c.max - c.min;
-    // Where the network gives it no hold on the quantity (a shift of its
-    // whole range moves it less than the tolerance), it goes to its end in
-    // the way `sign` says.
-    if (!(std::abs(ds) * std::max(range, 1e-9) > tolerance(c))) {
-        return c.sign * dir > 0 ? c.max : c.min;
+    if (c.kind == ControlKind::switched_shunt) {
+        return 1.0; // Mvar
     }
-    const double want = c.setting + dq / ds;
-    const int way = ds * dir > 0 ? 1 : -1;
-    if (c.positions.empty()) {
-        return std::clamp(want, c.min, c.max);
-    }
-    // The position nearest `want` among those beyond the setting that way.
-    const double eps = 1e-9 * std::max(1.0, std::abs(c.setting));
-    double best = c.setting;
-    for (const double p : c.positions) {
-        if ((p - c.setting) * way > eps &&
-            (best == c.setting || std::abs(p - want) < std::abs(best - want) - 1e-12 * std::abs(want))) {
-            best = p;
+    return c.kind == ControlKind::phase_shifter ? 1e-2 : 1e-3 * std::max(std::abs(c.setting), 1.0);
+}
+
+// S = ∂q/∂u between the controls of `wants` at solution s, the Jacobian of
+// s factored in ws: for each control j, Δx = −J⁻¹·ΔF_j for its probe
+// change δ_j, and S(i, j) = (q_i at V + Δx, with j's new setting where
+// i = j, − q_i)/δ_j.
+Eigen::MatrixXd sensitivities(const Network &net, const PfSolution &s, NewtonWorkspace &ws,
+                              const std::vector<Want> &wants)
+{
+    const auto m = static_cast<Eigen::Index>(wants.size());
+    const auto n = static_cast<Eigen::Index>(net.buses.size());
+    Eigen::MatrixXd sens(m, m);
+    for (Eigen::Index j = 0; j < m; ++j) {
+        const NetControl &cj = net.controls[static_cast<std::size_t>(wants[static_cast<std::size_t>(j)].c)];
+        const double delta = probe(cj);
+        Eigen::VectorXd dx = mismatch_change(net, cj, cj.setting + delta, s);
+        klu_solve(ws.symbolic.get(), ws.numeric.get(), static_cast<int>(2 * n), 1, dx.data(), ws.common.get());
+        const Eigen::VectorXd vm = s.v.vm - dx.tail(n);
+        const Eigen::VectorXd va = s.v.va - dx.head(n);
+        for (Eigen::Index i = 0; i < m; ++i) {
+            const Want &wi = wants[static_cast<std::size_t>(i)];
+            const NetControl &ci = net.controls[static_cast<std::size_t>(wi.c)];
+            const NetBranch &br = branch_of(net, ci);
+            const bool own_winding = i == j && ci.kind != ControlKind::switched_shunt;
+            const double q = quantity(net, ci, own_winding ? winding_at(ci, br, ci.setting + delta) : br, vm, va);
+            sens(i, j) = (q - wi.value) / delta;
         }
     }
-    return best;
+    return sens;
 }
 
 // The spacing of a discrete control's positions next to its setting that
@@ -186,28 +179,119 @@ double spacing(const NetControl &c, int way)
     if (c.positions.size() < 2) {
         return 0.0;
     }
-    auto it = std::upper_bound(c.positions.begin(), c.positions.end(), c.setting);
-    if (way < 0) {
-        it = std::lower_bound(c.positions.begin(), c.positions.end(), c.setting);
-        it = it == c.positions.begin() ? it + 1 : it;
-    } else {
-        it = it == c.positions.end() ? it - 1 : it;
-        it = it == c.positions.begin() ? it + 1 : it;
-    }
+    auto it = way < 0 ? std::lower_bound(c.positions.begin(), c.positions.end(), c.setting)
+                      : std::upper_bound(c.positions.begin(), c.positions.end(), c.setting);
+    it = it == c.positions.end() ? it - 1 : it;
+    it = it == c.positions.begin() ? it + 1 : it;
     return *it - *(it - 1);
 }
 
 // How far the quantity should move: to just inside the edge it crossed, by
 // half a position's effect for a discrete control (at most to the band's
-// middle), by a small margin for a continuous one.
+// middle), by a small margin for a continuous one. ds: its own sensitivity.
 double wanted_change(const NetControl &c, const Want &w, double ds)
 {
     const double edge = w.dir > 0 ? c.lo : c.hi;
     const double half = (c.hi - c.lo) / 2.0;
-    const double way = ds * w.dir > 0 ? 1.0 : -1.0;
+    const int way = ds * w.dir > 0 ? 1 : -1;
     const double inward = c.positions.empty() ? (holds_voltage(c) ? v_margin : flow_margin)
-                                              : std::abs(ds) * spacing(c, static_cast<int>(way)) / 2.0;
+                                              : std::abs(ds) * spacing(c, way) / 2.0;
     return edge + w.dir * std::min(half, inward) - w.value;
+}
+
+// Whether the network gives control c a hold on its quantity: a shift of
+// its whole range, at sensitivity ds, moves it by more than the tolerance.
+bool effective(const NetControl &c, double ds) { return std::abs(ds) * std::max(c.max - c.min, 1e-9) > tolerance(c); }
+
+// The next setting of control c, wanting to go to `want`, its quantity
+// having to go the way `dir` says: a continuous control to `want` within
+// its range, a discrete one to the position nearest `want` among those at
+// least one position on from its setting that way; its own setting where
+// it is at the end of its range that way. One the network gives no hold
+// on goes to the end `sign` says.
+double next_setting(const NetControl &c, double want, double ds, int dir)
+{
+    if (!effective(c, ds)) {
+        return c.sign * dir > 0 ? c.max : c.min;
+    }
+    if (c.positions.empty()) {
+        return std::clamp(want, c.min, c.max);
+    }
+    const int way = want > c.setting ? 1 : want < c.setting ? -1 : (ds * dir > 0 ? 1 : -1);
+    const double eps = 1e-9 * std::max(1.0, std::abs(c.setting));
+    double best = c.setting;
+    for (const double p : c.positions) {
+        if ((p - c.setting) * way > eps && (best == c.setting || std::abs(p - want) < std::abs(best - want))) {
+            best = p;
+        }
+    }
+    return best;
+}
+
+// The setting changes that bring every quantity of `wants` to its target
+// at once, S·Δu = Δq, solved in units of each control's position spacing
+// (a tenth of its range where continuous) by a complete orthogonal
+// decomposition: where several controls hold one bus their rows are the
+// same and the least-norm solution shares the change among them. A
+// control whose change would take it past the end of its range is held
+// there and the rest solved again; one the network gives no hold on is
+// left out.
+Eigen::VectorXd joint_changes(const Network &net, const std::vector<Want> &wants, const Eigen::MatrixXd &sens)
+{
+    const auto m = static_cast<Eigen::Index>(wants.size());
+    Eigen::VectorXd dq(m);
+    Eigen::VectorXd scale(m);
+    Eigen::VectorXd du = Eigen::VectorXd::Zero(m);
+    std::vector<char> fixed(static_cast<std::size_t>(m), 0);
+    for (Eigen::Index i = 0; i < m; ++i) {
+        const Want &w = wants[static_cast<std::size_t>(i)];
+        const NetControl &c = net.controls[static_cast<std::size_t>(w.c)];
+        dq[i] = wanted_change(c, w, sens(i, i));
+        const double gap = spacing(c, 1);
+        scale[i] = gap > 0 ? gap : std::max(c.max - c.min, 1e-6) / 10.0;
+        fixed[static_cast<std::size_t>(i)] = effective(c, sens(i, i)) ? 0 : 1;
+    }
+    for (Eigen::Index round = 0; round <= m; ++round) {
+        std::vector<Eigen::Index> free;
+        for (Eigen::Index i = 0; i < m; ++i) {
+            if (fixed[static_cast<std::size_t>(i)] == 0) {
+                free.push_back(i);
+            }
+        }
+        const auto k = static_cast<Eigen::Index>(free.size());
+        if (k == 0) {
+            break;
+        }
+        Eigen::MatrixXd a(k, k);
+        Eigen::VectorXd rhs(k);
+        for (Eigen::Index r = 0; r < k; ++r) {
+            const Eigen::Index i = free[static_cast<std::size_t>(r)];
+            rhs[r] = dq[i] - sens.row(i).dot(du); // du: the held controls' changes only
+            for (Eigen::Index col = 0; col < k; ++col) {
+                a(r, col) = sens(i, free[static_cast<std::size_t>(col)]) * scale[free[static_cast<std::size_t>(col)]];
+            }
+        }
+        const Eigen::VectorXd z = Eigen::CompleteOrthogonalDecomposition<Eigen::MatrixXd>(a).solve(rhs);
+        bool clamped = false;
+        for (Eigen::Index r = 0; r < k; ++r) {
+            const Eigen::Index i = free[static_cast<std::size_t>(r)];
+            const NetControl &c = net.controls[static_cast<std::size_t>(wants[static_cast<std::size_t>(i)].c)];
+            du[i] = z[r] * scale[i];
+            const double x = std::clamp(c.setting + du[i], c.min, c.max);
+            if (x != c.setting + du[i]) {
+                du[i] = x - c.setting;
+                fixed[static_cast<std::size_t>(i)] = 1;
+                clamped = true;
+            }
+        }
+        if (!clamped) {
+            break;
+        }
+        for (const Eigen::Index i : free) {
+            du[i] = fixed[static_cast<std::size_t>(i)] != 0 ? du[i] : 0.0;
+        }
+    }
+    return du;
 }
 
 // Applies setting x to control c in the network and in y's values.
@@ -274,27 +358,25 @@ int move_all(Network &net, Ybus &y, const PfSolution &s, NewtonWorkspace &ws, co
     int worst = -1;
     mismatch(net, y, s.sch, s.v, ws, worst);
     jacobian(net, y, s.sch, s.v, ws);
-    const bool factored = factor_jacobian(ws);
-    // Controls holding the same bus share the change it needs.
-    std::map<std::size_t, int> sharing;
-    for (const Want &w : wants) {
-        const NetControl &c = net.controls[static_cast<std::size_t>(w.c)];
-        if (holds_voltage(c)) {
-            ++sharing[node_of(net, c.reg)];
-        }
+    const auto m = static_cast<Eigen::Index>(wants.size());
+    Eigen::MatrixXd sens = Eigen::MatrixXd::Zero(m, m);
+    Eigen::VectorXd du = Eigen::VectorXd::Zero(m);
+    if (factor_jacobian(ws)) {
+        sens = sensitivities(net, s, ws, wants);
+        du = joint_changes(net, wants, sens);
     }
     std::vector<std::pair<int, double>> moves;
-    for (const Want &w : wants) {
+    for (Eigen::Index i = 0; i < m; ++i) {
+        const Want &w = wants[static_cast<std::size_t>(i)];
         const NetControl &c = net.controls[static_cast<std::size_t>(w.c)];
-        const double ds = factored ? sensitivity(net, c, s, ws) : 0.0;
-        const int share = holds_voltage(c) ? sharing[node_of(net, c.reg)] : 1;
-        const double x = next_setting(c, wanted_change(c, w, ds) / share, ds, w.dir);
+        const double x = next_setting(c, c.setting + du[i], sens(i, i), w.dir);
         if (x == c.setting) {
             continue; // at_limit
         }
+        // A discrete control that keeps stepping back and forth stops.
         Track &t = track[static_cast<std::size_t>(w.c)];
         const int way = x > c.setting ? 1 : -1;
-        t.reversals += t.last_dir != 0 && way != t.last_dir ? 1 : 0;
+        t.reversals += !c.positions.empty() && t.last_dir != 0 && way != t.last_dir ? 1 : 0;
         t.last_dir = way;
         if (t.reversals > max_reversals) {
             t.hunted = true;
