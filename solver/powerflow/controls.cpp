@@ -350,10 +350,12 @@ void add_counts(PfSolution &s, const PfSolution &before)
     s.q_changes += before.q_changes;
 }
 
-// Moves every control of `wants` that can move; returns how many did.
-// Those that can not (at the end of their range) stay at_limit in `out`.
-int move_all(Network &net, Ybus &y, const PfSolution &s, NewtonWorkspace &ws, const std::vector<Want> &wants,
-             std::vector<Track> &track, ControlsOutcome &out)
+// The move of every control of `wants` that can move, jointly
+// (joint_changes). Those that can not (at the end of their range) stay
+// at_limit in `out`; one whose steps reversed too often is hunted.
+std::vector<std::pair<int, double>> plan_moves(Network &net, const Ybus &y, const PfSolution &s, NewtonWorkspace &ws,
+                                               const std::vector<Want> &wants, std::vector<Track> &track,
+                                               ControlsOutcome &out)
 {
     int worst = -1;
     mismatch(net, y, s.sch, s.v, ws, worst);
@@ -385,10 +387,41 @@ int move_all(Network &net, Ybus &y, const PfSolution &s, NewtonWorkspace &ws, co
         }
         moves.emplace_back(w.c, x);
     }
+    return moves;
+}
+
+// The same moves, cautiously: each a quarter of the way, a discrete
+// control to the position nearest that and at least one on.
+std::vector<std::pair<int, double>> cautious(const Network &net, std::vector<std::pair<int, double>> moves)
+{
+    for (auto &[c, x] : moves) {
+        const NetControl &ctl = net.controls[static_cast<std::size_t>(c)];
+        const double want = ctl.setting + (x - ctl.setting) / 4.0;
+        if (ctl.positions.empty()) {
+            x = want;
+            continue;
+        }
+        const int way = x > ctl.setting ? 1 : -1;
+        double best = x;
+        for (const double p : ctl.positions) {
+            if ((p - ctl.setting) * way > 0 && std::abs(p - want) < std::abs(best - want)) {
+                best = p;
+            }
+        }
+        x = best;
+    }
+    return moves;
+}
+
+// Applies the moves; returns the settings they left.
+std::vector<std::pair<int, double>> apply_moves(Network &net, Ybus &y, const std::vector<std::pair<int, double>> &moves)
+{
+    std::vector<std::pair<int, double>> old;
     for (const auto &[c, x] : moves) {
+        old.emplace_back(c, net.controls[static_cast<std::size_t>(c)].setting);
         move_control(net, y, c, x);
     }
-    return static_cast<int>(moves.size());
+    return old;
 }
 
 } // namespace
@@ -431,7 +464,9 @@ PfSolution adjust_controls(Network &net, Ybus &y, const std::vector<char> &on, P
     out = ControlsOutcome{};
     for (int round = 0;; ++round) {
         const std::vector<Want> wants = survey(net, on, s, opt, scope, track, out);
-        if (wants.empty() || move_all(net, y, s, ws, wants, track, out) == 0) {
+        const std::vector<std::pair<int, double>> moves =
+            wants.empty() ? std::vector<std::pair<int, double>>() : plan_moves(net, y, s, ws, wants, track, out);
+        if (moves.empty()) {
             break;
         }
         if (round == max_rounds) {
@@ -439,7 +474,16 @@ PfSolution adjust_controls(Network &net, Ybus &y, const std::vector<char> &on, P
             s.failure = "controls did not settle in " + std::to_string(max_rounds) + " rounds";
             return s;
         }
+        const std::vector<std::pair<int, double>> old = apply_moves(net, y, moves);
         PfSolution next = solve_with_q_limits(net, y, s.sch, s.held, s.v, opt, ws, chord);
+        if (!next.converged) {
+            // A large move can take Newton-Raphson out of its reach: the
+            // same moves again, a quarter of the way, from the same state.
+            add_counts(s, next);
+            apply_moves(net, y, old);
+            apply_moves(net, y, cautious(net, moves));
+            next = solve_with_q_limits(net, y, s.sch, s.held, s.v, opt, ws, chord);
+        }
         add_counts(next, s);
         s = std::move(next);
         out.rounds = round + 1;
@@ -480,11 +524,12 @@ BaseCase solve_base_case_with_controls(Network &net, const PfOptions &opt, Contr
 
 std::string controls_note(const Network &base, const Network &after, const ControlsOutcome &out)
 {
-    int taps = 0, shifters = 0, shunts = 0;
+    int taps = 0, shifters = 0, shunts = 0, at_limit = 0;
     for (std::size_t i = 0; i < after.controls.size(); ++i) {
         if (after.controls[i].setting == base.controls[i].setting) {
             continue;
         }
+        at_limit += i < out.state.size() && out.state[i] == ControlState::at_limit ? 1 : 0;
         const ControlKind k = after.controls[i].kind;
         ++(k == ControlKind::switched_shunt ? shunts : k == ControlKind::phase_shifter ? shifters : taps);
     }
@@ -503,8 +548,8 @@ std::string controls_note(const Network &base, const Network &after, const Contr
     const auto more = [&note](const std::string &s) {
         note += (note.empty() ? "controls: " : "; ") + s;
     };
-    if (out.at_limit > 0) {
-        more(std::to_string(out.at_limit) + " at a limit");
+    if (at_limit > 0) {
+        more(std::to_string(at_limit) + " at a limit");
     }
     if (out.hunted > 0) {
         more(std::to_string(out.hunted) + " hunted");

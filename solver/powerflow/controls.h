@@ -55,7 +55,10 @@ struct ControlsOutcome {
 // and the reactive-limit loop solves again from the last state. A control
 // whose direction reverses more than 3 times stops (hunted); at most 25
 // rounds, else the solution fails with "controls did not settle in 25
-// rounds". Iteration counts add up over every solve.
+// rounds". Where the solve after a round's moves fails, the same moves are
+// tried once more a quarter of the way (a discrete control at least one
+// position) before the solution fails.
+// Iteration counts add up over every solve.
 PfSolution adjust_controls(Network &net, Ybus &y, const std::vector<char> &on, PfSolution s, const PfOptions &opt,
                            NewtonWorkspace &ws, const ChordBase *chord, ControlScope scope, ControlsOutcome &out);
 
@@ -70,6 +73,7 @@ PfSolution solve_with_controls(Network &net, Ybus &y, const std::vector<char> &o
 BaseCase solve_base_case_with_controls(Network &net, const PfOptions &opt, ControlsOutcome &out);
 
 // A contingency's note on its controls against the base case's settings:
-// "controls moved: 2 taps, 1 shunt; 1 at a limit; 1 hunted", empty when
-// none moved, hit a limit or hunted.
+// "controls moved: 2 taps, 1 shunt; 1 at a limit; 1 hunted" (at a limit:
+// of those that moved, the ones that ended at the end of their range with
+// their quantity still outside the band), empty when none moved.
 std::string controls_note(const Network &base, const Network &after, const ControlsOutcome &out);
