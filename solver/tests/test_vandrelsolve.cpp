@@ -201,6 +201,12 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
         {"options not an object", opts, "[1, 2]", opts + ": expected a JSON object"},
         {"a negative zero-impedance threshold", opts, R"({"zero_impedance_threshold_pu": -1e-4})",
          opts + ": option 'zero_impedance_threshold_pu' must be a number of at least 0"},
+        {"a control mode in capitals", opts, R"({"adjust_taps": "Locked"})",
+         opts + ": option 'adjust_taps' must be \"locked\", \"base\" or \"all\""},
+        {"a control mode as a flag", opts, R"({"adjust_switched_shunts": true})",
+         opts + ": option 'adjust_switched_shunts' must be \"locked\", \"base\" or \"all\""},
+        {"a control mode no one has", opts, R"({"adjust_phase_shifters": "contingencies"})",
+         opts + ": option 'adjust_phase_shifters' must be \"locked\", \"base\" or \"all\""},
         {"a rating set beyond RATEC in a revision 33 file", opts, R"({"base_rating": "7"})",
          opts + ": option 'base_rating' names rating set 7, but " + raw +
              " (RAW revision 33) has rating sets 1 to 3 (RATEA to RATEC)"},
