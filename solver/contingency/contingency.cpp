@@ -466,8 +466,8 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
             c.rebuilt = net;
             c.net = &c.rebuilt;
         }
-        r.sol = solve_with_controls(c.rebuilt, c.y, c.on, std::move(c.sch), std::move(c.held), std::move(c.v), opt,
-                                    w, chord, ControlScope::contingency, r.controls);
+        r.sol = solve_with_controls(c.rebuilt, c.y, c.on, std::move(c.sch), std::move(c.held), std::move(c.v), opt, w,
+                                    chord, ControlScope::contingency, r.controls);
     } else {
         r.sol = solve_with_q_limits(*c.net, c.y, std::move(c.sch), std::move(c.held), std::move(c.v), opt, w, chord);
     }

@@ -73,9 +73,9 @@ ControlState availability(const Network &net, const std::vector<char> &on, const
         return ControlState::locked;
     }
     const auto off = [&](int bus) { return s.sch.kind[node_of(net, bus)] == BusKind::off; };
-    if (c.kind == ControlKind::switched_shunt ? off(c.bus)
-                                              : on[static_cast<std::size_t>(c.branch)] == 0 ||
-                                                    off(branch_of(net, c).f) || off(branch_of(net, c).t)) {
+    if (c.kind == ControlKind::switched_shunt
+            ? off(c.bus)
+            : on[static_cast<std::size_t>(c.branch)] == 0 || off(branch_of(net, c).f) || off(branch_of(net, c).t)) {
         return ControlState::off;
     }
     if (holds_voltage(c)) {
@@ -194,8 +194,8 @@ double wanted_change(const NetControl &c, const Want &w, double ds)
     const double edge = w.dir > 0 ? c.lo : c.hi;
     const double half = (c.hi - c.lo) / 2.0;
     const int way = ds * w.dir > 0 ? 1 : -1;
-    const double inward = c.positions.empty() ? (holds_voltage(c) ? v_margin : flow_margin)
-                                              : std::abs(ds) * spacing(c, way) / 2.0;
+    const double inward =
+        c.positions.empty() ? (holds_voltage(c) ? v_margin : flow_margin) : std::abs(ds) * spacing(c, way) / 2.0;
     return edge + w.dir * std::min(half, inward) - w.value;
 }
 
@@ -537,17 +537,15 @@ std::string controls_note(const Network &base, const Network &after, const Contr
         return std::to_string(n) + " " + (n == 1 ? one : many);
     };
     std::string moved;
-    for (const auto &[n, one, many] : {std::make_tuple(taps, "tap", "taps"),
-                                       std::make_tuple(shifters, "phase shifter", "phase shifters"),
-                                       std::make_tuple(shunts, "shunt", "shunts")}) {
+    for (const auto &[n, one, many] :
+         {std::make_tuple(taps, "tap", "taps"), std::make_tuple(shifters, "phase shifter", "phase shifters"),
+          std::make_tuple(shunts, "shunt", "shunts")}) {
         if (n > 0) {
             moved += (moved.empty() ? "" : ", ") + count(n, one, many);
         }
     }
     std::string note = moved.empty() ? std::string() : "controls moved: " + moved;
-    const auto more = [&note](const std::string &s) {
-        note += (note.empty() ? "controls: " : "; ") + s;
-    };
+    const auto more = [&note](const std::string &s) { note += (note.empty() ? "controls: " : "; ") + s; };
     if (at_limit > 0) {
         more(std::to_string(at_limit) + " at a limit");
     }

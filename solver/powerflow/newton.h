@@ -30,8 +30,8 @@ struct PfOptions {
     // Lines of |R + jX| below this are ties (network/ties.h); read with the
     // options, used when the network is built.
     double zero_impedance_threshold_pu = default_zero_impedance_threshold_pu;
-    ControlMode adjust_taps = ControlMode::locked; // COD 1 and 2 windings (powerflow/controls.h)
-    ControlMode adjust_phase_shifters = ControlMode::locked; // COD 3
+    ControlMode adjust_taps = ControlMode::locked;            // COD 1 and 2 windings (powerflow/controls.h)
+    ControlMode adjust_phase_shifters = ControlMode::locked;  // COD 3
     ControlMode adjust_switched_shunts = ControlMode::locked; // MODSW 1 and 2
 };
 

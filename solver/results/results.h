@@ -50,9 +50,9 @@ std::string base_violations_csv(const Assessment &a);
 // One row of base_controls.csv: a control (or any device that holds a
 // quantity within a band), the band and where it ended.
 struct ControlRow {
-    std::string kind;   // switched_shunt, tap_voltage, tap_reactive, phase_shifter
-    std::string device; // a shunt as BUS-ID, a winding as its branch label (from-to[-k]-ckt)
-    int winding = 0;    // 1 to 3 for a 3-winding transformer's winding, else 0 (empty)
+    std::string kind;      // switched_shunt, tap_voltage, tap_reactive, phase_shifter
+    std::string device;    // a shunt as BUS-ID, a winding as its branch label (from-to[-k]-ckt)
+    int winding = 0;       // 1 to 3 for a 3-winding transformer's winding, else 0 (empty)
     int regulated_bus = 0; // RAW number of the bus whose voltage it holds, 0 (empty) for a flow
     double low = 0, high = 0;
     double value = 0;   // the quantity held: pu, or MW/Mvar for a flow; NaN (empty) when off

@@ -28,8 +28,8 @@ PfOptions with_controls(ControlMode m)
 
 // Control i ended as its state says: in the band at solution v, or at the
 // end of its range, or held by units at its regulated bus.
-void expect_end_state(const Network &net, const NetControl &c, ControlState st, double value,
-                      const PfSolution &sol, bool settings_known)
+void expect_end_state(const Network &net, const NetControl &c, ControlState st, double value, const PfSolution &sol,
+                      bool settings_known)
 {
     switch (st) {
     case ControlState::in_band: {
