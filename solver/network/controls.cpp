@@ -63,6 +63,7 @@ std::vector<double> positions_by_size(const std::vector<ShuntBlock> &blocks)
         all.insert(sums.begin(), sums.end());
     }
     std::vector<double> p;
+    p.reserve(all.size());
     for (const long long s : all) {
         p.push_back(static_cast<double>(s) * 1e-6);
     }
@@ -78,56 +79,69 @@ int find_bus(const Network &net, int number)
     return it == net.index.end() ? -1 : it->second;
 }
 
+// Records left as read, for one note: how many, and the line of the first.
+struct Skipped {
+    int count = 0;
+    int line = 0;
+    void add(int at) { line = count++ == 0 ? at : line; }
+};
+
+// A switched shunt of MODSW 1 or 2 at bus index `bus` holding the voltage
+// of bus index `reg`.
+NetControl shunt_control(const SwitchedShunt &sh, int bus, int reg)
+{
+    NetControl c;
+    c.kind = ControlKind::switched_shunt;
+    c.bus = bus;
+    c.reg = reg;
+    c.lo = std::min(sh.vswlo, sh.vswhi);
+    c.hi = std::max(sh.vswlo, sh.vswhi);
+    for (const ShuntBlock &b : sh.blocks) {
+        if (b.status != 0) {
+            (b.b < 0 ? c.min : c.max) += b.steps * b.b;
+        }
+    }
+    if (sh.modsw == 1) {
+        c.positions = sh.adjm == 1 ? positions_by_size(sh.blocks) : std::vector<double>();
+        if (c.positions.empty()) {
+            c.positions = positions_in_input_order(sh.blocks);
+        }
+    }
+    c.setting = c.read = sh.binit;
+    c.sign = 1;
+    c.id = sh.id;
+    c.line = sh.line;
+    return c;
+}
+
 // Switched shunts in service with MODSW 1 or 2 hold the voltage of SWREG
 // (SWREM; 0: their own bus) within VSWLO..VSWHI, B within the sum of the
 // reactor blocks .. the sum of the capacitor blocks.
 void add_shunts(const RawCase &raw, Network &net)
 {
-    int other = 0, other_line = 0, no_bus = 0, no_bus_line = 0;
+    Skipped other;
+    Skipped no_bus;
     for (const SwitchedShunt &sh : raw.switched_shunts) {
         const int bus = find_bus(net, sh.bus);
         if (bus < 0 || sh.status == 0 || sh.modsw == 0) {
             continue;
         }
-        if (sh.modsw != 1 && sh.modsw != 2) {
-            other_line = other++ == 0 ? sh.line : other_line;
-            continue;
-        }
         const int reg = sh.swreg != 0 ? find_bus(net, sh.swreg) : bus;
-        if (reg < 0) {
-            no_bus_line = no_bus++ == 0 ? sh.line : no_bus_line;
-            continue;
+        if (sh.modsw != 1 && sh.modsw != 2) {
+            other.add(sh.line);
+        } else if (reg < 0) {
+            no_bus.add(sh.line);
+        } else {
+            net.controls.push_back(shunt_control(sh, bus, reg));
         }
-        NetControl c;
-        c.kind = ControlKind::switched_shunt;
-        c.bus = bus;
-        c.reg = reg;
-        c.lo = std::min(sh.vswlo, sh.vswhi);
-        c.hi = std::max(sh.vswlo, sh.vswhi);
-        for (const ShuntBlock &b : sh.blocks) {
-            if (b.status != 0) {
-                (b.b < 0 ? c.min : c.max) += b.steps * b.b;
-            }
-        }
-        if (sh.modsw == 1) {
-            c.positions = sh.adjm == 1 ? positions_by_size(sh.blocks) : std::vector<double>();
-            if (c.positions.empty()) {
-                c.positions = positions_in_input_order(sh.blocks);
-            }
-        }
-        c.setting = c.read = sh.binit;
-        c.sign = 1;
-        c.id = sh.id;
-        c.line = sh.line;
-        net.controls.push_back(std::move(c));
     }
-    if (other > 0) {
-        net.notes.push_back(at_line(raw, other_line) + std::to_string(other) +
+    if (other.count > 0) {
+        net.notes.push_back(at_line(raw, other.line) + std::to_string(other.count) +
                             " switched shunt(s) with MODSW 3 to 6 (holding a unit's, a converter's or another "
                             "shunt's output) are not adjusted; they stay at BINIT");
     }
-    if (no_bus > 0) {
-        net.notes.push_back(at_line(raw, no_bus_line) + std::to_string(no_bus) +
+    if (no_bus.count > 0) {
+        net.notes.push_back(at_line(raw, no_bus.line) + std::to_string(no_bus.count) +
                             " switched shunt(s) regulate a bus (SWREG) that is not in the network; they stay at BINIT");
     }
 }
@@ -176,45 +190,51 @@ NetControl winding_control(const RawCase &raw, const Network &net, const Transfo
     return c;
 }
 
-// Windings with a positive COD of 1 to 3; a negative COD is locked and
-// stays as read.
-void add_windings(const RawCase &raw, Network &net)
+// Branch index of every transformer winding by (RAW line, winding): 0 for
+// a 2-winding unit, 1 to 3 for a 3-winding one's.
+std::map<std::pair<int, int>, int> winding_branches(const Network &net)
 {
-    std::map<std::pair<int, int>, int> branch_of; // (RAW line, winding) -> branch
+    std::map<std::pair<int, int>, int> branch_of;
     for (std::size_t k = 0; k < net.branches.size(); ++k) {
         const NetBranch &br = net.branches[k];
         if (br.kind != BranchKind::line) {
             branch_of[{br.line, br.winding}] = static_cast<int>(k);
         }
     }
-    int other = 0, other_line = 0, no_bus = 0, no_bus_line = 0;
+    return branch_of;
+}
+
+// Windings with a positive COD of 1 to 3; a negative COD is locked and
+// stays as read.
+void add_windings(const RawCase &raw, Network &net)
+{
+    const std::map<std::pair<int, int>, int> branch_of = winding_branches(net);
+    Skipped other;
+    Skipped no_bus;
     for (const Transformer &x : raw.transformers) {
-        const int windings = x.k == 0 ? 1 : 3;
-        for (int n = 0; n < windings; ++n) {
+        for (int n = 0; n < (x.k == 0 ? 1 : 3); ++n) {
             const Winding &w = x.windings.at(static_cast<std::size_t>(n));
             const auto k = branch_of.find({x.line, x.k == 0 ? 0 : n + 1});
+            const int reg = w.cod == 1 ? (w.cont != 0 ? find_bus(net, std::abs(w.cont)) : -1) : 0;
             if (w.cod <= 0 || k == branch_of.end()) {
                 continue;
             }
             if (w.cod > 3) {
-                other_line = other++ == 0 ? x.line : other_line;
-                continue;
+                other.add(x.line);
+            } else if (reg < 0) {
+                no_bus.add(x.line);
+            } else {
+                net.controls.push_back(winding_control(raw, net, x, w, k->second, reg));
             }
-            const int reg = w.cod == 1 ? (w.cont != 0 ? find_bus(net, std::abs(w.cont)) : -1) : 0;
-            if (reg < 0) {
-                no_bus_line = no_bus++ == 0 ? x.line : no_bus_line;
-                continue;
-            }
-            net.controls.push_back(winding_control(raw, net, x, w, k->second, reg));
         }
     }
-    if (other > 0) {
-        net.notes.push_back(at_line(raw, other_line) + std::to_string(other) +
+    if (other.count > 0) {
+        net.notes.push_back(at_line(raw, other.line) + std::to_string(other.count) +
                             " transformer winding(s) with COD 4 or 5 (DC line or asymmetric flow control) are not "
                             "adjusted; they stay as read");
     }
-    if (no_bus > 0) {
-        net.notes.push_back(at_line(raw, no_bus_line) + std::to_string(no_bus) +
+    if (no_bus.count > 0) {
+        net.notes.push_back(at_line(raw, no_bus.line) + std::to_string(no_bus.count) +
                             " transformer winding(s) with COD 1 name no controlled bus of the network (CONT); they "
                             "stay as read");
     }

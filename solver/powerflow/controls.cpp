@@ -228,6 +228,51 @@ double next_setting(const NetControl &c, double want, double ds, int dir)
     return best;
 }
 
+// One pass of joint_changes: solves S·Δu = Δq for the controls not
+// `fixed`, the fixed ones' changes in du given; a control that would pass
+// an end of its range is fixed there. Returns true when one was (the
+// others' changes are then cleared for another pass).
+bool solve_free(const Network &net, const std::vector<Want> &wants, const Eigen::MatrixXd &sens,
+                const Eigen::VectorXd &dq, const Eigen::VectorXd &scale, std::vector<char> &fixed, Eigen::VectorXd &du)
+{
+    std::vector<Eigen::Index> free;
+    for (Eigen::Index i = 0; i < du.size(); ++i) {
+        if (fixed[static_cast<std::size_t>(i)] == 0) {
+            free.push_back(i);
+        }
+    }
+    const auto k = static_cast<Eigen::Index>(free.size());
+    if (k == 0) {
+        return false;
+    }
+    Eigen::MatrixXd a(k, k);
+    Eigen::VectorXd rhs(k);
+    for (Eigen::Index r = 0; r < k; ++r) {
+        const Eigen::Index i = free[static_cast<std::size_t>(r)];
+        rhs[r] = dq[i] - sens.row(i).dot(du); // du: the fixed controls' changes only
+        for (Eigen::Index col = 0; col < k; ++col) {
+            a(r, col) = sens(i, free[static_cast<std::size_t>(col)]) * scale[free[static_cast<std::size_t>(col)]];
+        }
+    }
+    const Eigen::VectorXd z = Eigen::CompleteOrthogonalDecomposition<Eigen::MatrixXd>(a).solve(rhs);
+    bool clamped = false;
+    for (Eigen::Index r = 0; r < k; ++r) {
+        const Eigen::Index i = free[static_cast<std::size_t>(r)];
+        const NetControl &c = net.controls[static_cast<std::size_t>(wants[static_cast<std::size_t>(i)].c)];
+        du[i] = z[r] * scale[i];
+        const double x = std::clamp(c.setting + du[i], c.min, c.max);
+        if (x != c.setting + du[i]) {
+            du[i] = x - c.setting;
+            fixed[static_cast<std::size_t>(i)] = 1;
+            clamped = true;
+        }
+    }
+    for (const Eigen::Index i : free) {
+        du[i] = clamped && fixed[static_cast<std::size_t>(i)] == 0 ? 0.0 : du[i];
+    }
+    return clamped;
+}
+
 // The setting changes that bring every quantity of `wants` to its target
 // at once, S·Δu = Δq, solved in units of each control's position spacing
 // (a tenth of its range where continuous) by a complete orthogonal
@@ -252,43 +297,8 @@ Eigen::VectorXd joint_changes(const Network &net, const std::vector<Want> &wants
         fixed[static_cast<std::size_t>(i)] = effective(c, sens(i, i)) ? 0 : 1;
     }
     for (Eigen::Index round = 0; round <= m; ++round) {
-        std::vector<Eigen::Index> free;
-        for (Eigen::Index i = 0; i < m; ++i) {
-            if (fixed[static_cast<std::size_t>(i)] == 0) {
-                free.push_back(i);
-            }
-        }
-        const auto k = static_cast<Eigen::Index>(free.size());
-        if (k == 0) {
+        if (!solve_free(net, wants, sens, dq, scale, fixed, du)) {
             break;
-        }
-        Eigen::MatrixXd a(k, k);
-        Eigen::VectorXd rhs(k);
-        for (Eigen::Index r = 0; r < k; ++r) {
-            const Eigen::Index i = free[static_cast<std::size_t>(r)];
-            rhs[r] = dq[i] - sens.row(i).dot(du); // du: the held controls' changes only
-            for (Eigen::Index col = 0; col < k; ++col) {
-                a(r, col) = sens(i, free[static_cast<std::size_t>(col)]) * scale[free[static_cast<std::size_t>(col)]];
-            }
-        }
-        const Eigen::VectorXd z = Eigen::CompleteOrthogonalDecomposition<Eigen::MatrixXd>(a).solve(rhs);
-        bool clamped = false;
-        for (Eigen::Index r = 0; r < k; ++r) {
-            const Eigen::Index i = free[static_cast<std::size_t>(r)];
-            const NetControl &c = net.controls[static_cast<std::size_t>(wants[static_cast<std::size_t>(i)].c)];
-            du[i] = z[r] * scale[i];
-            const double x = std::clamp(c.setting + du[i], c.min, c.max);
-            if (x != c.setting + du[i]) {
-                du[i] = x - c.setting;
-                fixed[static_cast<std::size_t>(i)] = 1;
-                clamped = true;
-            }
-        }
-        if (!clamped) {
-            break;
-        }
-        for (const Eigen::Index i : free) {
-            du[i] = fixed[static_cast<std::size_t>(i)] != 0 ? du[i] : 0.0;
         }
     }
     return du;
@@ -524,7 +534,10 @@ BaseCase solve_base_case_with_controls(Network &net, const PfOptions &opt, Contr
 
 std::string controls_note(const Network &base, const Network &after, const ControlsOutcome &out)
 {
-    int taps = 0, shifters = 0, shunts = 0, at_limit = 0;
+    int taps = 0;
+    int shifters = 0;
+    int shunts = 0;
+    int at_limit = 0;
     for (std::size_t i = 0; i < after.controls.size(); ++i) {
         if (after.controls[i].setting == base.controls[i].setting) {
             continue;
