@@ -62,11 +62,8 @@ std::vector<double> positions_by_size(const std::vector<ShuntBlock> &blocks)
         }
         all.insert(sums.begin(), sums.end());
     }
-    std::vector<double> p;
-    p.reserve(all.size());
-    for (const long long s : all) {
-        p.push_back(static_cast<double>(s) * 1e-6);
-    }
+    std::vector<double> p(all.size());
+    std::transform(all.begin(), all.end(), p.begin(), [](long long s) { return static_cast<double>(s) * 1e-6; });
     return p;
 }
 
@@ -204,6 +201,16 @@ std::map<std::pair<int, int>, int> winding_branches(const Network &net)
     return branch_of;
 }
 
+// Bus index whose voltage a COD 1 winding holds (|CONT|), -1 where CONT
+// names none of the network; 0 for the other codes, which hold a flow.
+int controlled_bus(const Network &net, const Winding &w)
+{
+    if (w.cod != 1) {
+        return 0;
+    }
+    return w.cont != 0 ? find_bus(net, std::abs(w.cont)) : -1;
+}
+
 // Windings with a positive COD of 1 to 3; a negative COD is locked and
 // stays as read.
 void add_windings(const RawCase &raw, Network &net)
@@ -215,7 +222,7 @@ void add_windings(const RawCase &raw, Network &net)
         for (int n = 0; n < (x.k == 0 ? 1 : 3); ++n) {
             const Winding &w = x.windings.at(static_cast<std::size_t>(n));
             const auto k = branch_of.find({x.line, x.k == 0 ? 0 : n + 1});
-            const int reg = w.cod == 1 ? (w.cont != 0 ? find_bus(net, std::abs(w.cont)) : -1) : 0;
+            const int reg = controlled_bus(net, w);
             if (w.cod <= 0 || k == branch_of.end()) {
                 continue;
             }

@@ -203,6 +203,23 @@ double wanted_change(const NetControl &c, const Want &w, double ds)
 // its whole range, at sensitivity ds, moves it by more than the tolerance.
 bool effective(const NetControl &c, double ds) { return std::abs(ds) * std::max(c.max - c.min, 1e-9) > tolerance(c); }
 
+// The position of discrete control c nearest `want` among those at least
+// one position on from its setting the way `way` says; its setting where
+// there is none.
+double nearest_position(const NetControl &c, int way, double want)
+{
+    const double eps = 1e-9 * std::max(1.0, std::abs(c.setting));
+    double best = c.setting;
+    bool found = false;
+    for (const double p : c.positions) {
+        const bool beyond = (p - c.setting) * way > eps;
+        const bool nearer = !found || std::abs(p - want) < std::abs(best - want);
+        best = beyond && nearer ? p : best;
+        found = found || beyond;
+    }
+    return best;
+}
+
 // The next setting of control c, wanting to go to `want`, its quantity
 // having to go the way `dir` says: a continuous control to `want` within
 // its range, a discrete one to the position nearest `want` among those at
@@ -218,14 +235,7 @@ double next_setting(const NetControl &c, double want, double ds, int dir)
         return std::clamp(want, c.min, c.max);
     }
     const int way = want > c.setting ? 1 : want < c.setting ? -1 : (ds * dir > 0 ? 1 : -1);
-    const double eps = 1e-9 * std::max(1.0, std::abs(c.setting));
-    double best = c.setting;
-    for (const double p : c.positions) {
-        if ((p - c.setting) * way > eps && (best == c.setting || std::abs(p - want) < std::abs(best - want))) {
-            best = p;
-        }
-    }
-    return best;
+    return nearest_position(c, way, want);
 }
 
 // One pass of joint_changes: solves S·Δu = Δq for the controls not
@@ -411,14 +421,7 @@ std::vector<std::pair<int, double>> cautious(const Network &net, std::vector<std
             x = want;
             continue;
         }
-        const int way = x > ctl.setting ? 1 : -1;
-        double best = x;
-        for (const double p : ctl.positions) {
-            if ((p - ctl.setting) * way > 0 && std::abs(p - want) < std::abs(best - want)) {
-                best = p;
-            }
-        }
-        x = best;
+        x = nearest_position(ctl, x > ctl.setting ? 1 : -1, want);
     }
     return moves;
 }
