@@ -108,6 +108,22 @@ int rating_set(const std::string &path, const std::string &key, const nlohmann::
     throw InputError(path, 0, "option '" + key + "' must be \"A\", \"B\", \"C\" or \"1\" to \"12\"");
 }
 
+// When a kind of control acts: "locked", "base" or "all".
+ControlMode control_mode(const std::string &path, const std::string &key, const nlohmann::json &value)
+{
+    const std::string m = value.is_string() ? value.get<std::string>() : std::string();
+    if (m == "locked") {
+        return ControlMode::locked;
+    }
+    if (m == "base") {
+        return ControlMode::base;
+    }
+    if (m == "all") {
+        return ControlMode::all;
+    }
+    throw InputError(path, 0, "option '" + key + "' must be \"locked\", \"base\" or \"all\"");
+}
+
 } // namespace
 
 PfOptions read_options(const std::string &path) { return parse_options(slurp(path), path); }
@@ -133,6 +149,12 @@ PfOptions parse_options(const std::string &text, const std::string &path)
             opt.contingency_rating = rating_set(path, key, value);
         } else if (key == "zero_impedance_threshold_pu") {
             opt.zero_impedance_threshold_pu = non_negative_number(path, key, value);
+        } else if (key == "adjust_taps") {
+            opt.adjust_taps = control_mode(path, key, value);
+        } else if (key == "adjust_phase_shifters") {
+            opt.adjust_phase_shifters = control_mode(path, key, value);
+        } else if (key == "adjust_switched_shunts") {
+            opt.adjust_switched_shunts = control_mode(path, key, value);
         } else {
             throw InputError(path, 0, "unknown option '" + key + "'");
         }

@@ -9,8 +9,10 @@
 // > 0), max_iterations (integer ≥ 1), enforce_q_limits, flat_start and
 // remote_regulation (booleans), base_rating and contingency_rating ("A", "B", "C": RATEA to
 // RATEC, or "1" to "12": RATE1 to RATE12), zero_impedance_threshold_pu
-// (number ≥ 0: lines of |R + jX| below it are ties). Unknown keys and wrong
-// types are errors naming the key.
+// (number ≥ 0: lines of |R + jX| below it are ties), adjust_taps,
+// adjust_phase_shifters and adjust_switched_shunts ("locked", "base" or
+// "all": see ControlMode). Unknown keys and wrong types are errors naming
+// the key.
 PfOptions read_options(const std::string &path);
 
 // The same from the file's text; `path` names the file in messages.

@@ -4,7 +4,8 @@
 //
 // Reads the PSS/E RAW v33 network, solves its base case by Newton-Raphson
 // with reactive limits and writes base_buses.csv, base_branches.csv,
-// base_violations.csv and, for a case with DC lines, base_dclines.csv into
+// base_violations.csv, for a case with DC lines base_dclines.csv and, where
+// the options adjust any control the case has, base_controls.csv into
 // OUTDIR. With RUNTYPE 2 it then solves every
 // contingency of SUBFILE from the base case and writes SUB.results.csv and
 // SUB.violations.csv (SUB: the sub-file's name without ".con").
@@ -16,6 +17,7 @@
 #include "cli/options.h"
 #include "contingency/contingency.h"
 #include "network/network.h"
+#include "powerflow/controls.h"
 #include "powerflow/solve.h"
 #include "raw/input_error.h"
 #include "raw/printable.h"
@@ -134,6 +136,29 @@ void run_contingencies(const Args &args, const Network &net, BaseCase &bc, const
               << std::endl;
 }
 
+// base_controls.csv where any control acts in the base case (an earlier
+// run's file goes otherwise), and one warning line for controls that hunted.
+void write_base_controls(const std::string &outdir, const Network &net, const BaseCase &bc, const PfOptions &opt,
+                         const ControlsOutcome &controls)
+{
+    const std::string path = join(outdir, "base_controls.csv");
+    std::vector<ControlRow> rows = regulation_rows(net, bc);
+    if (controls_act(net, opt, ControlScope::base_case)) {
+        const std::vector<ControlRow> more = base_control_rows(net, controls);
+        rows.insert(rows.end(), more.begin(), more.end());
+    } else if (rows.empty()) {
+        std::remove(path.c_str());
+        return;
+    }
+    write_file_atomically(path, controls_csv(rows));
+    if (controls.hunted > 0) {
+        std::cerr << "vandrelsolve: warning: " << controls.hunted
+                  << " control(s) of the base case stepped back and forth without settling in their band; each is "
+                     "left at its last setting (state hunted in base_controls.csv)"
+                  << std::endl;
+    }
+}
+
 int run(const Args &args)
 {
     if (args.run_type == 2) {
@@ -151,7 +176,7 @@ int run(const Args &args)
     }
     check_rating_set(raw, args.options, "base_rating", opt.base_rating);
     check_rating_set(raw, args.options, "contingency_rating", opt.contingency_rating);
-    const Network net = build_network(raw, opt.zero_impedance_threshold_pu, opt.remote_regulation);
+    Network net = build_network(raw, opt.zero_impedance_threshold_pu, opt.remote_regulation);
     warn_of_ties(net, opt.zero_impedance_threshold_pu);
     for (const std::string &note : net.notes) {
         std::cerr << "vandrelsolve: warning: " << printable(note) << std::endl;
@@ -170,7 +195,10 @@ int run(const Args &args)
                   << std::endl;
     }
 
-    BaseCase bc = solve_base_case(net, opt);
+    // With controls acting, the base case adjusts them in net itself: the
+    // contingencies are solved on the adjusted network.
+    ControlsOutcome controls;
+    BaseCase bc = solve_base_case_with_controls(net, opt, controls);
     if (!bc.sol.converged) {
         // The failure names the iterations of the whole solve where Newton
         // failed.
@@ -197,6 +225,7 @@ int run(const Args &args)
     if (!net.lcc.empty() || !net.vsc.empty()) {
         write_file_atomically(join(args.outdir, "base_dclines.csv"), base_dclines_csv(net, bc));
     }
+    write_base_controls(args.outdir, net, bc, opt, controls);
     const Assessment base = assess(net, bc.on, bc.sol, opt.base_rating, false);
     write_file_atomically(join(args.outdir, "base_violations.csv"), base_violations_csv(base));
 

@@ -487,8 +487,20 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
         }
     }
 
-    r.sol = solve_with_q_limits(*c.net, c.y, std::move(c.sch), std::move(c.held), std::move(c.v), opt,
-                                c.is_rebuilt ? c.ws : ws, c.is_rebuilt ? nullptr : &base.chord);
+    NewtonWorkspace &w = c.is_rebuilt ? c.ws : ws;
+    const ChordBase *chord = c.is_rebuilt ? nullptr : &base.chord;
+    const bool controls = controls_act(*c.net, opt, ControlScope::contingency);
+    if (controls) {
+        // The controls move on a copy of the base network's settings.
+        if (!c.is_rebuilt) {
+            c.rebuilt = net;
+            c.net = &c.rebuilt;
+        }
+        r.sol = solve_with_controls(c.rebuilt, c.y, c.on, std::move(c.sch), std::move(c.held), std::move(c.v), opt, w,
+                                    chord, ControlScope::contingency, r.controls);
+    } else {
+        r.sol = solve_with_q_limits(*c.net, c.y, std::move(c.sch), std::move(c.held), std::move(c.v), opt, w, chord);
+    }
     r.ran = true;
     r.iterations = r.sol.iterations;
     r.max_mismatch = r.sol.last.max_mismatch;
@@ -498,6 +510,12 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
         return finish(r, t0);
     }
     r.status = CtgStatus::converged;
+    if (controls) {
+        const std::string note = controls_note(net, *c.net, r.controls);
+        if (!note.empty()) {
+            add_note(r.note, note);
+        }
+    }
     r.assessment = assess(*c.net, c.on, r.sol, opt.contingency_rating, true, o.unit);
     return finish(r, t0);
 }

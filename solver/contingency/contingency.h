@@ -3,6 +3,7 @@
 #pragma once
 
 #include "contingency/ctg_list.h"
+#include "powerflow/controls.h"
 #include "powerflow/flows.h"
 #include "powerflow/solve.h"
 
@@ -25,10 +26,15 @@ struct CtgResult {
     double solve_ms = 0;
     std::string note;
     PfSolution sol; // the solved state (for checks against references)
+    // Where its controls ended, when any act in contingencies (options
+    // "all"); empty otherwise.
+    ControlsOutcome controls;
 };
 
 // Solves one block against the base case. Nothing of the base case is
 // changed, so contingencies are independent of each other and of their
-// order. Every outcome is a result, never an exception.
+// order. Every outcome is a result, never an exception. Controls that act
+// in contingencies (options "all") move on a copy of the network, from the
+// base case's settings.
 CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgBlock &block, const PfOptions &opt,
                             NewtonWorkspace &ws);

@@ -423,5 +423,6 @@ Network build_network(const RawCase &raw, double zero_impedance_threshold_pu, bo
     add_dc_links(raw, net);
     join_ties(net);
     add_regulation(net);
+    add_controls(raw, net);
     return net;
 }

@@ -7,6 +7,7 @@
 // devices) are one node, solved at its representative (network/ties.h).
 #pragma once
 
+#include "network/controls.h"
 #include "network/dclink.h"
 #include "raw/raw.h"
 
@@ -118,13 +119,16 @@ struct Network {
     // representative and none at its other members. Both empty without ties.
     std::vector<NetBus> own;
     std::vector<TieNode> tie_nodes;
-    std::vector<std::string> notes; // "FILE:LINE: what": warnings about ties, DC lines, regulation
+    std::vector<std::string> notes; // "FILE:LINE: what": warnings about ties, DC lines, regulation, controls
     // Remote voltage regulation by units (network/regulation.h): its groups,
     // and the group of every member bus, -1 for the rest; both empty
     // without any.
     bool remote_regulation = true;
     std::vector<RegGroup> groups;
     std::vector<int> group_of;
+    // Switched shunts and windings that may be adjusted (network/controls.h),
+    // at the settings the buses and branches now hold.
+    std::vector<NetControl> controls;
 };
 
 // Branches of line records whose |R + jX| is below this (pu on SBASE) are

@@ -14,6 +14,12 @@
 #include <string>
 #include <vector>
 
+// When a kind of control acts: never (its devices stay as the RAW has
+// them), in the base case only (every contingency then holds the base
+// case's settings), or in the base case and in every contingency (each
+// starting from the base case's settings).
+enum class ControlMode { locked, base, all };
+
 struct PfOptions {
     double tolerance_pu = 1e-8; // largest |ΔP| or |ΔQ|, pu on SBASE
     int max_iterations = 20;    // Newton steps per solve
@@ -28,6 +34,9 @@ struct PfOptions {
     // their own terminal's); read with the options, used when the network
     // is built.
     bool remote_regulation = true;
+    ControlMode adjust_taps = ControlMode::locked;            // COD 1 and 2 windings (powerflow/controls.h)
+    ControlMode adjust_phase_shifters = ControlMode::locked;  // COD 3
+    ControlMode adjust_switched_shunts = ControlMode::locked; // MODSW 1 and 2
 };
 
 // The bus voltages of a solve, kept in polar form.

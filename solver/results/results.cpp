@@ -263,3 +263,78 @@ std::string base_violations_csv(const Assessment &a)
     }
     return out;
 }
+
+std::vector<ControlRow> base_control_rows(const Network &net, const ControlsOutcome &out)
+{
+    std::vector<ControlRow> rows;
+    for (std::size_t i = 0; i < net.controls.size() && i < out.state.size(); ++i) {
+        if (out.state[i] == ControlState::locked) {
+            continue;
+        }
+        const NetControl &c = net.controls[i];
+        ControlRow r;
+        r.kind = control_kind_name(c.kind);
+        if (c.kind == ControlKind::switched_shunt) {
+            r.device = std::to_string(net.buses[static_cast<std::size_t>(c.bus)].number) + "-" + c.id;
+        } else {
+            const NetBranch &br = net.branches[static_cast<std::size_t>(c.branch)];
+            r.device = branch_label(br);
+            r.winding = br.winding;
+        }
+        r.regulated_bus = c.reg >= 0 ? net.buses[static_cast<std::size_t>(c.reg)].number : 0;
+        r.low = c.lo;
+        r.high = c.hi;
+        r.value = out.value[i];
+        r.setting = c.setting;
+        r.state = control_state_name(out.state[i]);
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+std::vector<ControlRow> regulation_rows(const Network &net, const BaseCase &bc)
+{
+    std::vector<ControlRow> rows;
+    const PfSolution &s = bc.sol;
+    for (std::size_t k = 0; k < net.groups.size(); ++k) {
+        const RegGroup &g = net.groups[k];
+        if (s.sch.kind[static_cast<std::size_t>(g.bus)] == BusKind::off) {
+            continue;
+        }
+        ControlRow r;
+        r.kind = "remote_voltage";
+        double q = 0;
+        int plants = 0, held = 0;
+        for (const int b : g.members) {
+            const auto i = static_cast<std::size_t>(b);
+            const BusKind kind = s.sch.kind[i];
+            if (kind == BusKind::reg || s.held[i] != 0 || (b == g.bus && kind != BusKind::pq)) {
+                r.device += (plants++ > 0 ? " " : "") + std::to_string(net.buses[i].number);
+                q += unit_q(net, s.sch, bc.ws, s.v, b);
+                held += s.held[i] != 0 ? 1 : 0;
+            }
+        }
+        if (plants == 0) {
+            continue;
+        }
+        r.regulated_bus = net.buses[static_cast<std::size_t>(g.bus)].number;
+        r.low = r.high = g.vs;
+        r.value = s.v.vm[g.bus];
+        r.setting = q * net.sbase;
+        r.state = held == plants ? "at_limit" : "in_band";
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+std::string controls_csv(const std::vector<ControlRow> &rows)
+{
+    std::string out = "kind,device,winding,regulated_bus,band_low,band_high,value,setting,at_limit,state\n";
+    for (const ControlRow &r : rows) {
+        out += r.kind + "," + csv_text(r.device) + "," + (r.winding > 0 ? std::to_string(r.winding) : "") + "," +
+               (r.regulated_bus != 0 ? std::to_string(r.regulated_bus) : "") + "," + num(r.low) + "," + num(r.high) +
+               "," + (std::isnan(r.value) ? "" : num(r.value)) + "," + num(r.setting) + "," +
+               (r.state == "at_limit" ? "1" : "0") + "," + r.state + "\n";
+    }
+    return out;
+}

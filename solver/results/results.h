@@ -3,6 +3,7 @@
 // or the whole new one, never a torn one; P ranks may write the same file.
 #pragma once
 
+#include "powerflow/controls.h"
 #include "powerflow/flows.h"
 #include "powerflow/solve.h"
 
@@ -45,6 +46,34 @@ std::string base_dclines_csv(const Network &net, const BaseCase &bc);
 // base_violations.csv: kind,element,value,limit, the violations of the base
 // case (limits NVLO/NVHI and the base rating).
 std::string base_violations_csv(const Assessment &a);
+
+// One row of base_controls.csv: a control (or any device that holds a
+// quantity within a band), the band and where it ended.
+struct ControlRow {
+    std::string kind;      // switched_shunt, tap_voltage, tap_reactive, phase_shifter
+    std::string device;    // a shunt as BUS-ID, a winding as its branch label (from-to[-k]-ckt)
+    int winding = 0;       // 1 to 3 for a 3-winding transformer's winding, else 0 (empty)
+    int regulated_bus = 0; // RAW number of the bus whose voltage it holds, 0 (empty) for a flow
+    double low = 0, high = 0;
+    double value = 0;   // the quantity held: pu, or MW/Mvar for a flow; NaN (empty) when off
+    double setting = 0; // ratio as WINDV, angle in degrees, shunt Mvar at 1 pu
+    std::string state;  // control_state_name
+};
+
+// The rows of every control acting in the base case, in network order
+// (switched shunts in RAW order, then windings).
+std::vector<ControlRow> base_control_rows(const Network &net, const ControlsOutcome &out);
+
+// base_controls.csv:
+//   kind,device,winding,regulated_bus,band_low,band_high,value,setting,at_limit,state
+// at_limit 1 where the state is at_limit, else 0.
+std::string controls_csv(const std::vector<ControlRow> &rows);
+
+// A row per bus held by remote regulation in the base case: kind
+// remote_voltage, device its plants' buses (space-separated), the band VS..VS,
+// value its |V|, setting the plants' total Mvar, at_limit where every plant
+// is held at a reactive limit.
+std::vector<ControlRow> regulation_rows(const Network &net, const BaseCase &bc);
 
 // One number as the result files print it: 12 significant digits, no "-0".
 std::string num(double x);

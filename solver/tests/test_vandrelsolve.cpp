@@ -203,6 +203,12 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
          opts + ": option 'remote_regulation' must be true or false"},
         {"a negative zero-impedance threshold", opts, R"({"zero_impedance_threshold_pu": -1e-4})",
          opts + ": option 'zero_impedance_threshold_pu' must be a number of at least 0"},
+        {"a control mode in capitals", opts, R"({"adjust_taps": "Locked"})",
+         opts + ": option 'adjust_taps' must be \"locked\", \"base\" or \"all\""},
+        {"a control mode as a flag", opts, R"({"adjust_switched_shunts": true})",
+         opts + ": option 'adjust_switched_shunts' must be \"locked\", \"base\" or \"all\""},
+        {"a control mode no one has", opts, R"({"adjust_phase_shifters": "contingencies"})",
+         opts + ": option 'adjust_phase_shifters' must be \"locked\", \"base\" or \"all\""},
         {"a rating set beyond RATEC in a revision 33 file", opts, R"({"base_rating": "7"})",
          opts + ": option 'base_rating' names rating set 7, but " + raw +
              " (RAW revision 33) has rating sets 1 to 3 (RATEA to RATEC)"},
@@ -552,4 +558,26 @@ TEST_F(Solver, SolvesBusesJoinedByTiesAsOneNode)
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(err(), "vandrelsolve: ../work_dir//case.raw:53: branch 4-7-1 has zero impedance (R = X = 0); with "
                      "zero_impedance_threshold_pu above 0 it is a tie\n");
+}
+
+// A unit regulating another bus holds it, and base_controls.csv says so;
+// with remote_regulation false the unit holds its terminal, with a warning,
+// and there is no control to list.
+TEST_F(Solver, ListsRemoteRegulationAmongTheControls)
+{
+    write(root / "work_dir/case.raw",
+          replaced(three_bus, "40.0, 0.0, 100.0, -100.0, 1.01, 0,", "40.0, 0.0, 100.0, -100.0, 1.01, 3,"));
+    ASSERT_EQ(run(), 0) << err();
+    EXPECT_EQ(err(), "");
+    const std::string controls = read(root / "work_dir/base_controls.csv");
+    EXPECT_EQ(controls.substr(0, controls.find('\n')),
+              "kind,device,winding,regulated_bus,band_low,band_high,value,setting,at_limit,state");
+    EXPECT_EQ(controls.find("\nremote_voltage,2,,3,1.01,1.01,1.01,"), controls.find('\n')) << controls;
+    EXPECT_NE(controls.find(",0,in_band\n"), std::string::npos) << controls;
+
+    write(root / "start/options.json", R"({"remote_regulation": false})");
+    ASSERT_EQ(run(), 0) << err();
+    EXPECT_EQ(err(), "vandrelsolve: warning: 1 in-service unit(s) name a remote regulated bus (IREG); with "
+                     "remote_regulation false, each holds its own terminal at VS\n");
+    EXPECT_FALSE(fs::exists(root / "work_dir/base_controls.csv"));
 }
