@@ -27,8 +27,8 @@ namespace {
 enum class Outcome {
     state,       // solves, and the solution is the stored state within vm/va
     edited,      // solves; the stored state is not a solution of the file's data
-    controls,    // solves; the stored state was solved with controls not modelled yet
-                 // (switching of switched shunts)
+    controls,    // solves; the stored state is a solution for no setting of its
+                 // switched shunt (the README gives the numbers)
     no_solution, // reads, but its base case has no solution
     refused,     // refused with `message` (the file's path left out)
 };
