@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -76,14 +77,16 @@ bool bus_at(const std::vector<std::string> &w, size_t &p, int &n)
     return true;
 }
 
-Element parse_branch(const std::vector<std::string> &w)
+// "FROM BUS i TO BUS j [TO BUS k] [CKT|CIRCUIT c]" from w[p] on (with
+// `three`, "[AT|FROM] BUS i TO BUS j TO BUS k [CKT|CIRCUIT c]").
+Element parse_branch(const std::vector<std::string> &w, size_t p, bool three, Element::Kind kind)
 {
     Element e;
-    size_t p = 2;
-    if (p >= w.size() || upper(w[p]) != "FROM") {
+    if (p < w.size() && (upper(w[p]) == "FROM" || (three && upper(w[p]) == "AT"))) {
+        ++p;
+    } else if (!three) {
         return e;
     }
-    ++p;
     if (!bus_at(w, p, e.i) || p >= w.size() || upper(w[p]) != "TO") {
         return e;
     }
@@ -97,6 +100,9 @@ Element parse_branch(const std::vector<std::string> &w)
             return e;
         }
     }
+    if (three && e.k == 0) {
+        return e;
+    }
     e.id = "1";
     if (p < w.size()) {
         const std::string kw = upper(w[p]);
@@ -105,11 +111,12 @@ Element parse_branch(const std::vector<std::string> &w)
         }
         e.id = w[p + 1];
     }
-    e.kind = Element::Kind::branch;
+    e.kind = kind;
     return e;
 }
 
-Element parse_unit(const std::vector<std::string> &w)
+// "c FROM BUS i" at w[2..5] (an id and its bus), the line ending there.
+Element parse_id_at_bus(const std::vector<std::string> &w, Element::Kind kind)
 {
     Element e;
     size_t p = 3;
@@ -121,8 +128,86 @@ Element parse_unit(const std::vector<std::string> &w)
         return e;
     }
     e.id = w[2];
-    e.kind = Element::Kind::unit;
+    e.kind = kind;
     return e;
+}
+
+// A shunt: "[c] FROM BUS i", the id empty when left out.
+Element parse_shunt(const std::vector<std::string> &w, Element::Kind kind)
+{
+    if (w.size() == 5 && upper(w[2]) == "FROM") {
+        size_t p = 3;
+        Element e;
+        if (bus_at(w, p, e.i)) {
+            e.kind = kind;
+        }
+        return e;
+    }
+    return parse_id_at_bus(w, kind);
+}
+
+// A finite number written whole as one word.
+bool amount(const std::string &s, double &x)
+{
+    if (s.empty()) {
+        return false;
+    }
+    char *end = nullptr;
+    x = std::strtod(s.c_str(), &end);
+    return *end == '\0' && std::isfinite(x);
+}
+
+// "TO x UNIT" (set) or "BY x UNIT" (a change, negated for a decrease) at
+// w[p], ending the line; UNIT is MW, or PERCENT where `percent_ok`.
+Element parse_amount(const std::vector<std::string> &w, size_t p, bool set, bool decrease, bool percent_ok, Element e,
+                     Element::Kind kind)
+{
+    if (p + 3 != w.size() || upper(w[p]) != (set ? "TO" : "BY")) {
+        return {};
+    }
+    const std::string unit = upper(w[p + 2]);
+    double x = 0;
+    if (!amount(w[p + 1], x) || (unit != "MW" && !(percent_ok && unit == "PERCENT"))) {
+        return {};
+    }
+    e.set = set;
+    e.percent = unit == "PERCENT";
+    e.amount = decrease ? -x : x;
+    e.kind = kind;
+    if (set && x < 0) {
+        e.kind = Element::Kind::unsupported;
+        e.why = "a negative amount to set (" + w[p + 1] + ")";
+    }
+    return e;
+}
+
+// "BUS i LOAD TO|BY x MW|PERCENT".
+Element parse_bus_load(const std::vector<std::string> &w, bool set, bool decrease)
+{
+    Element e;
+    size_t p = 1;
+    if (!bus_at(w, p, e.i) || p >= w.size() || upper(w[p]) != "LOAD") {
+        return {};
+    }
+    return parse_amount(w, p + 1, set, decrease, true, e, Element::Kind::bus_load);
+}
+
+// "UNIT|MACHINE c [AT|FROM] BUS i TO x MW" or "... BY x MW|PERCENT".
+Element parse_unit_output(const std::vector<std::string> &w, bool set, bool decrease)
+{
+    Element e;
+    if (w.size() < 3 || w[2].empty()) {
+        return {};
+    }
+    e.id = w[2];
+    size_t p = 3;
+    if (p < w.size() && (upper(w[p]) == "AT" || upper(w[p]) == "FROM")) {
+        ++p;
+    }
+    if (!bus_at(w, p, e.i)) {
+        return {};
+    }
+    return parse_amount(w, p, set, decrease, !set, e, Element::Kind::unit_output);
 }
 
 } // namespace
@@ -182,6 +267,7 @@ std::vector<CtgBlock> read_ctg_blocks(const std::string &path)
 
 Element parse_element(const std::string &line)
 {
+    using K = Element::Kind;
     const std::vector<std::string> w = words(line);
     if (w.size() < 2) {
         return {};
@@ -190,11 +276,47 @@ Element parse_element(const std::string &line)
     const std::string what = upper(w[1]);
     const bool open = verb == "OPEN" || verb == "TRIP" || verb == "DISCONNECT";
     const bool remove = verb == "REMOVE" || verb == "TRIP" || verb == "DISCONNECT";
-    if (open && (what == "BRANCH" || what == "LINE")) {
-        return parse_branch(w);
+    const bool block = verb == "BLOCK" || verb == "TRIP" || verb == "DISCONNECT";
+    const bool set = verb == "SET" || verb == "CHANGE";
+    const bool increase = verb == "INCREASE" || verb == "RAISE";
+    const bool decrease = verb == "DECREASE" || verb == "REDUCE";
+    const bool branch = what == "BRANCH" || what == "LINE";
+    const bool unit = what == "UNIT" || what == "MACHINE";
+    if (open && branch) {
+        return parse_branch(w, 2, false, K::branch);
     }
-    if (remove && (what == "UNIT" || what == "MACHINE")) {
-        return parse_unit(w);
+    if (open && what == "THREEWINDING") {
+        return parse_branch(w, 2, true, K::branch);
+    }
+    if (verb == "CLOSE" && branch) {
+        return parse_branch(w, 2, false, K::close_branch);
+    }
+    if ((verb == "DISCONNECT" || verb == "TRIP") && what == "BUS" && w.size() == 3) {
+        Element e;
+        size_t p = 1;
+        e.kind = bus_at(w, p, e.i) ? K::bus : K::unsupported;
+        return e;
+    }
+    if (remove && unit) {
+        return parse_id_at_bus(w, K::unit);
+    }
+    if (remove && what == "LOAD") {
+        return parse_id_at_bus(w, K::load);
+    }
+    if (remove && (what == "SHUNT" || what == "SWSHUNT")) {
+        return parse_shunt(w, what == "SHUNT" ? K::shunt : K::swshunt);
+    }
+    if (block && (what == "TWOTERMDC" || what == "VSCDC") && w.size() == 3 && !w[2].empty()) {
+        Element e;
+        e.kind = what == "TWOTERMDC" ? K::twotermdc : K::vscdc;
+        e.id = w[2];
+        return e;
+    }
+    if ((set || increase || decrease) && what == "BUS") {
+        return parse_bus_load(w, set, decrease);
+    }
+    if ((set || increase || decrease) && unit) {
+        return parse_unit_output(w, set, decrease);
     }
     return {};
 }
