@@ -170,14 +170,15 @@ Element parse_amount(const std::vector<std::string> &w, size_t p, bool set, bool
     if (!amount(w[p + 1], x) || (unit != "MW" && !(percent_ok && unit == "PERCENT"))) {
         return {};
     }
+    if (set && x < 0) {
+        Element refused;
+        refused.why = "a negative amount to set (" + w[p + 1] + ")";
+        return refused;
+    }
     e.set = set;
     e.percent = unit == "PERCENT";
     e.amount = decrease ? -x : x;
     e.kind = kind;
-    if (set && x < 0) {
-        e.kind = Element::Kind::unsupported;
-        e.why = "a negative amount to set (" + w[p + 1] + ")";
-    }
     return e;
 }
 
