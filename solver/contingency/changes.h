@@ -24,12 +24,12 @@ struct Outage {
     double load_scale = 1;
     int changed_unit = -1; // unit whose PG becomes unit_pg (pu)
     double unit_pg = 0;
-    int records = 0;          // RAW records matched (branches: more than one is noted)
-    bool found = false;       // the element is in the network
-    bool already = false;     // nothing to change: out already (in service already, for a close)
-    double load_lost_mw = 0;  // in-service load taken out by the element line itself
-    std::string note;         // what the change came to (a clamp, a load's new MW)
-    std::string refusal;      // why the line can not be solved (then unsupported)
+    int records = 0;         // RAW records matched (branches: more than one is noted)
+    bool found = false;      // the element is in the network
+    bool already = false;    // nothing to change: out already (in service already, for a close)
+    double load_lost_mw = 0; // in-service load taken out by the element line itself
+    std::string note;        // what the change came to (a clamp, a load's new MW)
+    std::string refusal;     // why the line can not be solved (then unsupported)
 };
 
 // Finds the elements of `e` in the network. The loads, shunts and units of

@@ -143,7 +143,8 @@ void add_loads_and_shunts(const RawCase &raw, Network &net)
         if (i < 0) {
             continue;
         }
-        net.loads.push_back({i, l.id, l.pl / s, l.ql / s, l.ip / s, l.iq / s, l.yp / s, l.yq / s, l.status != 0, l.line});
+        net.loads.push_back(
+            {i, l.id, l.pl / s, l.ql / s, l.ip / s, l.iq / s, l.yp / s, l.yq / s, l.status != 0, l.line});
         if (l.status == 0) {
             continue;
         }
@@ -192,8 +193,19 @@ void add_units(const RawCase &raw, Network &net)
         if (i < 0) {
             continue;
         }
-        NetUnit nu{i, u.id, u.pg / s, u.qg / s, u.qt / s, u.qb / s, u.vs, u.pt / s, u.status != 0, u.line,
-                   u.ireg == u.bus ? 0 : u.ireg, u.rmpct, u.pb / s};
+        NetUnit nu{i,
+                   u.id,
+                   u.pg / s,
+                   u.qg / s,
+                   u.qt / s,
+                   u.qb / s,
+                   u.vs,
+                   u.pt / s,
+                   u.status != 0,
+                   u.line,
+                   u.ireg == u.bus ? 0 : u.ireg,
+                   u.rmpct,
+                   u.pb / s};
         net.units.push_back(nu);
         if (!nu.in_service) {
             continue;

@@ -78,8 +78,8 @@ struct NetUnit {
     double pg = 0, qg = 0, qt = 0, qb = 0, vs = 1, pt = 0;
     bool in_service = true;
     int line = 0;
-    int ireg = 0;         // RAW number of the bus it regulates, 0: its own
-    double rmpct = 100.0; // its share of the regulated bus's Q, percent
+    int ireg = 0;          // RAW number of the bus it regulates, 0: its own
+    double rmpct = 100.0;  // its share of the regulated bus's Q, percent
     double pb = -HUGE_VAL; // lowest active output, pu (PT is pt)
 };
 

@@ -45,7 +45,8 @@ std::string number(double x)
 int load_bus(const RawCase &raw, int nth)
 {
     for (const Bus &b : raw.buses) {
-        const bool unit = std::any_of(raw.units.begin(), raw.units.end(), [&b](const Unit &u) { return u.bus == b.number; });
+        const bool unit =
+            std::any_of(raw.units.begin(), raw.units.end(), [&b](const Unit &u) { return u.bus == b.number; });
         const bool load = std::any_of(raw.loads.begin(), raw.loads.end(),
                                       [&b](const Load &l) { return l.bus == b.number && l.status != 0 && l.pl > 0; });
         if (b.ide == 1 && !unit && load && nth-- == 0) {
@@ -80,7 +81,8 @@ void scale_loads(RawCase &raw, int bus, double f)
 const Unit &spare_unit(const RawCase &raw, int nth)
 {
     for (const Unit &u : raw.units) {
-        const auto b = std::find_if(raw.buses.begin(), raw.buses.end(), [&u](const Bus &x) { return x.number == u.bus; });
+        const auto b =
+            std::find_if(raw.buses.begin(), raw.buses.end(), [&u](const Bus &x) { return x.number == u.bus; });
         if (u.status != 0 && b->ide == 2 && u.pt - u.pg > 20 && nth-- == 0) {
             return u;
         }
@@ -99,7 +101,8 @@ Unit &unit_of(RawCase &raw, const Unit &u)
 Row disconnect_bus(const RawCase &raw)
 {
     const int b = load_bus(raw, 2);
-    return {"DISCONNECT BUS " + std::to_string(b), [](RawCase &) {}, [b](RawCase &r) {
+    return {"DISCONNECT BUS " + std::to_string(b), [](RawCase &) {},
+            [b](RawCase &r) {
                 for (Branch &x : r.branches) {
                     x.status = x.from == b || x.to == b ? 0 : x.status;
                 }
@@ -162,7 +165,8 @@ Row remove_shunt(const RawCase &raw)
                                 [](const FixedShunt &x) { return x.status != 0 && x.bl != 0; });
     EXPECT_NE(s, raw.fixed_shunts.end());
     const int b = s->bus;
-    return {"REMOVE SHUNT FROM BUS " + std::to_string(b), [](RawCase &) {}, [b](RawCase &r) {
+    return {"REMOVE SHUNT FROM BUS " + std::to_string(b), [](RawCase &) {},
+            [b](RawCase &r) {
                 for (FixedShunt &x : r.fixed_shunts) {
                     x.status = x.bus == b ? 0 : x.status;
                 }
@@ -203,8 +207,8 @@ Row set_unit(const RawCase &raw)
 {
     const Unit &u = spare_unit(raw, 1);
     const double pg = u.pg + 15;
-    return {"CHANGE UNIT " + u.id + " AT BUS " + std::to_string(u.bus) + " TO " + number(pg) + " MW",
-            [](RawCase &) {}, [u, pg](RawCase &r) { unit_of(r, u).pg = pg; }};
+    return {"CHANGE UNIT " + u.id + " AT BUS " + std::to_string(u.bus) + " TO " + number(pg) + " MW", [](RawCase &) {},
+            [u, pg](RawCase &r) { unit_of(r, u).pg = pg; }};
 }
 
 Row increase_unit(const RawCase &raw)
@@ -225,8 +229,7 @@ Row reduce_unit_to_pb(const RawCase &raw)
 Row block_two_terminal(const RawCase &raw)
 {
     const std::string name = raw.two_terminal_dc.at(0).name;
-    return {"BLOCK TWOTERMDC '" + name + "'", [](RawCase &) {},
-            [](RawCase &r) { r.two_terminal_dc.at(0).mdc = 0; }};
+    return {"BLOCK TWOTERMDC '" + name + "'", [](RawCase &) {}, [](RawCase &r) { r.two_terminal_dc.at(0).mdc = 0; }};
 }
 
 Row block_vsc(const RawCase &raw)
@@ -393,20 +396,21 @@ TEST(ContingencyKinds, EachEqualsTheRawEditedToTheNetworkAfterIt)
     const RawCase tie_raw = read_raw(ties);
     const auto tie_load = [](RawCase &r) { r.loads.at(3).status = 0; };
     expect_equivalent(tie_raw, {"REMOVE LOAD 1 FROM BUS 7", [](RawCase &) {}, tie_load, 25.0}, opt);
+    expect_equivalent(
+        tie_raw, {"SET UNIT 1 AT BUS 8 TO 60 MW", [](RawCase &) {}, [](RawCase &r) { r.units.at(2).pg = 60; }}, opt);
     expect_equivalent(tie_raw,
-                      {"SET UNIT 1 AT BUS 8 TO 60 MW", [](RawCase &) {}, [](RawCase &r) { r.units.at(2).pg = 60; }},
+                      {"DISCONNECT BUS 7", [](RawCase &) {},
+                       [](RawCase &r) {
+                           for (Branch &b : r.branches) {
+                               b.status = b.from == 7 || b.to == 7 ? 0 : b.status;
+                           }
+                           r.loads.at(3).status = 0;
+                       }},
                       opt);
-    expect_equivalent(tie_raw, {"DISCONNECT BUS 7", [](RawCase &) {}, [](RawCase &r) {
-                                    for (Branch &b : r.branches) {
-                                        b.status = b.from == 7 || b.to == 7 ? 0 : b.status;
-                                    }
-                                    r.loads.at(3).status = 0;
-                                }},
-                      opt);
-    expect_equivalent(tie_raw, {"CLOSE BRANCH FROM BUS 7 TO BUS 3 CKT Z", [](RawCase &) {}, [](RawCase &r) {
-                                    r.branches.back().status = 1;
-                                }},
-                      opt);
+    expect_equivalent(
+        tie_raw,
+        {"CLOSE BRANCH FROM BUS 7 TO BUS 3 CKT Z", [](RawCase &) {}, [](RawCase &r) { r.branches.back().status = 1; }},
+        opt);
     EXPECT_EQ(rows, 21) << "every kind on its cases";
 }
 
@@ -468,4 +472,43 @@ TEST(ContingencyKinds, ElementLinesRead)
     const Element negative = parse_element("SET UNIT 1 AT BUS 2 TO -10 MW");
     EXPECT_EQ(negative.kind, K::unsupported);
     EXPECT_EQ(negative.why, "a negative amount to set (-10)");
+}
+
+// A block of each kind on the IEEE 14-bus case, solved in list order and
+// then in reverse on one base case: the same outcome each time, so results
+// depend neither on the order of the list nor on how the ranks share it.
+TEST(ContingencyKinds, ResultsDoNotDependOnTheOrder)
+{
+    REQUIRE_CASES();
+    const Network net = build_network(read_raw(cases_dir() + "/ieee14/case.raw"));
+    BaseCase base = solve_base_case(net, PfOptions());
+    ASSERT_TRUE(base.sol.converged);
+    const std::vector<std::string> lines = {
+        "DISCONNECT BUS 14",
+        "CLOSE BRANCH FROM BUS 1 TO BUS 2",
+        "REMOVE LOAD 1 FROM BUS 3",
+        "REMOVE SHUNT FROM BUS 9",
+        "SET BUS 4 LOAD TO 60 MW",
+        "INCREASE BUS 9 LOAD BY 20 PERCENT",
+        "REMOVE UNIT 1 FROM BUS 3",
+        "SET UNIT 1 AT BUS 2 TO 150 MW",
+        "DECREASE UNIT 1 AT BUS 2 BY 50 PERCENT",
+        "OPEN LINE FROM BUS 4 TO BUS 9",
+        "REMOVE SWSHUNT FROM BUS 9",
+    };
+    std::vector<CtgResult> forward;
+    for (const std::string &line : lines) {
+        forward.push_back(solve_contingency(net, base, CtgBlock{"C", line, 1}, PfOptions(), base.ws));
+    }
+    EXPECT_EQ(forward.back().status, CtgStatus::not_found);
+    for (size_t n = lines.size(); n-- > 0;) {
+        SCOPED_TRACE(lines[n]);
+        const CtgResult r = solve_contingency(net, base, CtgBlock{"C", lines[n], 1}, PfOptions(), base.ws);
+        ASSERT_EQ(r.status, forward[n].status);
+        EXPECT_EQ(r.note, forward[n].note);
+        if (r.status == CtgStatus::converged) {
+            EXPECT_LE((r.sol.v.vm - forward[n].sol.v.vm).cwiseAbs().maxCoeff(), 1e-12);
+            EXPECT_LE((r.sol.v.va - forward[n].sol.v.va).cwiseAbs().maxCoeff(), 1e-12);
+        }
+    }
 }
