@@ -350,7 +350,8 @@ void expect_equivalent(const RawCase &raw, const Row &row, const PfOptions &opt)
 // the RAW edited to match. The DC lines are the IEEE 300-bus case's
 // two-terminal line and a VSC line added to the six-bus network; the tie
 // network's rows take out a load of a tied bus, change a unit of a node,
-// disconnect a tied bus and close an open tie (joining two nodes).
+// disconnect a tied bus and close an open tie (joining two nodes); last, a
+// closed line brings back a bus the base case cut off.
 TEST(ContingencyKinds, EachEqualsTheRawEditedToTheNetworkAfterIt)
 {
     REQUIRE_CASES();
@@ -411,6 +412,16 @@ TEST(ContingencyKinds, EachEqualsTheRawEditedToTheNetworkAfterIt)
         tie_raw,
         {"CLOSE BRANCH FROM BUS 7 TO BUS 3 CKT Z", [](RawCase &) {}, [](RawCase &r) { r.branches.back().status = 1; }},
         opt);
+    // Line 7-8 alone joins bus 8 and its unit: out in the RAW, the base case
+    // cuts bus 8 off, and closing it brings the bus back.
+    const auto line_78 = [](int status) {
+        return [status](RawCase &r) {
+            for (Branch &b : r.branches) {
+                b.status = b.from == 7 && b.to == 8 ? status : b.status;
+            }
+        };
+    };
+    expect_equivalent(read_raw(ieee14), {"CLOSE LINE FROM BUS 8 TO BUS 7", line_78(0), line_78(1)}, opt);
     EXPECT_EQ(rows, 21) << "every kind on its cases";
 }
 
