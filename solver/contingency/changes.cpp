@@ -312,10 +312,8 @@ template <class Apply> void change_sums(Network &e, int b, const Apply &apply)
 // holding its AC voltage) holds its voltage.
 bool holds_voltage(const Network &e, int b)
 {
-    for (const NetUnit &u : e.units) {
-        if (u.bus == b && u.in_service) {
-            return true;
-        }
+    if (std::any_of(e.units.begin(), e.units.end(), [b](const NetUnit &u) { return u.bus == b && u.in_service; })) {
+        return true;
     }
     for (const NetVsc &x : e.vsc) {
         for (size_t k = 0; k < 2; ++k) {

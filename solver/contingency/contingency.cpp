@@ -443,6 +443,48 @@ std::string not_understood(const CtgBlock &block, const Element &e)
     return (e.why.empty() ? std::string("element line not understood") : e.why) + ": '" + line + "'";
 }
 
+// The case an outage is solved on: on a copy of the network where it
+// changes injections, rebuilt where it switches a tie, else on the base
+// network; the schedule carried over to the copy and, where DC lines are
+// blocked, what those left in service draw at the start.
+void set_up(const Network &net, const BaseCase &base, const Outage &o, OutageCase &c)
+{
+    std::vector<DiagonalChange> dy;
+    const Network *at = &net;
+    if (changes_injections(o)) {
+        c.edited = edited_network(net, o, dy);
+        at = &c.edited;
+    }
+    if (opens_a_tie(*at, o.branches) || closes_a_tie(*at, o.closed)) {
+        open_rebuilt(*at, base, o, c);
+    } else {
+        open_in_base(*at, base, o, dy, c);
+    }
+    if (at != &net) {
+        carry_schedule(*at, net, o, c.fresh, c.sch, c.held);
+        if (!o.lcc.empty() || !o.vsc.empty()) {
+            dc_injections(*c.net, c.sch, c.v);
+        }
+    }
+}
+
+// What the element line's own outcome adds to the note: several branches
+// matched, nothing to change, a clamp or a load's new MW.
+void add_element_notes(const Element &e, const Outage &o, std::string &note)
+{
+    const bool branch = e.kind == Element::Kind::branch || e.kind == Element::Kind::close_branch;
+    if (branch && o.records > 1) {
+        add_note(note, std::to_string(o.records) + " rows match " + element_name(e) +
+                           (e.kind == Element::Kind::branch ? ", all opened" : ", all closed"));
+    }
+    if (o.already) {
+        add_note(note, e.kind == Element::Kind::close_branch ? "already in service" : "already out");
+    }
+    if (!o.note.empty()) {
+        add_note(note, o.note);
+    }
+}
+
 CtgResult finish(CtgResult r, std::chrono::steady_clock::time_point t0)
 {
     r.solve_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
@@ -477,23 +519,7 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     r.load_lost_mw = o.load_lost_mw;
 
     OutageCase c;
-    std::vector<DiagonalChange> dy;
-    const Network *at = &net;
-    if (changes_injections(o)) {
-        c.edited = edited_network(net, o, dy);
-        at = &c.edited;
-    }
-    if (opens_a_tie(*at, o.branches) || closes_a_tie(*at, o.closed)) {
-        open_rebuilt(*at, base, o, c);
-    } else {
-        open_in_base(*at, base, o, dy, c);
-    }
-    if (at != &net) {
-        carry_schedule(*at, net, o, c.fresh, c.sch, c.held);
-        if (!o.lcc.empty() || !o.vsc.empty()) {
-            dc_injections(*c.net, c.sch, c.v); // what the lines left in service draw at the start
-        }
-    }
+    set_up(net, base, o, c);
     std::vector<int> island = base.island;
     if (!o.closed.empty()) {
         reconnect(base, c, island);
@@ -513,17 +539,7 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     for (const int b : moved) {
         add_note(r.note, "slack moved to bus " + std::to_string(net.buses[b].number));
     }
-    const bool branch = e.kind == Element::Kind::branch || e.kind == Element::Kind::close_branch;
-    if (branch && o.records > 1) {
-        add_note(r.note, std::to_string(o.records) + " rows match " + element_name(e) +
-                             (e.kind == Element::Kind::branch ? ", all opened" : ", all closed"));
-    }
-    if (o.already) {
-        add_note(r.note, e.kind == Element::Kind::close_branch ? "already in service" : "already out");
-    }
-    if (!o.note.empty()) {
-        add_note(r.note, o.note);
-    }
+    add_element_notes(e, o, r.note);
     if (!slack) {
         r.status = CtgStatus::diverged;
         add_note(r.note, "no unit left to be slack");

@@ -211,6 +211,46 @@ Element parse_unit_output(const std::vector<std::string> &w, bool set, bool decr
     return parse_amount(w, p, set, decrease, !set, e, Element::Kind::unit_output);
 }
 
+// OPEN|TRIP|DISCONNECT BRANCH|LINE|THREEWINDING, CLOSE BRANCH|LINE,
+// DISCONNECT|TRIP BUS.
+Element parse_branch_or_bus(const std::vector<std::string> &w, const std::string &verb, const std::string &what)
+{
+    using K = Element::Kind;
+    const bool open = verb == "OPEN" || verb == "TRIP" || verb == "DISCONNECT";
+    if ((open || verb == "CLOSE") && (what == "BRANCH" || what == "LINE")) {
+        return parse_branch(w, 2, false, open ? K::branch : K::close_branch);
+    }
+    if (open && what == "THREEWINDING") {
+        return parse_branch(w, 2, true, K::branch);
+    }
+    Element e;
+    size_t p = 1;
+    if (open && verb != "OPEN" && what == "BUS" && w.size() == 3 && bus_at(w, p, e.i)) {
+        e.kind = K::bus;
+    }
+    return e;
+}
+
+// REMOVE|TRIP|DISCONNECT UNIT|MACHINE|LOAD|SHUNT|SWSHUNT,
+// BLOCK|TRIP|DISCONNECT TWOTERMDC|VSCDC.
+Element parse_removal(const std::vector<std::string> &w, const std::string &verb, const std::string &what)
+{
+    using K = Element::Kind;
+    const bool trip = verb == "TRIP" || verb == "DISCONNECT";
+    if ((trip || verb == "REMOVE") && (what == "UNIT" || what == "MACHINE" || what == "LOAD")) {
+        return parse_id_at_bus(w, what == "LOAD" ? K::load : K::unit);
+    }
+    if ((trip || verb == "REMOVE") && (what == "SHUNT" || what == "SWSHUNT")) {
+        return parse_shunt(w, what == "SHUNT" ? K::shunt : K::swshunt);
+    }
+    Element e;
+    if ((trip || verb == "BLOCK") && (what == "TWOTERMDC" || what == "VSCDC") && w.size() == 3 && !w[2].empty()) {
+        e.kind = what == "TWOTERMDC" ? K::twotermdc : K::vscdc;
+        e.id = w[2];
+    }
+    return e;
+}
+
 } // namespace
 
 std::vector<CtgBlock> cut_ctg_blocks(const std::string &text)
@@ -268,55 +308,23 @@ std::vector<CtgBlock> read_ctg_blocks(const std::string &path)
 
 Element parse_element(const std::string &line)
 {
-    using K = Element::Kind;
     const std::vector<std::string> w = words(line);
     if (w.size() < 2) {
         return {};
     }
     const std::string verb = upper(w[0]);
     const std::string what = upper(w[1]);
-    const bool open = verb == "OPEN" || verb == "TRIP" || verb == "DISCONNECT";
-    const bool remove = verb == "REMOVE" || verb == "TRIP" || verb == "DISCONNECT";
-    const bool block = verb == "BLOCK" || verb == "TRIP" || verb == "DISCONNECT";
     const bool set = verb == "SET" || verb == "CHANGE";
     const bool increase = verb == "INCREASE" || verb == "RAISE";
     const bool decrease = verb == "DECREASE" || verb == "REDUCE";
-    const bool branch = what == "BRANCH" || what == "LINE";
-    const bool unit = what == "UNIT" || what == "MACHINE";
-    if (open && branch) {
-        return parse_branch(w, 2, false, K::branch);
+    if (!set && !increase && !decrease) {
+        const Element e = parse_branch_or_bus(w, verb, what);
+        return e.kind != Element::Kind::unsupported ? e : parse_removal(w, verb, what);
     }
-    if (open && what == "THREEWINDING") {
-        return parse_branch(w, 2, true, K::branch);
-    }
-    if (verb == "CLOSE" && branch) {
-        return parse_branch(w, 2, false, K::close_branch);
-    }
-    if ((verb == "DISCONNECT" || verb == "TRIP") && what == "BUS" && w.size() == 3) {
-        Element e;
-        size_t p = 1;
-        e.kind = bus_at(w, p, e.i) ? K::bus : K::unsupported;
-        return e;
-    }
-    if (remove && unit) {
-        return parse_id_at_bus(w, K::unit);
-    }
-    if (remove && what == "LOAD") {
-        return parse_id_at_bus(w, K::load);
-    }
-    if (remove && (what == "SHUNT" || what == "SWSHUNT")) {
-        return parse_shunt(w, what == "SHUNT" ? K::shunt : K::swshunt);
-    }
-    if (block && (what == "TWOTERMDC" || what == "VSCDC") && w.size() == 3 && !w[2].empty()) {
-        Element e;
-        e.kind = what == "TWOTERMDC" ? K::twotermdc : K::vscdc;
-        e.id = w[2];
-        return e;
-    }
-    if ((set || increase || decrease) && what == "BUS") {
+    if (what == "BUS") {
         return parse_bus_load(w, set, decrease);
     }
-    if ((set || increase || decrease) && unit) {
+    if (what == "UNIT" || what == "MACHINE") {
         return parse_unit_output(w, set, decrease);
     }
     return {};
