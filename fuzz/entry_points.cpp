@@ -1,6 +1,7 @@
 #include "entry_points.h"
 
 #include "cli/options.h"
+#include "contingency/changes.h"
 #include "contingency/ctg_list.h"
 #include "network/network.h"
 #include "powerflow/flows.h"
@@ -11,6 +12,7 @@
 #include "results/results.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <sstream>
 #include <stdexcept>
@@ -69,6 +71,12 @@ void fuzz_ctg_input(const std::string &text)
         const Element e = parse_element(b.element);
         if (e.kind != Element::Kind::unsupported) {
             (void)same_id(e.id, b.label);
+            (void)element_name(e);
+        }
+        // Amounts are finite numbers, and only a change carries one.
+        const bool change = e.kind == Element::Kind::bus_load || e.kind == Element::Kind::unit_output;
+        if (!std::isfinite(e.amount) || (!change && e.amount != 0)) {
+            throw std::logic_error("element line read with an amount it can not have");
         }
     }
 }

@@ -42,7 +42,7 @@ echo
 echo "== $(basename "$run")/work_dir/base_buses.csv (the solved base case)"
 table "$run/work_dir/base_buses.csv"
 echo
-echo "== $(basename "$run")/work_dir/case_subctg0.results.csv (rank 0's contingencies, solve_ms and note left out)"
+echo "== $(basename "$run")/work_dir/case_subctg0.results.csv (rank 0's contingencies, solve_ms, note and load_lost_mw left out)"
 cut -d, -f1-15 "$run/work_dir/case_subctg0.results.csv" | table
 echo
 echo "== ctgreport    (in $run/start): the whole run in one report, checked complete"

@@ -1,5 +1,6 @@
 #include "contingency/contingency.h"
 
+#include "contingency/changes.h"
 #include "network/islands.h"
 #include "network/ties.h"
 #include "powerflow/regulation.h"
@@ -28,59 +29,6 @@ const char *status_name(CtgStatus s)
 namespace {
 
 void add_note(std::string &note, const std::string &more) { note += (note.empty() ? "" : "; ") + more; }
-
-// The outage an element line asks for, found in the network.
-struct Outage {
-    std::vector<int> branches; // network branch indexes to open
-    int unit = -1;             // network unit index to remove
-    int records = 0;           // RAW records matched
-    bool already_out = false;  // every matched element is out of service already
-};
-
-// Branches between i and j in either order (or the 3-winding unit on i, j,
-// k) with circuit id c; every match opens.
-void find_branch(const Network &net, const Element &e, Outage &o)
-{
-    int last_line = -1;
-    bool any_in = false;
-    for (size_t k = 0; k < net.branches.size(); ++k) {
-        const NetBranch &br = net.branches[k];
-        if (!same_id(br.ckt, e.id)) {
-            continue;
-        }
-        bool match = false;
-        if (e.k == 0) {
-            match = br.kind != BranchKind::winding &&
-                    ((br.from_bus == e.i && br.to_bus == e.j) || (br.from_bus == e.j && br.to_bus == e.i));
-        } else if (br.kind == BranchKind::winding) {
-            std::array<int, 3> want = {e.i, e.j, e.k};
-            std::array<int, 3> have = {br.from_bus, br.to_bus, br.third_bus};
-            std::sort(want.begin(), want.end());
-            std::sort(have.begin(), have.end());
-            match = want == have;
-        }
-        if (match) {
-            o.branches.push_back(static_cast<int>(k));
-            any_in = any_in || br.in_service;
-            o.records += br.line != last_line ? 1 : 0; // a 3-winding unit's windings share a record
-            last_line = br.line;
-        }
-    }
-    o.already_out = !o.branches.empty() && !any_in;
-}
-
-void find_unit(const Network &net, const Element &e, Outage &o)
-{
-    for (size_t u = 0; u < net.units.size(); ++u) {
-        const NetUnit &nu = net.units[u];
-        if (net.buses[nu.bus].number == e.i && same_id(nu.id, e.id)) {
-            o.unit = static_cast<int>(u);
-            o.records = 1;
-            o.already_out = !nu.in_service;
-            return;
-        }
-    }
-}
 
 // Schedule of bus b (a node's representative: the units of all its
 // members) from its in-service units, leaving out unit `removed`.
@@ -311,33 +259,47 @@ void remove_unit(const Network &net, int u, BusSchedule &sch, std::vector<signed
     }
 }
 
-// Ybus without the given branches: their stamps come out of the base
-// matrix, whose pattern stays.
-Ybus open_branches(const Network &net, const BaseCase &base, const std::vector<int> &branches, std::vector<char> &on)
+// Ybus with the given branches opened and `closed` put in service: their
+// stamps come out of (go into) the base matrix, whose pattern holds every
+// branch; then the changes of its diagonal.
+Ybus switch_branches(const Network &net, const BaseCase &base, const Outage &o, const std::vector<DiagonalChange> &dy,
+                     std::vector<char> &on)
 {
     Ybus y = base.y;
-    for (int k : branches) {
-        if (!on[k]) {
-            continue;
-        }
+    const auto stamp = [&](int k, double sign) {
         const NetBranch &br = net.branches[k];
         const BranchStamp s = branch_stamp(br, true);
-        y.coeffRef(br.f, br.f) -= s.yff;
-        y.coeffRef(br.f, br.t) -= s.yft;
-        y.coeffRef(br.t, br.f) -= s.ytf;
-        y.coeffRef(br.t, br.t) -= s.ytt;
-        on[k] = 0;
+        y.coeffRef(br.f, br.f) += sign * s.yff;
+        y.coeffRef(br.f, br.t) += sign * s.yft;
+        y.coeffRef(br.t, br.f) += sign * s.ytf;
+        y.coeffRef(br.t, br.t) += sign * s.ytt;
+        on[k] = sign > 0 ? 1 : 0;
+    };
+    for (const int k : o.branches) {
+        if (on[k]) {
+            stamp(k, -1.0);
+        }
+    }
+    for (const int k : o.closed) {
+        if (!on[k]) {
+            stamp(k, 1.0);
+        }
+    }
+    for (const DiagonalChange &d : dy) {
+        y.coeffRef(d.bus, d.bus) += d.dy;
     }
     return y;
 }
 
-// What an outage is solved on, and from: the base network with its
-// branches opened in the base Ybus, or where the outage opens a tie, the
-// network rebuilt without them, with its own Ybus and workspace (plain
+// What an outage is solved on, and from: the base network (or its copy
+// with the outage's injections changed) with its branches switched in the
+// base Ybus, or where the outage opens or closes a tie, the network rebuilt
+// without (with) them, with its own Ybus and workspace (plain
 // Newton-Raphson, no chord steps). Either starts from the base-case
 // solution with its held buses and set-points.
 struct OutageCase {
     const Network *net = nullptr;
+    Network edited;
     Network rebuilt;
     bool is_rebuilt = false;
     std::vector<char> on;
@@ -345,15 +307,17 @@ struct OutageCase {
     BusSchedule sch;
     std::vector<signed char> held;
     Voltages v;
-    NewtonWorkspace ws; // the rebuilt network's
+    NewtonWorkspace ws;      // the rebuilt network's
+    std::vector<char> fresh; // nodes that start from the rebuilt network's RAW schedule
     bool may_split = false;
 };
 
-void open_in_base(const Network &net, const BaseCase &base, const Outage &o, OutageCase &c)
+void open_in_base(const Network &net, const BaseCase &base, const Outage &o, const std::vector<DiagonalChange> &dy,
+                  OutageCase &c)
 {
     c.net = &net;
     c.on = base.on;
-    c.y = open_branches(net, base, o.branches, c.on);
+    c.y = switch_branches(net, base, o, dy, c.on);
     c.sch = base.sol.sch;
     c.held = base.sol.held;
     c.v = base.sol.v;
@@ -363,14 +327,14 @@ void open_in_base(const Network &net, const BaseCase &base, const Outage &o, Out
     c.may_split = may_split(base, o.branches);
 }
 
-// Opening a tie splits its node, so the network is rebuilt without the
-// opened branches. The buses of a split node start from the rebuilt
-// network's RAW schedule at the node's base-case voltage (a voltage-
-// controlled bus at its VS, a slack at its RAW angle); every other bus
-// starts as in the base case.
+// Opening a tie splits its node (closing one joins two), so the network is
+// rebuilt without (with) the switched branches. The buses of a node split
+// or joined start from the rebuilt network's RAW schedule at the node's
+// base-case voltage (a voltage-controlled bus at its VS, a slack at its RAW
+// angle); every other bus starts as in the base case.
 void open_rebuilt(const Network &net, const BaseCase &base, const Outage &o, OutageCase &c)
 {
-    c.rebuilt = without_branches(net, o.branches);
+    c.rebuilt = without_branches(net, o.branches, o.closed);
     c.is_rebuilt = true;
     c.net = &c.rebuilt;
     c.on = branches_in_service(c.rebuilt);
@@ -379,11 +343,18 @@ void open_rebuilt(const Network &net, const BaseCase &base, const Outage &o, Out
     c.sch = base.sol.sch;
     c.held = base.sol.held;
     c.v = base.sol.v;
-    std::vector<char> split(net.buses.size(), 0);
+    std::vector<char> &split = c.fresh;
+    split.assign(net.buses.size(), 0);
     for (const int k : o.branches) {
         const NetBranch &br = net.branches[k];
         if (br.tie && br.in_service) {
             split[net.buses[br.own_f].node] = 1;
+        }
+    }
+    for (const int k : o.closed) {
+        const NetBranch &br = net.branches[k];
+        if (br.tie && !br.in_service) {
+            split[net.buses[br.own_f].node] = split[net.buses[br.own_t].node] = 1;
         }
     }
     const BusSchedule raw = base_schedule(c.rebuilt);
@@ -405,16 +376,120 @@ void open_rebuilt(const Network &net, const BaseCase &base, const Outage &o, Out
         c.v.vm[e] = raw.kind[i] == BusKind::pv || raw.kind[i] == BusKind::slack ? raw.vs[i] : c.v.vm[e];
         c.v.va[e] = raw.kind[i] == BusKind::slack ? c.rebuilt.buses[i].va0 : c.v.va[e];
     }
+    for (size_t i = 0; i < split.size(); ++i) {
+        split[i] = split[static_cast<size_t>(net.buses[i].node)];
+    }
     c.may_split = true;
 }
 
-std::string element_name(const Element &e)
+// Buses cut off in the base case that a closed branch joins to an
+// energised island come back in that island, at their RAW schedule and
+// from the voltage the base case started them at, as in the base case of
+// the RAW with the branch in service. Returns how many did.
+int reconnect(const BaseCase &base, OutageCase &c, std::vector<int> &island)
 {
-    if (e.kind == Element::Kind::unit) {
-        return "unit " + e.id + " at bus " + std::to_string(e.i);
+    const Network &net = *c.net;
+    std::vector<BusKind> kind = c.sch.kind;
+    bool any = false;
+    for (size_t i = 0; i < kind.size(); ++i) {
+        if (kind[i] == BusKind::off && base.island[i] < 0) {
+            kind[i] = net.buses[i].kind;
+            any = true;
+        }
     }
-    return "branch " + std::to_string(e.i) + "-" + std::to_string(e.j) +
-           (e.k != 0 ? "-" + std::to_string(e.k) : std::string()) + " ckt " + e.id;
+    if (!any) {
+        return 0;
+    }
+    std::vector<int> part;
+    const int count = find_islands(net, c.on, kind, part);
+    std::vector<int> joins(static_cast<size_t>(std::max(count, 0)), -1);
+    for (size_t i = 0; i < kind.size(); ++i) {
+        if (c.sch.kind[i] != BusKind::off && part[i] >= 0 && island[i] >= 0) {
+            joins[static_cast<size_t>(part[i])] = island[i];
+        }
+    }
+    int back = 0;
+    for (size_t i = 0; i < kind.size(); ++i) {
+        if (c.sch.kind[i] != BusKind::off || base.island[i] >= 0 || part[i] < 0 ||
+            joins[static_cast<size_t>(part[i])] < 0) {
+            continue;
+        }
+        c.sch.kind[i] = kind[i];
+        c.held[i] = 0;
+        island[i] = joins[static_cast<size_t>(part[i])];
+        back += static_cast<int>(i) < net.raw_buses ? 1 : 0;
+    }
+    return back;
+}
+
+// Disconnecting bus b (its branches opened, its DC lines blocked) cuts it
+// off, its load counted as cut off. False when it was cut off already.
+bool cut_off_bus(int b, OutageCase &c, std::vector<int> &island, CtgResult &r)
+{
+    if (c.sch.kind[b] == BusKind::off) {
+        return false;
+    }
+    const NetBus &bus = c.net->buses[b];
+    c.sch.kind[b] = BusKind::off;
+    c.held[b] = 0;
+    island[b] = -1;
+    ++r.buses_cut_off;
+    r.load_cut_off_mw += (bus.pd + bus.ip + bus.yp) * c.net->sbase;
+    return true;
+}
+
+// The note of a line that is none of the kinds, quoting it.
+std::string not_understood(const CtgBlock &block, const Element &e)
+{
+    std::string line = block.element;
+    line.erase(line.find_last_not_of(" \t\r") + 1);
+    line.erase(0, line.find_first_not_of(" \t"));
+    if (line.empty()) {
+        return "empty element line";
+    }
+    return (e.why.empty() ? std::string("element line not understood") : e.why) + ": '" + line + "'";
+}
+
+// The case an outage is solved on: on a copy of the network where it
+// changes injections, rebuilt where it switches a tie, else on the base
+// network; the schedule carried over to the copy and, where DC lines are
+// blocked, what those left in service draw at the start.
+void set_up(const Network &net, const BaseCase &base, const Outage &o, OutageCase &c)
+{
+    std::vector<DiagonalChange> dy;
+    const Network *at = &net;
+    if (changes_injections(o)) {
+        c.edited = edited_network(net, o, dy);
+        at = &c.edited;
+    }
+    if (opens_a_tie(*at, o.branches) || closes_a_tie(*at, o.closed)) {
+        open_rebuilt(*at, base, o, c);
+    } else {
+        open_in_base(*at, base, o, dy, c);
+    }
+    if (at != &net) {
+        carry_schedule(*at, net, o, c.fresh, c.sch, c.held);
+        if (!o.lcc.empty() || !o.vsc.empty()) {
+            dc_injections(*c.net, c.sch, c.v);
+        }
+    }
+}
+
+// What the element line's own outcome adds to the note: several branches
+// matched, nothing to change, a clamp or a load's new MW.
+void add_element_notes(const Element &e, const Outage &o, std::string &note)
+{
+    const bool branch = e.kind == Element::Kind::branch || e.kind == Element::Kind::close_branch;
+    if (branch && o.records > 1) {
+        add_note(note, std::to_string(o.records) + " rows match " + element_name(e) +
+                           (e.kind == Element::Kind::branch ? ", all opened" : ", all closed"));
+    }
+    if (o.already) {
+        add_note(note, e.kind == Element::Kind::close_branch ? "already in service" : "already out");
+    }
+    if (!o.note.empty()) {
+        add_note(note, o.note);
+    }
 }
 
 CtgResult finish(CtgResult r, std::chrono::steady_clock::time_point t0)
@@ -433,32 +508,34 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     const Element e = parse_element(block.element);
     if (e.kind == Element::Kind::unsupported) {
         r.status = CtgStatus::unsupported;
-        const bool empty = block.element.find_first_not_of(" \t\r") == std::string::npos;
-        r.note = empty ? "empty element line" : "element line not understood";
+        r.note = not_understood(block, e);
         return finish(r, t0);
     }
-    Outage o;
-    if (e.kind == Element::Kind::branch) {
-        find_branch(net, e, o);
-    } else {
-        find_unit(net, e, o);
-    }
-    if (o.branches.empty() && o.unit < 0) {
+    const Outage o = find_outage(net, base, e);
+    if (!o.found) {
         r.status = CtgStatus::not_found;
         r.note = "no " + element_name(e) + " in the network";
         return finish(r, t0);
     }
+    if (!o.refusal.empty()) {
+        r.status = CtgStatus::unsupported;
+        r.note = o.refusal;
+        return finish(r, t0);
+    }
     r.attempted = true;
+    r.load_lost_mw = o.load_lost_mw;
 
     OutageCase c;
-    if (opens_a_tie(net, o.branches)) {
-        open_rebuilt(net, base, o, c);
-    } else {
-        open_in_base(net, base, o, c);
-    }
+    set_up(net, base, o, c);
     std::vector<int> island = base.island;
+    if (!o.closed.empty()) {
+        reconnect(base, c, island);
+    }
+    if (o.bus >= 0) {
+        c.may_split = cut_off_bus(o.bus, c, island, r);
+    }
     if (c.may_split) {
-        r.buses_cut_off = cut_islands(*c.net, base, c.on, c.sch, c.held, r.load_cut_off_mw, island);
+        r.buses_cut_off += cut_islands(*c.net, base, c.on, c.sch, c.held, r.load_cut_off_mw, island);
     }
     r.islanded = r.buses_cut_off > 0;
     if (r.islanded) {
@@ -469,12 +546,7 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     for (const int b : moved) {
         add_note(r.note, "slack moved to bus " + std::to_string(net.buses[b].number));
     }
-    if (o.records > 1) {
-        add_note(r.note, std::to_string(o.records) + " rows match " + element_name(e) + ", all opened");
-    }
-    if (o.already_out) {
-        add_note(r.note, "already out");
-    }
+    add_element_notes(e, o, r.note);
     if (!slack) {
         r.status = CtgStatus::diverged;
         add_note(r.note, "no unit left to be slack");

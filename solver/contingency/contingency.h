@@ -22,6 +22,7 @@ struct CtgResult {
     Assessment assessment; // when converged
     int buses_cut_off = 0; // RAW buses outside the solved island
     double load_cut_off_mw = 0;
+    double load_lost_mw = 0; // in-service load the element line itself takes out (REMOVE LOAD)
     bool islanded = false;
     double solve_ms = 0;
     std::string note;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -76,14 +77,16 @@ bool bus_at(const std::vector<std::string> &w, size_t &p, int &n)
     return true;
 }
 
-Element parse_branch(const std::vector<std::string> &w)
+// "FROM BUS i TO BUS j [TO BUS k] [CKT|CIRCUIT c]" from w[p] on (with
+// `three`, "[AT|FROM] BUS i TO BUS j TO BUS k [CKT|CIRCUIT c]").
+Element parse_branch(const std::vector<std::string> &w, size_t p, bool three, Element::Kind kind)
 {
     Element e;
-    size_t p = 2;
-    if (p >= w.size() || upper(w[p]) != "FROM") {
+    if (p < w.size() && (upper(w[p]) == "FROM" || (three && upper(w[p]) == "AT"))) {
+        ++p;
+    } else if (!three) {
         return e;
     }
-    ++p;
     if (!bus_at(w, p, e.i) || p >= w.size() || upper(w[p]) != "TO") {
         return e;
     }
@@ -97,6 +100,9 @@ Element parse_branch(const std::vector<std::string> &w)
             return e;
         }
     }
+    if (three && e.k == 0) {
+        return e;
+    }
     e.id = "1";
     if (p < w.size()) {
         const std::string kw = upper(w[p]);
@@ -105,11 +111,12 @@ Element parse_branch(const std::vector<std::string> &w)
         }
         e.id = w[p + 1];
     }
-    e.kind = Element::Kind::branch;
+    e.kind = kind;
     return e;
 }
 
-Element parse_unit(const std::vector<std::string> &w)
+// "c FROM BUS i" at w[2..5] (an id and its bus), the line ending there.
+Element parse_id_at_bus(const std::vector<std::string> &w, Element::Kind kind)
 {
     Element e;
     size_t p = 3;
@@ -121,7 +128,126 @@ Element parse_unit(const std::vector<std::string> &w)
         return e;
     }
     e.id = w[2];
-    e.kind = Element::Kind::unit;
+    e.kind = kind;
+    return e;
+}
+
+// A shunt: "[c] FROM BUS i", the id empty when left out.
+Element parse_shunt(const std::vector<std::string> &w, Element::Kind kind)
+{
+    if (w.size() == 5 && upper(w[2]) == "FROM") {
+        size_t p = 3;
+        Element e;
+        if (bus_at(w, p, e.i)) {
+            e.kind = kind;
+        }
+        return e;
+    }
+    return parse_id_at_bus(w, kind);
+}
+
+// A finite number written whole as one word.
+bool amount(const std::string &s, double &x)
+{
+    if (s.empty()) {
+        return false;
+    }
+    char *end = nullptr;
+    x = std::strtod(s.c_str(), &end);
+    return *end == '\0' && std::isfinite(x);
+}
+
+// "TO x UNIT" (set) or "BY x UNIT" (a change, negated for a decrease) at
+// w[p], ending the line; UNIT is MW, or PERCENT where `percent_ok`.
+Element parse_amount(const std::vector<std::string> &w, size_t p, bool set, bool decrease, bool percent_ok, Element e,
+                     Element::Kind kind)
+{
+    if (p + 3 != w.size() || upper(w[p]) != (set ? "TO" : "BY")) {
+        return {};
+    }
+    const std::string unit = upper(w[p + 2]);
+    double x = 0;
+    if (!amount(w[p + 1], x) || (unit != "MW" && !(percent_ok && unit == "PERCENT"))) {
+        return {};
+    }
+    if (set && x < 0) {
+        Element refused;
+        refused.why = "a negative amount to set (" + w[p + 1] + ")";
+        return refused;
+    }
+    e.set = set;
+    e.percent = unit == "PERCENT";
+    e.amount = decrease ? -x : x;
+    e.kind = kind;
+    return e;
+}
+
+// "BUS i LOAD TO|BY x MW|PERCENT".
+Element parse_bus_load(const std::vector<std::string> &w, bool set, bool decrease)
+{
+    Element e;
+    size_t p = 1;
+    if (!bus_at(w, p, e.i) || p >= w.size() || upper(w[p]) != "LOAD") {
+        return {};
+    }
+    return parse_amount(w, p + 1, set, decrease, true, e, Element::Kind::bus_load);
+}
+
+// "UNIT|MACHINE c [AT|FROM] BUS i TO x MW" or "... BY x MW|PERCENT".
+Element parse_unit_output(const std::vector<std::string> &w, bool set, bool decrease)
+{
+    Element e;
+    if (w.size() < 3 || w[2].empty()) {
+        return {};
+    }
+    e.id = w[2];
+    size_t p = 3;
+    if (p < w.size() && (upper(w[p]) == "AT" || upper(w[p]) == "FROM")) {
+        ++p;
+    }
+    if (!bus_at(w, p, e.i)) {
+        return {};
+    }
+    return parse_amount(w, p, set, decrease, !set, e, Element::Kind::unit_output);
+}
+
+// OPEN|TRIP|DISCONNECT BRANCH|LINE|THREEWINDING, CLOSE BRANCH|LINE,
+// DISCONNECT|TRIP BUS.
+Element parse_branch_or_bus(const std::vector<std::string> &w, const std::string &verb, const std::string &what)
+{
+    using K = Element::Kind;
+    const bool open = verb == "OPEN" || verb == "TRIP" || verb == "DISCONNECT";
+    if ((open || verb == "CLOSE") && (what == "BRANCH" || what == "LINE")) {
+        return parse_branch(w, 2, false, open ? K::branch : K::close_branch);
+    }
+    if (open && what == "THREEWINDING") {
+        return parse_branch(w, 2, true, K::branch);
+    }
+    Element e;
+    size_t p = 1;
+    if (open && verb != "OPEN" && what == "BUS" && w.size() == 3 && bus_at(w, p, e.i)) {
+        e.kind = K::bus;
+    }
+    return e;
+}
+
+// REMOVE|TRIP|DISCONNECT UNIT|MACHINE|LOAD|SHUNT|SWSHUNT,
+// BLOCK|TRIP|DISCONNECT TWOTERMDC|VSCDC.
+Element parse_removal(const std::vector<std::string> &w, const std::string &verb, const std::string &what)
+{
+    using K = Element::Kind;
+    const bool trip = verb == "TRIP" || verb == "DISCONNECT";
+    if ((trip || verb == "REMOVE") && (what == "UNIT" || what == "MACHINE" || what == "LOAD")) {
+        return parse_id_at_bus(w, what == "LOAD" ? K::load : K::unit);
+    }
+    if ((trip || verb == "REMOVE") && (what == "SHUNT" || what == "SWSHUNT")) {
+        return parse_shunt(w, what == "SHUNT" ? K::shunt : K::swshunt);
+    }
+    Element e;
+    if ((trip || verb == "BLOCK") && (what == "TWOTERMDC" || what == "VSCDC") && w.size() == 3 && !w[2].empty()) {
+        e.kind = what == "TWOTERMDC" ? K::twotermdc : K::vscdc;
+        e.id = w[2];
+    }
     return e;
 }
 
@@ -188,13 +314,18 @@ Element parse_element(const std::string &line)
     }
     const std::string verb = upper(w[0]);
     const std::string what = upper(w[1]);
-    const bool open = verb == "OPEN" || verb == "TRIP" || verb == "DISCONNECT";
-    const bool remove = verb == "REMOVE" || verb == "TRIP" || verb == "DISCONNECT";
-    if (open && (what == "BRANCH" || what == "LINE")) {
-        return parse_branch(w);
+    const bool set = verb == "SET" || verb == "CHANGE";
+    const bool increase = verb == "INCREASE" || verb == "RAISE";
+    const bool decrease = verb == "DECREASE" || verb == "REDUCE";
+    if (!set && !increase && !decrease) {
+        const Element e = parse_branch_or_bus(w, verb, what);
+        return e.kind != Element::Kind::unsupported ? e : parse_removal(w, verb, what);
     }
-    if (remove && (what == "UNIT" || what == "MACHINE")) {
-        return parse_unit(w);
+    if (what == "BUS") {
+        return parse_bus_load(w, set, decrease);
+    }
+    if (what == "UNIT" || what == "MACHINE") {
+        return parse_unit_output(w, set, decrease);
     }
     return {};
 }

@@ -133,13 +133,19 @@ int bus_index(const Network &net, int number)
     return it == net.index.end() ? -1 : it->second;
 }
 
-// Loads, fixed and switched shunts in service, summed per bus in pu.
+// Loads, fixed and switched shunts of energised buses, kept one by one and
+// those in service summed per bus, in pu.
 void add_loads_and_shunts(const RawCase &raw, Network &net)
 {
     const double s = raw.sbase;
     for (const Load &l : raw.loads) {
         int i = bus_index(net, l.bus);
-        if (i < 0 || l.status == 0) {
+        if (i < 0) {
+            continue;
+        }
+        net.loads.push_back(
+            {i, l.id, l.pl / s, l.ql / s, l.ip / s, l.iq / s, l.yp / s, l.yq / s, l.status != 0, l.line});
+        if (l.status == 0) {
             continue;
         }
         NetBus &b = net.buses[i];
@@ -152,14 +158,22 @@ void add_loads_and_shunts(const RawCase &raw, Network &net)
     }
     for (const FixedShunt &sh : raw.fixed_shunts) {
         int i = bus_index(net, sh.bus);
-        if (i >= 0 && sh.status != 0) {
+        if (i < 0) {
+            continue;
+        }
+        net.shunts.push_back({i, sh.id, sh.gl / s, sh.bl / s, false, sh.status != 0, sh.line});
+        if (sh.status != 0) {
             net.buses[i].gs += sh.gl / s;
             net.buses[i].bs += sh.bl / s;
         }
     }
     for (const SwitchedShunt &sh : raw.switched_shunts) {
         int i = bus_index(net, sh.bus);
-        if (i >= 0 && sh.status != 0) {
+        if (i < 0) {
+            continue;
+        }
+        net.shunts.push_back({i, sh.id, 0.0, sh.binit / s, true, sh.status != 0, sh.line});
+        if (sh.status != 0) {
             net.buses[i].bs += sh.binit / s;
         }
     }
@@ -179,8 +193,19 @@ void add_units(const RawCase &raw, Network &net)
         if (i < 0) {
             continue;
         }
-        NetUnit nu{i, u.id, u.pg / s, u.qg / s, u.qt / s, u.qb / s, u.vs, u.pt / s, u.status != 0, u.line,
-                   u.ireg == u.bus ? 0 : u.ireg, u.rmpct};
+        NetUnit nu{i,
+                   u.id,
+                   u.pg / s,
+                   u.qg / s,
+                   u.qt / s,
+                   u.qb / s,
+                   u.vs,
+                   u.pt / s,
+                   u.status != 0,
+                   u.line,
+                   u.ireg == u.bus ? 0 : u.ireg,
+                   u.rmpct,
+                   u.pb / s};
         net.units.push_back(nu);
         if (!nu.in_service) {
             continue;

@@ -11,6 +11,7 @@
 #include "network/dclink.h"
 #include "raw/raw.h"
 
+#include <cmath>
 #include <complex>
 #include <string>
 #include <unordered_map>
@@ -78,8 +79,30 @@ struct NetUnit {
     double pg = 0, qg = 0, qt = 0, qb = 0, vs = 1, pt = 0;
     bool in_service = true;
     int line = 0;
-    int ireg = 0;         // RAW number of the bus it regulates, 0: its own
-    double rmpct = 100.0; // its share of the regulated bus's Q, percent
+    int ireg = 0;          // RAW number of the bus it regulates, 0: its own
+    double rmpct = 100.0;  // its share of the regulated bus's Q, percent
+    double pb = -HUGE_VAL; // lowest active output, pu (PT is pt)
+};
+
+// One load record of an energised bus, pu on SBASE at 1 pu voltage, as
+// NetBus sums them: constant power, current and admittance.
+struct NetLoad {
+    int bus = 0; // bus index (its own, not its node's)
+    std::string id;
+    double pd = 0, qd = 0, ip = 0, iq = 0, yp = 0, yq = 0;
+    bool in_service = true;
+    int line = 0;
+};
+
+// One fixed or switched shunt of an energised bus: G + jB pu at 1 pu (a
+// switched shunt at BINIT, G 0).
+struct NetShunt {
+    int bus = 0; // bus index (its own)
+    std::string id;
+    double g = 0, b = 0;
+    bool switched = false;
+    bool in_service = true;
+    int line = 0;
 };
 
 // Units at one or more buses holding the voltage of one other bus at VS,
@@ -106,6 +129,8 @@ struct Network {
     std::vector<NetBus> buses; // RAW buses in file order, then star points
     std::vector<NetBranch> branches;
     std::vector<NetUnit> units;         // units of energised buses only
+    std::vector<NetLoad> loads;         // loads of energised buses, RAW order
+    std::vector<NetShunt> shunts;       // fixed then switched shunts of energised buses, RAW order
     int slack = 0;                      // bus index of the first slack bus in RAW order
     std::vector<int> slacks;            // every slack (IDE 3) bus, RAW order
     int raw_buses = 0;                  // buses that are RAW buses (the rest are star points)

@@ -181,7 +181,7 @@ void join_ties(Network &net)
     net.tie_nodes = std::move(nodes);
 }
 
-Network without_branches(const Network &net, const std::vector<int> &branches)
+Network without_branches(const Network &net, const std::vector<int> &branches, const std::vector<int> &closed)
 {
     Network split = net;
     if (!net.own.empty()) {
@@ -197,6 +197,9 @@ Network without_branches(const Network &net, const std::vector<int> &branches)
     for (const int k : branches) {
         split.branches[k].in_service = false;
     }
+    for (const int k : closed) {
+        split.branches[k].in_service = true;
+    }
     split.groups.clear();
     split.group_of.clear();
     list_slacks(split);
@@ -209,4 +212,10 @@ bool opens_a_tie(const Network &net, const std::vector<int> &branches)
 {
     return std::any_of(branches.begin(), branches.end(),
                        [&net](int k) { return net.branches[k].tie && net.branches[k].in_service; });
+}
+
+bool closes_a_tie(const Network &net, const std::vector<int> &branches)
+{
+    return std::any_of(branches.begin(), branches.end(),
+                       [&net](int k) { return net.branches[k].tie && !net.branches[k].in_service; });
 }

@@ -21,9 +21,13 @@
 // A network without ties in service is left as it is.
 void join_ties(Network &net);
 
-// The network with the given branches out of service and its ties joined
-// anew, for an outage that opens a tie and so splits a node.
-Network without_branches(const Network &net, const std::vector<int> &branches);
+// The network with the given branches out of service (and `closed` in
+// service) and its ties joined anew, for an outage that opens a tie and so
+// splits a node (or closes one and so joins two).
+Network without_branches(const Network &net, const std::vector<int> &branches, const std::vector<int> &closed = {});
 
 // Whether any of the given branches is a tie in service.
 bool opens_a_tie(const Network &net, const std::vector<int> &branches);
+
+// Whether any of the given branches is a tie out of service.
+bool closes_a_tie(const Network &net, const std::vector<int> &branches);

@@ -271,9 +271,9 @@ std::string report_csv(const Report &r)
         const ReportRow &row = r.rows[i];
         out += std::to_string(i + 1) + "," + (row.rank >= 0 ? std::to_string(row.rank) : "");
         if (row.fields.empty()) {
-            // index, label, status, 13 empty columns, note
+            // index, label, status, 13 empty columns, note, load_lost_mw empty
             out += "," + (row.index > 0 ? std::to_string(row.index) : "") + "," + csv_text(r.blocks[i].label) +
-                   ",no_result" + std::string(13, ',') + "," + csv_text(row.why);
+                   ",no_result" + std::string(13, ',') + "," + csv_text(row.why) + ",";
         } else {
             for (const std::string &f : row.fields) {
                 out += "," + csv_text(f);

@@ -47,7 +47,7 @@ struct Report {
 Report build_report(const std::string &work_dir);
 
 // Fields in a record of a rank's results file and of its violations file.
-constexpr std::size_t results_columns = 17;
+constexpr std::size_t results_columns = 18;
 constexpr std::size_t violation_columns = 6;
 
 // The records of a results or violations file after its header line, from

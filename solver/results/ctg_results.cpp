@@ -7,7 +7,7 @@
 
 const char *const results_header =
     "index,label,status,iterations,max_mismatch_pu,min_vm_pu,min_vm_bus,max_vm_pu,max_vm_bus,max_loading_pct,"
-    "max_loading_branch,overloads,voltage_violations,buses_cut_off,load_cut_off_mw,solve_ms,note\n";
+    "max_loading_branch,overloads,voltage_violations,buses_cut_off,load_cut_off_mw,solve_ms,note,load_lost_mw\n";
 
 const char *const violations_header = "index,label,kind,element,value,limit\n";
 
@@ -36,7 +36,7 @@ std::string results_row(int index, const std::string &label, const CtgResult &r)
     }
     char ms[32];
     std::snprintf(ms, sizeof ms, "%.3f", r.solve_ms);
-    return row + ms + "," + csv_text(r.note) + "\n";
+    return row + ms + "," + csv_text(r.note) + "," + (r.attempted ? num(r.load_lost_mw) : "") + "\n";
 }
 
 std::string violation_rows(int index, const std::string &label, const Assessment &a)

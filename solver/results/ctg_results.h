@@ -9,9 +9,12 @@
 // results.csv: one row per block, in sub-file order:
 //   index,label,status,iterations,max_mismatch_pu,min_vm_pu,min_vm_bus,
 //   max_vm_pu,max_vm_bus,max_loading_pct,max_loading_branch,overloads,
-//   voltage_violations,buses_cut_off,load_cut_off_mw,solve_ms,note
+//   voltage_violations,buses_cut_off,load_cut_off_mw,solve_ms,note,load_lost_mw
 // index counts blocks from 1. Voltage and loading columns are empty unless
-// converged; cut-off columns are empty for not_found and unsupported.
+// converged; cut-off columns and load_lost_mw (the load the element line
+// itself takes out, the last column so that readers of the older files
+// find every other one where it was) are empty for not_found and
+// unsupported.
 extern const char *const results_header;
 std::string results_row(int index, const std::string &label, const CtgResult &r);
 

@@ -370,13 +370,18 @@ TEST_F(Solver, GivesEveryContingencyItsRow)
         {"radial", "DISCONNECT LINE FROM BUS 4 TO BUS 3 CKT 1", "converged", "islanded: 1 buses cut off"},
         {"unit", "REMOVE UNIT 1 FROM BUS 2", "converged", ""},
         {"slack unit", "remove machine '1' from bus 1", "converged", "slack moved to bus 2"},
-        {"unsupported", "CLOSE BRANCH FROM BUS 1 TO BUS 2 CKT 1", "unsupported", "element line not understood"},
+        {"unsupported", "SHORT BRANCH FROM BUS 1 TO BUS 2 CKT 1", "unsupported",
+         "element line not understood: 'SHORT BRANCH FROM BUS 1 TO BUS 2 CKT 1'"},
         {"unknown bus", "OPEN BRANCH FROM BUS 1 TO BUS 9 CKT 1", "not_found", "no branch 1-9 ckt 1 in the network"},
         {"unknown circuit", "OPEN BRANCH FROM BUS 1 TO BUS 2 CKT 7", "not_found", "no branch 1-2 ckt 7 in the network"},
         {"unknown unit", "REMOVE UNIT 2 FROM BUS 2", "not_found", "no unit 2 at bus 2 in the network"},
         {"empty", "", "unsupported", "empty element line"},
         {"twice", "OPEN BRANCH FROM BUS 1 TO BUS 3 CKT 1", "converged", ""},
         {"twice", "REMOVE UNIT 1 FROM BUS 2", "converged", ""},
+        {"load", "REMOVE LOAD 1 FROM BUS 4", "converged", ""},
+        {"closed", "CLOSE BRANCH FROM BUS 1 TO BUS 2", "converged", "already in service"},
+        {"negative", "SET BUS 4 LOAD TO -1 MW", "unsupported",
+         "a negative amount to set (-1): 'SET BUS 4 LOAD TO -1 MW'"},
     };
     std::string list;
     for (const Block &b : blocks) {
@@ -389,8 +394,8 @@ TEST_F(Solver, GivesEveryContingencyItsRow)
 
     ASSERT_EQ(run(command_line(2)), 0) << err();
     EXPECT_EQ(err(), "");
-    EXPECT_NE(out().find("\nvandrelsolve: ../work_dir//case_subctg0.con: 14 contingencies: 8 converged, 0 diverged, 1 "
-                         "islanded, 3 not found, 3 unsupported; 2 with violations; results in "
+    EXPECT_NE(out().find("\nvandrelsolve: ../work_dir//case_subctg0.con: 17 contingencies: 10 converged, 0 diverged, 1 "
+                         "islanded, 3 not found, 4 unsupported; 2 with violations; results in "
                          "../work_dir/case_subctg0.results.csv\n"),
               std::string::npos)
         << out();
@@ -399,7 +404,7 @@ TEST_F(Solver, GivesEveryContingencyItsRow)
     for (size_t n = 0; n < rows.size(); ++n) {
         const Block want = n < blocks.size() ? blocks[n] : Block{"cut short", "", "unsupported", "empty element line"};
         SCOPED_TRACE(want.label);
-        ASSERT_EQ(rows[n].size(), 17U);
+        ASSERT_EQ(rows[n].size(), 18U);
         EXPECT_EQ(rows[n][0], std::to_string(n + 1));
         EXPECT_EQ(rows[n][1], want.label);
         EXPECT_EQ(rows[n][2], want.status);
@@ -407,9 +412,10 @@ TEST_F(Solver, GivesEveryContingencyItsRow)
         const bool solved = want.status == "converged";
         EXPECT_EQ(rows[n][5].empty(), !solved) << "lowest voltage";
         EXPECT_EQ(rows[n][13].empty(), want.status == "not_found" || want.status == "unsupported") << "cut off";
+        EXPECT_EQ(rows[n][17].empty(), rows[n][13].empty()) << "load lost";
     }
-    EXPECT_EQ(rows[3][13], "1");
-    EXPECT_EQ(rows[3][14], "10");
+    EXPECT_EQ(rows[3][13] + " " + rows[3][14] + " " + rows[3][17], "1 10 0") << "cut off, not lost";
+    EXPECT_EQ(rows[13][13] + " " + rows[13][14] + " " + rows[13][17], "0 0 10") << "lost, not cut off";
     // Losing 2-3 or 1-3 pushes the other one past its 100 MVA RATE C.
     const auto violations = csv_rows(read(root / "work_dir/case_subctg0.violations.csv"));
     ASSERT_EQ(violations.size(), 2U);
@@ -434,7 +440,8 @@ TEST_F(Solver, WritesLabelsAndNotesAsPrintableText)
          "no unit \\x01 at bus 2 in the network"},
         {"cut \xe2\x82", "OPEN BRANCH FROM BUS 1 TO BUS 2", "cut \\xe2\\x82", "converged", ""},
         {"tab\there, cr\rthere", "OPEN BRANCH FROM BUS 2 TO BUS 3", "tab\\x09here, cr\\x0dthere", "converged", ""},
-        {"Zürich – Genève €", "CLOSE\x7f BRANCH", "Zürich – Genève €", "unsupported", "element line not understood"},
+        {"Zürich – Genève €", "CLOSE\x7f BRANCH", "Zürich – Genève €", "unsupported",
+         "element line not understood: 'CLOSE\\x7f BRANCH'"},
     };
     std::string list;
     for (const Block &b : blocks) {
@@ -455,7 +462,7 @@ TEST_F(Solver, WritesLabelsAndNotesAsPrintableText)
     ASSERT_EQ(rows.size(), blocks.size());
     for (size_t n = 0; n < rows.size(); ++n) {
         SCOPED_TRACE(blocks[n].shown);
-        ASSERT_EQ(rows[n].size(), 17U);
+        ASSERT_EQ(rows[n].size(), 18U);
         EXPECT_EQ(rows[n][1], blocks[n].shown);
         EXPECT_EQ(rows[n][2], blocks[n].status);
         EXPECT_EQ(rows[n][16], blocks[n].note);
@@ -496,7 +503,8 @@ TEST_F(Solver, WritesNoStaleOrPartialResults)
         read(root / "work_dir/case_subctg0.results.csv"),
         std::string(
             "index,label,status,iterations,max_mismatch_pu,min_vm_pu,min_vm_bus,max_vm_pu,max_vm_bus,max_loading_pct,"
-            "max_loading_branch,overloads,voltage_violations,buses_cut_off,load_cut_off_mw,solve_ms,note\n"));
+            "max_loading_branch,overloads,voltage_violations,buses_cut_off,load_cut_off_mw,solve_ms,note,load_lost_"
+            "mw\n"));
     EXPECT_EQ(read(root / "work_dir/case_subctg0.violations.csv"), "index,label,kind,element,value,limit\n");
 
     fs::remove(root / "work_dir/case_subctg0.con");
