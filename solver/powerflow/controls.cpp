@@ -93,7 +93,7 @@ ControlState availability(const Network &net, const std::vector<char> &on, const
         if (off(c.reg)) {
             return ControlState::off;
         }
-        const int r = node_of(net, c.reg);
+        const auto r = static_cast<int>(node_of(net, c.reg));
         const BusKind k = s.sch.kind[r];
         if (k == BusKind::pv || k == BusKind::slack || regulated_by_units(net, s.sch, r)) {
             return ControlState::unit_held;

@@ -1,6 +1,8 @@
 #include "powerflow/regulation.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <set>
 
 using cplx = std::complex<double>;
@@ -94,9 +96,8 @@ std::vector<std::pair<int, int>> regulation_pattern(const Network &net, const Yb
                     cols.insert(n + static_cast<int>(it.row()));
                 }
             }
-            for (const int c : cols) {
-                out.emplace_back(n + m, c);
-            }
+            std::transform(cols.begin(), cols.end(), std::back_inserter(out),
+                           [row = n + m](int c) { return std::make_pair(row, c); });
         }
     }
     return out;

@@ -304,7 +304,8 @@ std::vector<ControlRow> regulation_rows(const Network &net, const BaseCase &bc)
         ControlRow r;
         r.kind = "remote_voltage";
         double q = 0;
-        int plants = 0, held = 0;
+        int plants = 0;
+        int held = 0;
         for (const int b : g.members) {
             const auto i = static_cast<std::size_t>(b);
             const BusKind kind = s.sch.kind[i];
