@@ -83,6 +83,15 @@ struct Skipped {
     void add(int at) { line = count++ == 0 ? at : line; }
 };
 
+// One note for every record of a kind left as read: "FILE:LINE: N what",
+// at the first one; none when there is none.
+void note_skipped(const RawCase &raw, Network &net, const Skipped &s, const std::string &what)
+{
+    if (s.count > 0) {
+        net.notes.push_back(at_line(raw, s.line) + std::to_string(s.count) + what);
+    }
+}
+
 // A switched shunt of MODSW 1 or 2 at bus index `bus` holding the voltage
 // of bus index `reg`.
 NetControl shunt_control(const SwitchedShunt &sh, int bus, int reg)
@@ -132,15 +141,11 @@ void add_shunts(const RawCase &raw, Network &net)
             net.controls.push_back(shunt_control(sh, bus, reg));
         }
     }
-    if (other.count > 0) {
-        net.notes.push_back(at_line(raw, other.line) + std::to_string(other.count) +
-                            " switched shunt(s) with MODSW 3 to 6 (holding a unit's, a converter's or another "
-                            "shunt's output) are not adjusted; they stay at BINIT");
-    }
-    if (no_bus.count > 0) {
-        net.notes.push_back(at_line(raw, no_bus.line) + std::to_string(no_bus.count) +
-                            " switched shunt(s) regulate a bus (SWREG) that is not in the network; they stay at BINIT");
-    }
+    note_skipped(raw, net, other,
+                 " switched shunt(s) with MODSW 3 to 6 (holding a unit's, a converter's or another shunt's output) are "
+                 "not adjusted; they stay at BINIT");
+    note_skipped(raw, net, no_bus,
+                 " switched shunt(s) regulate a bus (SWREG) that is not in the network; they stay at BINIT");
 }
 
 // A winding's control, on the branch `k` built for it. COD 1 holds the
@@ -235,16 +240,12 @@ void add_windings(const RawCase &raw, Network &net)
             }
         }
     }
-    if (other.count > 0) {
-        net.notes.push_back(at_line(raw, other.line) + std::to_string(other.count) +
-                            " transformer winding(s) with COD 4 or 5 (DC line or asymmetric flow control) are not "
-                            "adjusted; they stay as read");
-    }
-    if (no_bus.count > 0) {
-        net.notes.push_back(at_line(raw, no_bus.line) + std::to_string(no_bus.count) +
-                            " transformer winding(s) with COD 1 name no controlled bus of the network (CONT); they "
-                            "stay as read");
-    }
+    note_skipped(raw, net, other,
+                 " transformer winding(s) with COD 4 or 5 (DC line or asymmetric flow control) are not adjusted; they "
+                 "stay as read");
+    note_skipped(raw, net, no_bus,
+                 " transformer winding(s) with COD 1 name no controlled bus of the network (CONT); they stay as "
+                 "read");
 }
 
 } // namespace
