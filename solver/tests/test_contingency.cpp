@@ -123,6 +123,42 @@ TEST(Contingencies, MatchTheReferenceResults)
     }
 }
 
+// The 10,000-bus case's reference covers the first 58 blocks of its list,
+// with no bus voltages: status, what each cuts off, the lowest and highest
+// voltage with their buses (1e-6 pu) and the highest loading (RATE A).
+TEST(Contingencies, MatchTheReferenceAtTenThousandBuses)
+{
+    REQUIRE_CASES();
+    const std::string dir = cases_dir() + "/activsg10k";
+    const Network net = build_network(read_raw(dir + "/case.raw"));
+    PfOptions opt;
+    opt.contingency_rating = 1;
+    BaseCase base = solve_base_case(net, opt);
+    ASSERT_TRUE(base.sol.converged);
+    const auto ref = read_csv(dir + "/reference/ctg.csv");
+    const std::vector<CtgBlock> blocks = read_ctg_blocks(dir + "/case.con");
+    ASSERT_EQ(ref.size(), 58U);
+    for (size_t n = 0; n < ref.size(); ++n) {
+        const auto &f = ref[n];
+        SCOPED_TRACE(blocks[n].label);
+        ASSERT_EQ(f[0], blocks[n].label);
+        const CtgResult r = solve_contingency(net, base, blocks[n], opt, base.ws);
+        ASSERT_STREQ(status_name(r.status), f[1] == "1" ? "converged" : "diverged") << r.note;
+        EXPECT_EQ(r.buses_cut_off, std::stoi(f[9]));
+        EXPECT_NEAR(r.load_cut_off_mw, std::stod(f[10]), 1e-6);
+        if (r.status != CtgStatus::converged) {
+            continue;
+        }
+        const Assessment &a = r.assessment;
+        EXPECT_NEAR(a.min_vm, std::stod(f[3]), 1e-6);
+        EXPECT_EQ(a.min_vm_bus, std::stoi(f[4]));
+        EXPECT_NEAR(a.max_vm, std::stod(f[5]), 1e-6);
+        EXPECT_EQ(a.max_vm_bus, std::stoi(f[6]));
+        EXPECT_NEAR(a.max_loading, std::stod(f[7]), 1e-4);
+        EXPECT_EQ(a.max_loading_branch, f[8]);
+    }
+}
+
 // The fast path (chord steps on the base case's factors) and plain
 // Newton-Raphson reach the same solution for every block of a case: the
 // same status and what it cuts off, notes that differ at most in the

@@ -73,9 +73,9 @@ Diff compare(const Network &net, const BaseCase &bc, const std::map<int, Point> 
     return d;
 }
 
-const char *const reference_cases[] = {"ieee14",     "ieee30",       "ieee57",      "ieee118",
-                                       "activsg200", "activsg500",   "activsg2000", "go_network01",
-                                       "go_617",     "go_ieee14_s1", "go_ieee14_s5"};
+const char *const reference_cases[] = {"ieee14",     "ieee30",       "ieee57",       "ieee118",
+                                       "activsg200", "activsg500",   "activsg2000",  "go_network01",
+                                       "go_617",     "go_ieee14_s1", "go_ieee14_s5", "activsg10k"};
 
 } // namespace
 
