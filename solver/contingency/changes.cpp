@@ -24,13 +24,13 @@ int bus_of(const Network &net, int number)
 
 // Branches between i and j in either order (or the 3-winding unit on i, j,
 // k) with circuit id c; every match opens (or closes).
-void find_branch(const Network &net, const Element &e, Outage &o)
+void find_branch(const Network &net, const ElementIndex &x, const Element &e, Outage &o)
 {
     int last_line = -1;
     bool any_in = false;
     bool any_out = false;
     std::vector<int> &found = e.kind == Element::Kind::close_branch ? o.closed : o.branches;
-    for (size_t k = 0; k < net.branches.size(); ++k) {
+    for (const int k : at_bus(x.branches, e.i)) {
         const NetBranch &br = net.branches[k];
         if (!same_id(br.ckt, e.id)) {
             continue;
@@ -47,7 +47,7 @@ void find_branch(const Network &net, const Element &e, Outage &o)
             match = want == have;
         }
         if (match) {
-            found.push_back(static_cast<int>(k));
+            found.push_back(k);
             any_in = any_in || br.in_service;
             any_out = any_out || !br.in_service;
             o.records += br.line != last_line ? 1 : 0; // a 3-winding unit's windings share a record
@@ -58,12 +58,11 @@ void find_branch(const Network &net, const Element &e, Outage &o)
     o.already = o.found && (e.kind == Element::Kind::close_branch ? !any_out : !any_in);
 }
 
-int find_unit(const Network &net, const Element &e)
+int find_unit(const Network &net, const ElementIndex &x, const Element &e)
 {
-    for (size_t u = 0; u < net.units.size(); ++u) {
-        const NetUnit &nu = net.units[u];
-        if (net.buses[nu.bus].number == e.i && same_id(nu.id, e.id)) {
-            return static_cast<int>(u);
+    for (const int u : at_bus(x.units, e.i)) {
+        if (same_id(net.units[u].id, e.id)) {
+            return u;
         }
     }
     return -1;
@@ -80,10 +79,10 @@ void find_bus(const Network &net, const BaseCase &base, const Element &e, Outage
     o.found = true;
     o.records = 1;
     o.already = base.sol.sch.kind[o.bus] == BusKind::off;
-    for (size_t k = 0; k < net.branches.size(); ++k) {
+    for (const int k : at_bus(base.elements.branches, e.i)) {
         const NetBranch &br = net.branches[k];
         if (br.own_f == o.bus || br.own_t == o.bus) {
-            o.branches.push_back(static_cast<int>(k));
+            o.branches.push_back(k);
         }
     }
     for (size_t k = 0; k < net.lcc.size(); ++k) {
@@ -103,14 +102,14 @@ double load_mw(const Network &net, const NetLoad &l) { return (l.pd + l.ip + l.y
 // Loads (shunts) of bus e.i with id e.id, or every one of the bus with an
 // empty id; `already` when none of them is in service.
 template <class Record>
-void find_records(const Network &net, const std::vector<Record> &records, const Element &e,
+void find_records(const std::vector<Record> &records, const std::vector<int> &at, const Element &e,
                   const std::function<bool(const Record &)> &kind, std::vector<int> &found, Outage &o)
 {
     bool any_in = false;
-    for (size_t k = 0; k < records.size(); ++k) {
+    for (const int k : at) {
         const Record &r = records[k];
-        if (net.buses[r.bus].number == e.i && kind(r) && (e.id.empty() || same_id(r.id, e.id))) {
-            found.push_back(static_cast<int>(k));
+        if (kind(r) && (e.id.empty() || same_id(r.id, e.id))) {
+            found.push_back(k);
             any_in = any_in || r.in_service;
         }
     }
@@ -122,18 +121,15 @@ void find_records(const Network &net, const std::vector<Record> &records, const 
 // The loads of the bus scaled by one factor: to x MW or x percent of their
 // MW (PL + IP + YP at 1 pu), or by x MW or x percent. P and Q of every part
 // scale together, so each load keeps its power factor.
-void find_bus_load(const Network &net, const Element &e, Outage &o)
+void find_bus_load(const Network &net, const ElementIndex &x, const Element &e, Outage &o)
 {
     double p0 = 0;
     bool any = false;
-    for (size_t k = 0; k < net.loads.size(); ++k) {
+    for (const int k : at_bus(x.loads, e.i)) {
         const NetLoad &l = net.loads[k];
-        if (net.buses[l.bus].number != e.i) {
-            continue;
-        }
         any = true;
         if (l.in_service) {
-            o.scaled.push_back(static_cast<int>(k));
+            o.scaled.push_back(k);
             p0 += load_mw(net, l);
         }
     }
@@ -162,9 +158,9 @@ void find_bus_load(const Network &net, const Element &e, Outage &o)
 
 // The unit's PG set, or changed by MW or percent of its PG, then clamped to
 // PB..PT with a note.
-void find_unit_output(const Network &net, const Element &e, Outage &o)
+void find_unit_output(const Network &net, const ElementIndex &x, const Element &e, Outage &o)
 {
-    const int u = find_unit(net, e);
+    const int u = find_unit(net, x, e);
     o.found = u >= 0;
     if (u < 0) {
         return;
@@ -212,10 +208,10 @@ Outage find_outage(const Network &net, const BaseCase &base, const Element &e)
     switch (e.kind) {
     case K::branch:
     case K::close_branch:
-        find_branch(net, e, o);
+        find_branch(net, base.elements, e, o);
         break;
     case K::unit:
-        o.unit = find_unit(net, e);
+        o.unit = find_unit(net, base.elements, e);
         o.found = o.unit >= 0;
         o.records = o.found ? 1 : 0;
         o.already = o.found && !net.units[o.unit].in_service;
@@ -225,7 +221,7 @@ Outage find_outage(const Network &net, const BaseCase &base, const Element &e)
         break;
     case K::load:
         find_records<NetLoad>(
-            net, net.loads, e, [](const NetLoad &) { return true; }, o.loads, o);
+            net.loads, at_bus(base.elements.loads, e.i), e, [](const NetLoad &) { return true; }, o.loads, o);
         for (const int l : o.loads) {
             const NetLoad &ld = net.loads[l];
             o.load_lost_mw +=
@@ -236,7 +232,8 @@ Outage find_outage(const Network &net, const BaseCase &base, const Element &e)
     case K::swshunt: {
         const bool sw = e.kind == K::swshunt;
         find_records<NetShunt>(
-            net, net.shunts, e, [sw](const NetShunt &s) { return s.switched == sw; }, o.shunts, o);
+            net.shunts, at_bus(base.elements.shunts, e.i), e, [sw](const NetShunt &s) { return s.switched == sw; },
+            o.shunts, o);
         break;
     }
     case K::twotermdc:
@@ -250,10 +247,10 @@ Outage find_outage(const Network &net, const BaseCase &base, const Element &e)
         }
         break;
     case K::bus_load:
-        find_bus_load(net, e, o);
+        find_bus_load(net, base.elements, e, o);
         break;
     case K::unit_output:
-        find_unit_output(net, e, o);
+        find_unit_output(net, base.elements, e, o);
         break;
     case K::unsupported:
         break;

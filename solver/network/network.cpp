@@ -5,6 +5,7 @@
 #include "raw/input_error.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <stdexcept>
 
@@ -450,4 +451,37 @@ Network build_network(const RawCase &raw, double zero_impedance_threshold_pu, bo
     add_regulation(net);
     add_controls(raw, net);
     return net;
+}
+
+ElementIndex index_elements(const Network &net)
+{
+    ElementIndex x;
+    for (std::size_t k = 0; k < net.branches.size(); ++k) {
+        const NetBranch &br = net.branches[k];
+        std::array<int, 5> named = {br.from_bus, br.to_bus, br.third_bus, net.buses[br.own_f].number,
+                                    net.buses[br.own_t].number};
+        std::sort(named.begin(), named.end());
+        for (std::size_t n = 0; n < named.size(); ++n) {
+            if (named[n] != 0 && (n == 0 || named[n] != named[n - 1])) {
+                x.branches[named[n]].push_back(static_cast<int>(k));
+            }
+        }
+    }
+    for (std::size_t u = 0; u < net.units.size(); ++u) {
+        x.units[net.buses[net.units[u].bus].number].push_back(static_cast<int>(u));
+    }
+    for (std::size_t k = 0; k < net.loads.size(); ++k) {
+        x.loads[net.buses[net.loads[k].bus].number].push_back(static_cast<int>(k));
+    }
+    for (std::size_t k = 0; k < net.shunts.size(); ++k) {
+        x.shunts[net.buses[net.shunts[k].bus].number].push_back(static_cast<int>(k));
+    }
+    return x;
+}
+
+const std::vector<int> &at_bus(const std::unordered_map<int, std::vector<int>> &map, int number)
+{
+    static const std::vector<int> none;
+    const auto it = map.find(number);
+    return it == map.end() ? none : it->second;
 }

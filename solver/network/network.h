@@ -168,6 +168,19 @@ constexpr double default_zero_impedance_threshold_pu = 1e-4;
 Network build_network(const RawCase &raw, double zero_impedance_threshold_pu = default_zero_impedance_threshold_pu,
                       bool remote_regulation = true);
 
+// The elements at each RAW bus number, for finding what a contingency
+// names at the cost of what its buses hold rather than a scan of the
+// network: branches by every bus they name (both ends, a 3-winding unit's
+// three buses, a tie's own buses), units, loads and shunts by their bus.
+// Each list is in RAW order, each element once.
+struct ElementIndex {
+    std::unordered_map<int, std::vector<int>> branches, units, loads, shunts;
+};
+ElementIndex index_elements(const Network &net);
+
+// The list of `number` in one of an ElementIndex's maps (empty if none).
+const std::vector<int> &at_bus(const std::unordered_map<int, std::vector<int>> &map, int number);
+
 // Factor of impedance correction table `t` at x (linear between points,
 // the end point's factor beyond the ends).
 std::complex<double> correction_factor(const ImpedanceTable &t, double x);

@@ -9,13 +9,16 @@
 
 #include <vector>
 
-// The base case's Jacobian J0 at its solution, factored once and shared by
-// every contingency of the network.
+// A Jacobian J0 at a point v0, factored: the base case's at its solution,
+// factored once and shared by every contingency of the network, or a
+// contingency's own (see make_local_chord_base).
 struct ChordBase {
-    Voltages v0;            // the base-case solution J0 is taken at
+    Voltages v0;            // the point J0 is taken at
     Eigen::VectorXcd vc0;   // the same as complex voltages
     std::vector<double> j0; // J0's values in the workspace pattern
     KluNumeric lu{nullptr, KluDeleter{nullptr}};
+    klu_numeric *borrowed = nullptr; // J0's factors when the workspace holds them instead of lu
+    int max_rank = 0;                // rows R beyond which chord_pf does not try
 };
 
 // Builds J0 from the solved base case (schedule sch, voltages v) and
@@ -23,6 +26,15 @@ struct ChordBase {
 // plain Newton).
 bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
                      ChordBase &cb);
+
+// A contingency's own J0: the Jacobian of this network, schedule and bus
+// kinds at v, factored in the workspace (ws.numeric, which cb borrows: a
+// Newton solve in the same workspace makes cb stale). Where many bus kinds
+// changed from the base case's, its chord steps and their low-rank
+// corrections for later changes of kind take the place of a factorization
+// per step. Returns false when the Jacobian is singular.
+bool make_local_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
+                           NewtonWorkspace &ws, ChordBase &cb);
 
 // One nonzero of D = Jc − J0: its row's place in R, its column, its value.
 struct RowChange {
@@ -45,7 +57,8 @@ struct ChordState {
 
 struct ChordResult {
     NewtonResult r;
-    bool tried = false; // false: too many rows changed for a low-rank update
+    bool tried = false;        // false: too many rows changed for a low-rank update
+    double first_mismatch = 0; // the largest mismatch at the start
 };
 
 // Solves F(x) = 0 by chord steps x ← x − Jc⁻¹·F(x), where Jc is the
@@ -58,7 +71,8 @@ struct ChordResult {
 // which costs |R| solves with J0's factors once and one solve per step, and
 // no factorization. Stops, not converged, when a step reduces the largest
 // mismatch by less than half, after `max_steps`, or when |R| exceeds
-// `max_rank`; v then holds the last iterate and the caller falls back to
-// Newton-Raphson from its own start.
+// cb.max_rank; v then holds the last iterate and the caller goes on from
+// there or from its own start (solve.cpp: on its own factors, then by
+// Newton-Raphson).
 ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v, const PfOptions &opt,
                      NewtonWorkspace &ws, const ChordBase &cb, ChordState &st);

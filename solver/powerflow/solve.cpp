@@ -250,27 +250,60 @@ bool run_newton(const Network &net, const Ybus &y, PfSolution &s, const PfOption
     return s.last.converged;
 }
 
-// One solve: chord steps first when there are base factors, then
-// Newton-Raphson from the same start if they did not converge. False with
-// s.failure set when it fails.
-bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws,
-                const ChordBase *chord, ChordState &st)
+// The chord steps of one reactive-limit loop: on the base case's factors
+// while the bus kinds changed in few rows, then on the loop's own factors
+// (make_local_chord_base), taken where the base case's stopped helping.
+struct Chords {
+    const ChordBase *shared = nullptr;
+    ChordState shared_st;
+    ChordBase own;
+    ChordState own_st;
+};
+
+// Chord steps from s.v on `cb`, counted into s. True when they converged;
+// otherwise s.v is where they got to if that is nearer a solution than
+// `start` (its largest mismatch smaller), else `start`.
+bool run_chord(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws,
+               const ChordBase &cb, ChordState &st, const Voltages &start)
 {
-    if (chord != nullptr) {
-        Voltages start = s.v;
-        const ChordResult c = chord_pf(net, y, s.sch, s.v, opt, ws, *chord, st);
-        s.iterations += c.r.iterations;
-        s.chord_steps += c.r.iterations;
-        if (c.r.converged) {
-            s.last = c.r;
+    const ChordResult c = chord_pf(net, y, s.sch, s.v, opt, ws, cb, st);
+    s.iterations += c.r.iterations;
+    s.chord_steps += c.r.iterations;
+    if (c.r.converged) {
+        s.last = c.r;
+        return true;
+    }
+    if (!c.tried || c.r.iterations == 0 || !(c.r.max_mismatch < c.first_mismatch)) {
+        s.v = start;
+    }
+    return false;
+}
+
+// One solve. With base factors: chord steps on them, or once the bus kinds
+// have moved too far from the base case's, on the loop's own factors,
+// taken afresh where they stop converging; Newton-Raphson from the same
+// start only if those fail too. Without: Newton-Raphson. False with
+// s.failure set when it fails.
+bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws, Chords &ch)
+{
+    if (ch.shared != nullptr && ch.shared->lu) {
+        const Voltages start = s.v;
+        const bool own = ch.own.borrowed != nullptr;
+        if (run_chord(net, y, s, opt, ws, own ? ch.own : *ch.shared, own ? ch.own_st : ch.shared_st, start)) {
             return true;
         }
-        // Newton-Raphson goes on from where the chord steps got to when
-        // they made progress, and from the start when that fails too.
-        if (c.tried && c.r.iterations > 0 && std::isfinite(c.r.max_mismatch) && run_newton(net, y, s, opt, ws)) {
+        ch.own_st = ChordState{};
+        if (make_local_chord_base(net, y, s.sch, s.v, ws, ch.own)) {
+            ++s.factorizations;
+            if (run_chord(net, y, s, opt, ws, ch.own, ch.own_st, start)) {
+                return true;
+            }
+        }
+        ch.own.borrowed = nullptr; // Newton-Raphson refactors the workspace's factors
+        if (run_newton(net, y, s, opt, ws)) {
             return true;
         }
-        s.v = std::move(start);
+        s.v = start;
     }
     if (!run_newton(net, y, s, opt, ws)) {
         s.failure = newton_failure(s, opt);
@@ -284,25 +317,25 @@ bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOption
 // max_batch_rounds in all). The one-bus-at-a-time rule finishes the rest,
 // and any case where the rounds go back and forth.
 bool batch_rounds(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws,
-                  const ChordBase *chord, ChordState &st)
+                  Chords &ch)
 {
     const double q_tol = q_tol_mvar / net.sbase;
     PfOptions loose = opt;
     loose.tolerance_pu = std::max(opt.tolerance_pu, loose_tolerance_pu);
-    if (!solve_once(net, y, s, loose, ws, chord, st)) {
+    if (!solve_once(net, y, s, loose, ws, ch)) {
         return false;
     }
     int round = 0;
     for (; round < max_batch_rounds && switch_all(net, s, ws, q_tol) > 0; ++round) {
-        if (!solve_once(net, y, s, loose, ws, chord, st)) {
+        if (!solve_once(net, y, s, loose, ws, ch)) {
             return false;
         }
     }
-    if (!solve_once(net, y, s, opt, ws, chord, st)) {
+    if (!solve_once(net, y, s, opt, ws, ch)) {
         return false;
     }
     for (; round < max_batch_rounds && switch_all(net, s, ws, q_tol) > 0; ++round) {
-        if (!solve_once(net, y, s, opt, ws, chord, st)) {
+        if (!solve_once(net, y, s, opt, ws, ch)) {
             return false;
         }
     }
@@ -323,12 +356,13 @@ PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std:
         controlled += (s.sch.kind[i] == BusKind::pv || s.sch.kind[i] == BusKind::reg || s.held[i] != 0) ? 1 : 0;
     }
     const double q_tol = q_tol_mvar / net.sbase;
-    ChordState st;
+    Chords ch;
+    ch.shared = chord;
     if (!opt.enforce_q_limits) {
-        s.converged = solve_once(net, y, s, opt, ws, chord, st);
+        s.converged = solve_once(net, y, s, opt, ws, ch);
         return s;
     }
-    if (!batch_rounds(net, y, s, opt, ws, chord, st)) {
+    if (!batch_rounds(net, y, s, opt, ws, ch)) {
         return s;
     }
     const int batch_changes = s.q_changes;
@@ -349,7 +383,7 @@ PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std:
             s.failure = "reactive limits did not settle after " + std::to_string(s.q_changes) + " changes";
             return s;
         }
-        if (!solve_once(net, y, s, opt, ws, chord, st)) {
+        if (!solve_once(net, y, s, opt, ws, ch)) {
             return s;
         }
     }
@@ -430,6 +464,7 @@ BusSchedule base_schedule(const Network &net)
 BaseCase solve_base_case(const Network &net, const PfOptions &opt)
 {
     BaseCase bc;
+    bc.elements = index_elements(net);
     bc.on = branches_in_service(net);
     bc.y = make_ybus(net, bc.on);
     bc.ws = make_workspace(bc.y, net);

@@ -15,7 +15,7 @@ struct PfSolution {
     std::vector<signed char> held; // +1 at the sum of QT, −1 at the sum of QB, 0 not held
     bool converged = false;
     int iterations = 0;     // steps of every solve of the loop, chord and Newton
-    int chord_steps = 0;    // of which chord steps on the base case's factors
+    int chord_steps = 0;    // of which chord steps (on the base case's factors or the loop's own)
     int factorizations = 0; // Jacobians factored
     int q_changes = 0;      // buses held or released
     NewtonResult last;      // the last Newton solve
@@ -81,6 +81,7 @@ struct BaseCase {
     ChordBase chord;         // J0 at the solution, factored, for the contingencies
     int cut_off = 0;         // RAW buses outside the solved islands
     std::vector<int> island; // island of every bus (0, 1, ...), -1 where cut off
+    ElementIndex elements;   // what the contingencies name, by bus
 };
 
 // Solves the network as the RAW has it. Where the branches in service do
