@@ -122,7 +122,20 @@ std::string line(double x1, double y1, double x2, double y2, const std::string &
            "\" class=\"" + cls + "\"/>\n";
 }
 
-std::string none() { return "<p class=\"none\">none</p>\n"; }
+// An empty section, with why where that is not plain.
+std::string none(const std::string &why = "")
+{
+    return "<p class=\"none\">none" + (why.empty() ? "" : ": " + why) + "</p>\n";
+}
+
+// Why there is no loading to show when contingencies did converge.
+std::string no_loading(const Report &r)
+{
+    const bool any = std::any_of(r.rows.begin(), r.rows.end(), [](const ReportRow &row) {
+        return !row.fields.empty() && row.fields[col_status] == "converged";
+    });
+    return any ? "no branch has a rating in the column used for contingencies, so no loading is known" : "";
+}
 
 constexpr size_t chart_rows = 20;
 constexpr size_t label_bytes = 40;
@@ -134,7 +147,7 @@ std::string loading_chart(const Report &r)
 {
     const auto top = ranked(r, col_loading, true, chart_rows);
     if (top.empty()) {
-        return none();
+        return none(no_loading(r));
     }
     const double left = 12 + char_w * static_cast<double>(widest_label(r, top, label_bytes));
     const double bars = 440, right = 200, head = 24;
@@ -246,7 +259,7 @@ std::string voltage_chart(const Report &r)
     // A little room beyond the extremes so that no dot sits on the frame.
     const double x0 = std::floor((lo - step / 4) / step) * step, x1 = std::ceil((hi + step / 4) / step) * step;
     const double left = 12 + char_w * static_cast<double>(widest_label(r, low, label_bytes));
-    const double plot = 400, right = 250, head = 24;
+    const double plot = 400, right = 290, head = 24;
     const double width = left + plot + right, height = head + row_h * static_cast<double>(low.size()) + 24;
     const auto xs = [&](double v) { return left + plot * (v - x0) / (x1 - x0); };
     std::string s = svg_open(width, height, "The " + std::to_string(low.size()) + " lowest voltages");
@@ -276,7 +289,7 @@ std::string voltage_chart(const Report &r)
         std::string words = "<tspan class=\"vm\">" + fixed(low[k].first, 4) + "</tspan> pu at bus <tspan class=\"bus\">" +
                             html_text(f[col_min_vm_bus]) + "</tspan>";
         if (!std::isnan(limit[k])) {
-            words += (under ? ", under its limit " : ", limit ") + fixed(limit[k], 4);
+            words += (under ? ", under " : ", limit ") + fixed(limit[k], 4);
         }
         s += text(left + plot + 8, y + 4, "value", "start", words);
         s += "</g>\n";
@@ -295,10 +308,10 @@ struct Limit {
 // A histogram of `values` in about 20 bins of a round width, each bin's
 // count over its bar, bins wholly beyond the limit in vermillion.
 std::string histogram(const std::vector<double> &values, const std::string &unit, const Limit &limit,
-                      const std::string &title)
+                      const std::string &title, const std::string &why_none = "")
 {
     if (values.empty()) {
-        return none();
+        return none(why_none);
     }
     const auto [lo_it, hi_it] = std::minmax_element(values.begin(), values.end());
     const double lo = *lo_it, hi = *hi_it;
@@ -355,9 +368,11 @@ struct Cell {
     std::string text;
     std::string key;
     bool numeric = false;
+    bool note = false; // free text that wants room
 };
 
 Cell plain(const std::string &s) { return {s, "", false}; }
+Cell note(const std::string &s) { return {s, "", false, true}; }
 
 Cell numeric(const std::string &raw, int decimals, const std::string &unit = "")
 {
@@ -385,7 +400,7 @@ std::string table(const std::string &id, const std::vector<std::string> &head,
     for (const auto &row : rows) {
         s += "<tr>";
         for (const Cell &c : row) {
-            s += std::string("<td") + (c.numeric ? " class=\"n\"" : "") +
+            s += std::string("<td") + (c.numeric ? " class=\"n\"" : c.note ? " class=\"note\"" : "") +
                  (c.key.empty() ? "" : " data-v=\"" + html_text(c.key) + "\"") + ">" + html_text(c.text) + "</td>";
         }
         s += "</tr>\n";
@@ -488,7 +503,8 @@ std::string charts_sections(const Report &r)
     }
     s += section("distributions", "Over all converged contingencies",
                  "<h3>Highest loading of each, <code>max_loading_pct</code></h3>\n<figure id=\"loading-histogram\">\n" +
-                     histogram(loading, "% of rating", Limit{100, 1, "100 %"}, "Distribution of max_loading_pct") +
+                     histogram(loading, "% of rating", Limit{100, 1, "100 %"}, "Distribution of max_loading_pct",
+                               no_loading(r)) +
                      "</figure>\n<h3>Lowest voltage of each, <code>min_vm_pu</code></h3>\n"
                      "<figure id=\"voltage-histogram\">\n" +
                      histogram(vm, "pu", low, "Distribution of min_vm_pu") + "</figure>\n");
@@ -526,7 +542,7 @@ std::string failures_section(const Report &r)
         const auto &f = r.rows[i].fields;
         rows.push_back({count_cell(std::to_string(i + 1)), plain(label_of(r, i)), plain(status),
                         count_cell(r.rows[i].rank >= 0 ? std::to_string(r.rows[i].rank) : ""),
-                        count_cell(f.empty() ? "" : f[col_iterations]), plain(f.empty() ? r.rows[i].why : f[col_note])});
+                        count_cell(f.empty() ? "" : f[col_iterations]), note(f.empty() ? r.rows[i].why : f[col_note])});
     }
     return section("failures", "Failures: diverged, not found, unsupported, no result",
                    table("failure-table", {"#", "contingency", "status", "rank", "iterations", "note"}, rows));
@@ -535,17 +551,26 @@ std::string failures_section(const Report &r)
 std::string islands_section(const Report &r)
 {
     std::vector<std::vector<Cell>> rows;
+    double buses = 0;
+    double mw = 0;
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const auto &f = r.rows[i].fields;
         if (!positive(f, col_buses_cut)) {
             continue;
         }
+        double x = 0;
+        buses = std::max(buses, number(f[col_buses_cut], x) ? x : 0);
+        mw = std::max(mw, number(f[col_load_cut], x) ? x : 0);
         rows.push_back({count_cell(std::to_string(i + 1)), plain(f[col_label]), plain(f[col_status]),
                         count_cell(f[col_buses_cut]), numeric(f[col_load_cut], 2), numeric(f[col_load_lost], 2),
-                        plain(f[col_note])});
+                        note(f[col_note])});
     }
+    const std::string lead = rows.empty() ? ""
+                                          : "<p>" + plural(rows.size(), "contingency cuts", "contingencies cut") +
+                                                " buses off the solved island; the most buses cut off by one is " +
+                                                fixed(buses, 0) + ", the most load " + fixed(mw, 2) + " MW.</p>\n";
     return section("islands", "Islanding contingencies",
-                   table("island-table",
+                   lead + table("island-table",
                          {"#", "contingency", "status", "buses cut off", "load cut off MW", "load lost MW", "note"},
                          rows));
 }
@@ -568,7 +593,7 @@ dl.facts dt { color: #555; } dl.facts dd { margin: 0; overflow-wrap: anywhere; }
 .verdict.ok { background: #e3f3ee; border-color: #009E73; }
 .verdict.bad { background: #fbe6dc; border-color: #D55E00; }
 .problems { color: #8a3200; }
-figure { margin: .5rem 0; }
+figure { margin: .5rem 0; overflow-x: auto; }
 figure svg { width: 100%; height: auto; max-width: 100%; display: block; }
 svg text { font-family: inherit; font-size: 12px; fill: #1a1a1a; }
 svg text.axis, svg text.count { font-size: 11px; fill: #444; }
@@ -581,14 +606,18 @@ svg .limit { stroke: #1a1a1a; stroke-width: 1.5; stroke-dasharray: 5 3; }
 table { border-collapse: collapse; font-size: .88rem; }
 th, td { padding: .2rem .55rem; border-bottom: 1px solid #e2e2e2; text-align: left; vertical-align: top; }
 thead th { border-bottom: 2px solid #999; white-space: nowrap; }
-td { overflow-wrap: anywhere; }
+td { overflow-wrap: break-word; }
 .n { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
 table.counts th { font-weight: normal; } table.counts tr.bad { color: #a33a00; font-weight: 600; }
 table.counts tr.also th, table.counts tr.also td { border-top: 2px solid #999; }
 th[aria-sort] { cursor: pointer; } th[aria-sort]:focus { outline: 2px solid #0072B2; }
 th[aria-sort="ascending"]::after { content: " \25B2"; } th[aria-sort="descending"]::after { content: " \25BC"; }
 .none { color: #555; font-style: italic; }
-@media (max-width: 40rem) { body { padding: .5rem .6rem 2rem; font-size: 14px; } th, td { padding: .15rem .3rem; } }
+td.note { min-width: 16rem; }
+@media (max-width: 40rem) {
+  body { padding: .5rem .6rem 2rem; font-size: 14px; } th, td { padding: .15rem .3rem; }
+  figure svg { min-width: 36rem; }
+}
 @media print {
   body { max-width: none; padding: 0; font-size: 10pt; }
   nav { display: none; } h2 { break-after: avoid; } figure, tr { break-inside: avoid; }

@@ -80,7 +80,7 @@ TEST(Html, EmptySectionsSayNone)
     const std::string failed = report_html(report_of({lost}), PageRun{"x", "today"});
     EXPECT_EQ(occurrences(failed, "<p class=\"none\">none</p>"), 6U);
     EXPECT_NE(failed.find("1 of 1 contingencies has no result"), std::string::npos);
-    EXPECT_NE(failed.find("<td>rank 0: no results file</td>"), std::string::npos);
+    EXPECT_NE(failed.find("<td class=\"note\">rank 0: no results file</td>"), std::string::npos);
 }
 
 TEST(Html, ChartsStayFiniteAndSmallForAwkwardNumbers)
