@@ -141,8 +141,8 @@ void expect_agrees(const Page &page, const std::string &report_csv, const std::s
         count["with violations"] += positive(f[overloads]) || positive(f[voltage_violations]) ? 1 : 0;
     }
     EXPECT_EQ(page.text("//dd[@id='contingencies']"), std::to_string(report.size()));
-    for (const char *s : {"converged", "diverged", "not_found", "unsupported", "no_result", "islanded",
-                          "with violations"}) {
+    for (const char *s :
+         {"converged", "diverged", "not_found", "unsupported", "no_result", "islanded", "with violations"}) {
         EXPECT_EQ(page.text("//table[@id='counts']//tr[th='" + std::string(s) + "']/td"), std::to_string(count[s]))
             << s;
     }
@@ -176,9 +176,10 @@ void expect_agrees(const Page &page, const std::string &report_csv, const std::s
         for (const std::string &c : page.texts("//figure[@id='" + std::string(figure) + "']//*[@class='count']")) {
             sum += std::stoi(c);
         }
-        EXPECT_EQ(sum, std::count_if(report.begin(), report.end(), [column = column](const auto &f) {
-                      return f[status] == "converged" && !f[column].empty();
-                  })) << figure;
+        EXPECT_EQ(sum, std::count_if(
+                           report.begin(), report.end(),
+                           [column = column](const auto &f) { return f[status] == "converged" && !f[column].empty(); }))
+            << figure;
     }
 
     const Rows shown = page.table("violation-table");
@@ -222,7 +223,8 @@ protected:
         for (const char *name : {"case.con", "case.raw"}) {
             write_file(work + "/" + name, read_file(std::string(EXAMPLE_DIR) + "/work_dir/" + name));
         }
-        write_file(work + "/case.json", "{\"name\": \"IEEE 14 <b>bold</b> & \\\"quoted\\\" <script>alert(1)</script>\"}");
+        write_file(work + "/case.json",
+                   "{\"name\": \"IEEE 14 <b>bold</b> & \\\"quoted\\\" <script>alert(1)</script>\"}");
         write_file(work + "/case.con", read_file(work + "/case.con") + "CONTINGENCY " + hostile_label +
                                            "\nOPEN BRANCH FROM BUS 98 TO BUS 99 CIRCUIT 1\nEND\n");
         write_file(start + "/options.json", read_file(std::string(EXAMPLE_DIR) + "/start/options.json"));

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -15,15 +16,24 @@
 namespace {
 
 // Columns of a results row (see results_header).
-constexpr size_t col_label = 1, col_status = 2, col_iterations = 3, col_min_vm = 5, col_min_vm_bus = 6,
-                 col_loading = 9, col_loading_branch = 10, col_overloads = 11, col_voltage_violations = 12,
-                 col_buses_cut = 13, col_load_cut = 14, col_note = 16, col_load_lost = 17;
+constexpr size_t col_label = 1;
+constexpr size_t col_status = 2;
+constexpr size_t col_iterations = 3;
+constexpr size_t col_min_vm = 5;
+constexpr size_t col_min_vm_bus = 6;
+constexpr size_t col_loading = 9;
+constexpr size_t col_loading_branch = 10;
+constexpr size_t col_overloads = 11;
+constexpr size_t col_voltage_violations = 12;
+constexpr size_t col_buses_cut = 13;
+constexpr size_t col_load_cut = 14;
+constexpr size_t col_note = 16;
+constexpr size_t col_load_lost = 17;
 
 // The Okabe-Ito colours, told apart with every common kind of colour
 // blindness; each is also paired with words or a mark on the page.
 constexpr const char *within = "#0072B2"; // blue
 constexpr const char *beyond = "#D55E00"; // vermillion
-constexpr const char *mark = "#1a1a1a";
 
 bool number(const std::string &s, double &x)
 {
@@ -72,8 +82,9 @@ std::vector<std::pair<double, size_t>> ranked(const Report &r, size_t column, bo
             v.emplace_back(x, i);
         }
     }
-    std::stable_sort(v.begin(), v.end(),
-                     [largest](const auto &a, const auto &b) { return largest ? a.first > b.first : a.first < b.first; });
+    std::stable_sort(v.begin(), v.end(), [largest](const auto &a, const auto &b) {
+        return largest ? a.first > b.first : a.first < b.first;
+    });
     if (count > 0 && v.size() > count) {
         v.resize(count);
     }
@@ -118,8 +129,8 @@ std::string text(double x, double y, const std::string &cls, const std::string &
 
 std::string line(double x1, double y1, double x2, double y2, const std::string &cls)
 {
-    return "<line x1=\"" + at(x1) + "\" y1=\"" + at(y1) + "\" x2=\"" + at(x2) + "\" y2=\"" + at(y2) +
-           "\" class=\"" + cls + "\"/>\n";
+    return "<line x1=\"" + at(x1) + "\" y1=\"" + at(y1) + "\" x2=\"" + at(x2) + "\" y2=\"" + at(y2) + "\" class=\"" +
+           cls + "\"/>\n";
 }
 
 // An empty section, with why where that is not plain.
@@ -139,7 +150,8 @@ std::string no_loading(const Report &r)
 
 constexpr size_t chart_rows = 20;
 constexpr size_t label_bytes = 40;
-constexpr double char_w = 7.2, row_h = 22;
+constexpr double char_w = 7.2;
+constexpr double row_h = 22;
 
 // Horizontal bars of the highest post-contingency loadings, the 100 % line
 // across them; bars beyond it are vermillion and their value says so.
@@ -150,9 +162,12 @@ std::string loading_chart(const Report &r)
         return none(no_loading(r));
     }
     const double left = 12 + char_w * static_cast<double>(widest_label(r, top, label_bytes));
-    const double bars = 440, right = 200, head = 24;
+    const double bars = 440;
+    const double right = 200;
+    const double head = 24;
     const double scale = std::max(100.0, top.front().first) * 1.02;
-    const double width = left + bars + right, height = head + row_h * static_cast<double>(top.size()) + 6;
+    const double width = left + bars + right;
+    const double height = head + row_h * static_cast<double>(top.size()) + 6;
     std::string s = svg_open(width, height, "The " + std::to_string(top.size()) + " highest loadings");
     for (size_t k = 0; k < top.size(); ++k) {
         const auto &f = r.rows[top[k].second].fields;
@@ -163,8 +178,8 @@ std::string loading_chart(const Report &r)
         s += "<title>" + html_text(f[col_label]) + ": " + fixed(top[k].first, 2) + " % of rating on branch " +
              html_text(f[col_loading_branch]) + "</title>\n";
         s += text(left - 6, y + 15, "label", "end", short_label(f[col_label], label_bytes));
-        s += "<rect x=\"" + at(left) + "\" y=\"" + at(y + 3) + "\" width=\"" + at(w) + "\" height=\"" +
-             at(row_h - 6) + "\" fill=\"" + (over ? beyond : within) + "\"/>\n";
+        s += "<rect x=\"" + at(left) + "\" y=\"" + at(y + 3) + "\" width=\"" + at(w) + "\" height=\"" + at(row_h - 6) +
+             "\" fill=\"" + (over ? beyond : within) + "\"/>\n";
         s += text(left + w + 5, y + 15, "value", "start",
                   "<tspan class=\"pct\">" + fixed(top[k].first, 2) + "</tspan> %" + (over ? " over" : "") +
                       " on <tspan class=\"branch\">" + html_text(f[col_loading_branch]) + "</tspan>");
@@ -209,12 +224,9 @@ double nice_step(double span, double target)
 {
     const double raw = span / target;
     const double p = std::pow(10.0, std::floor(std::log10(raw)));
-    for (const double m : {1.0, 2.0, 2.5, 5.0}) {
-        if (m * p >= raw * (1 - 1e-9)) {
-            return m * p;
-        }
-    }
-    return 10 * p;
+    const std::array<double, 4> steps = {1.0, 2.0, 2.5, 5.0};
+    const auto *const m = std::find_if(steps.begin(), steps.end(), [&](double x) { return x * p >= raw * (1 - 1e-9); });
+    return (m != steps.end() ? *m : 10.0) * p;
 }
 
 // Decimals that show every multiple of `step` exactly.
@@ -241,7 +253,8 @@ std::string voltage_chart(const Report &r)
     const auto limits = low_limits(r);
     double shared = 0;
     const bool has_shared = shared_low_limit(r, shared);
-    double lo = low.front().first, hi = std::max(1.0, low.back().first);
+    double lo = low.front().first;
+    double hi = std::max(1.0, low.back().first);
     std::vector<double> limit(low.size(), NAN);
     for (size_t k = 0; k < low.size(); ++k) {
         const auto &f = r.rows[low[k].second].fields;
@@ -257,10 +270,14 @@ std::string voltage_chart(const Report &r)
     }
     const double step = nice_step(std::max(hi - lo, 0.01), 6);
     // A little room beyond the extremes so that no dot sits on the frame.
-    const double x0 = std::floor((lo - step / 4) / step) * step, x1 = std::ceil((hi + step / 4) / step) * step;
+    const double x0 = std::floor((lo - step / 4) / step) * step;
+    const double x1 = std::ceil((hi + step / 4) / step) * step;
     const double left = 12 + char_w * static_cast<double>(widest_label(r, low, label_bytes));
-    const double plot = 400, right = 290, head = 24;
-    const double width = left + plot + right, height = head + row_h * static_cast<double>(low.size()) + 24;
+    const double plot = 400;
+    const double right = 290;
+    const double head = 24;
+    const double width = left + plot + right;
+    const double height = head + row_h * static_cast<double>(low.size()) + 24;
     const auto xs = [&](double v) { return left + plot * (v - x0) / (x1 - x0); };
     std::string s = svg_open(width, height, "The " + std::to_string(low.size()) + " lowest voltages");
     const int d = decimals_of(step);
@@ -286,8 +303,8 @@ std::string voltage_chart(const Report &r)
         }
         s += "<circle cx=\"" + at(xs(low[k].first)) + "\" cy=\"" + at(y) + "\" r=\"5\" fill=\"" +
              (under ? beyond : within) + "\"/>\n";
-        std::string words = "<tspan class=\"vm\">" + fixed(low[k].first, 4) + "</tspan> pu at bus <tspan class=\"bus\">" +
-                            html_text(f[col_min_vm_bus]) + "</tspan>";
+        std::string words = "<tspan class=\"vm\">" + fixed(low[k].first, 4) +
+                            "</tspan> pu at bus <tspan class=\"bus\">" + html_text(f[col_min_vm_bus]) + "</tspan>";
         if (!std::isnan(limit[k])) {
             words += (under ? ", under " : ", limit ") + fixed(limit[k], 4);
         }
@@ -314,7 +331,8 @@ std::string histogram(const std::vector<double> &values, const std::string &unit
         return none(why_none);
     }
     const auto [lo_it, hi_it] = std::minmax_element(values.begin(), values.end());
-    const double lo = *lo_it, hi = *hi_it;
+    const double lo = *lo_it;
+    const double hi = *hi_it;
     const double step = nice_step(hi > lo ? hi - lo : std::max(std::abs(lo), 1.0) * 0.1, 20);
     const double start = std::floor(lo / step) * step;
     const size_t n = std::min<size_t>(200, static_cast<size_t>(std::floor((hi - start) / step)) + 1);
@@ -325,8 +343,15 @@ std::string histogram(const std::vector<double> &values, const std::string &unit
     const int most = *std::max_element(count.begin(), count.end());
     const double ystep = std::max(1.0, std::ceil(nice_step(most, 4)));
     const double ymax = std::max(ystep, std::ceil(most / ystep) * ystep);
-    const double width = 720, height = 250, left = 56, right = 16, top = 22, bottom = 46;
-    const double pw = width - left - right, ph = height - top - bottom, bw = pw / static_cast<double>(n);
+    const double width = 720;
+    const double height = 250;
+    const double left = 56;
+    const double right = 16;
+    const double top = 22;
+    const double bottom = 46;
+    const double pw = width - left - right;
+    const double ph = height - top - bottom;
+    const double bw = pw / static_cast<double>(n);
     const auto xs = [&](double v) { return left + pw * (v - start) / (step * static_cast<double>(n)); };
     const auto ys = [&](double c) { return top + ph * (1 - c / ymax); };
     std::string s = svg_open(width, height, title);
@@ -336,7 +361,8 @@ std::string histogram(const std::vector<double> &values, const std::string &unit
         s += text(left - 6, ys(c) + 4, "axis", "end", fixed(c, 0));
     }
     for (size_t k = 0; k < n; ++k) {
-        const double a = start + step * static_cast<double>(k), b = a + step;
+        const double a = start + step * static_cast<double>(k);
+        const double b = a + step;
         const bool out = (limit.side > 0 && a >= limit.at) || (limit.side < 0 && b <= limit.at);
         const int d = decimals_of(step);
         s += "<g class=\"bin\">\n<title>" + fixed(a, d) + " to " + fixed(b, d) + " " + unit + ": " +
@@ -400,7 +426,10 @@ std::string table(const std::string &id, const std::vector<std::string> &head,
     for (const auto &row : rows) {
         s += "<tr>";
         for (const Cell &c : row) {
-            s += std::string("<td") + (c.numeric ? " class=\"n\"" : c.note ? " class=\"note\"" : "") +
+            s += std::string("<td") +
+                 (c.numeric ? " class=\"n\""
+                  : c.note  ? " class=\"note\""
+                            : "") +
                  (c.key.empty() ? "" : " data-v=\"" + html_text(c.key) + "\"") + ">" + html_text(c.text) + "</td>";
         }
         s += "</tr>\n";
@@ -488,14 +517,14 @@ std::string charts_sections(const Report &r)
                      "the bus's low limit where the voltage broke it (under it in vermillion); a contingency "
                      "without a tick has no low-voltage violation there.</p>\n<figure>\n" +
                      voltage_chart(r) + "</figure>\n");
-    std::vector<double> loading;
-    for (const auto &v : ranked(r, col_loading, true, 0)) {
-        loading.push_back(v.first);
-    }
-    std::vector<double> vm;
-    for (const auto &v : ranked(r, col_min_vm, false, 0)) {
-        vm.push_back(v.first);
-    }
+    const auto values = [&r](size_t column) {
+        const auto ranks = ranked(r, column, true, 0);
+        std::vector<double> v(ranks.size());
+        std::transform(ranks.begin(), ranks.end(), v.begin(), [](const auto &x) { return x.first; });
+        return v;
+    };
+    const std::vector<double> loading = values(col_loading);
+    const std::vector<double> vm = values(col_min_vm);
     Limit low{0, 0, ""};
     if (shared_low_limit(r, low.at)) {
         low.side = -1;
@@ -522,11 +551,11 @@ std::string violations_section(const Report &r)
                         numeric(v[5], mva ? 2 : 4, mva ? " MVA" : " pu")});
         contingencies.insert(v[0]);
     }
-    const std::string lead =
-        rows.empty() ? ""
-                     : "<p>" + plural(rows.size(), "violation", "violations") + " in " +
-                           plural(contingencies.size(), "contingency", "contingencies") +
-                           "; overloads against the contingency rating. Click a heading to sort.</p>\n";
+    const std::string lead = rows.empty()
+                                 ? ""
+                                 : "<p>" + plural(rows.size(), "violation", "violations") + " in " +
+                                       plural(contingencies.size(), "contingency", "contingencies") +
+                                       "; overloads against the contingency rating. Click a heading to sort.</p>\n";
     return section("violations", "Contingencies with violations",
                    lead + table("violation-table", {"#", "contingency", "kind", "element", "value", "limit"}, rows));
 }
@@ -569,10 +598,10 @@ std::string islands_section(const Report &r)
                                           : "<p>" + plural(rows.size(), "contingency cuts", "contingencies cut") +
                                                 " buses off the solved island; the most buses cut off by one is " +
                                                 fixed(buses, 0) + ", the most load " + fixed(mw, 2) + " MW.</p>\n";
-    return section("islands", "Islanding contingencies",
-                   lead + table("island-table",
-                         {"#", "contingency", "status", "buses cut off", "load cut off MW", "load lost MW", "note"},
-                         rows));
+    return section(
+        "islands", "Islanding contingencies",
+        lead + table("island-table",
+                     {"#", "contingency", "status", "buses cut off", "load cut off MW", "load lost MW", "note"}, rows));
 }
 
 // The page's look: one column that narrows with the screen, tables that
@@ -693,8 +722,7 @@ std::string html_text(std::string_view s)
             out += "&quot;";
         } else if (c == '\'') {
             out += "&#39;";
-        } else if (p.compare(i, 2, "\xef\xbf") == 0 && i + 2 < p.size() &&
-                   (p[i + 2] == '\xbe' || p[i + 2] == '\xbf')) {
+        } else if (p.compare(i, 2, "\xef\xbf") == 0 && i + 2 < p.size() && (p[i + 2] == '\xbe' || p[i + 2] == '\xbf')) {
             out += "\xef\xbf\xbd"; // U+FFFE or U+FFFF
             i += 2;
         } else {

@@ -26,8 +26,24 @@ ReportRow converged(int index, const std::string &loading, const std::string &vm
     ReportRow row;
     row.rank = 0;
     row.index = index;
-    row.fields = {std::to_string(index), "C" + std::to_string(index), "converged", "3", "1e-9", vm, "7", "1.05", "2",
-                  loading, "1-2-1", "0", "0", "0", "0", "1", "", "0"};
+    row.fields = {std::to_string(index),
+                  "C" + std::to_string(index),
+                  "converged",
+                  "3",
+                  "1e-9",
+                  vm,
+                  "7",
+                  "1.05",
+                  "2",
+                  loading,
+                  "1-2-1",
+                  "0",
+                  "0",
+                  "0",
+                  "0",
+                  "1",
+                  "",
+                  "0"};
     return row;
 }
 
@@ -86,9 +102,9 @@ TEST(Html, EmptySectionsSayNone)
 TEST(Html, ChartsStayFiniteAndSmallForAwkwardNumbers)
 {
     const std::vector<std::vector<ReportRow>> cases = {
-        {converged(1, "100", "1")},                                              // one value
-        {converged(1, "50", "1"), converged(2, "50", "1")},                      // one value, twice
-        {converged(1, "0", "0.9"), converged(2, "1e9", "1e-9")},                 // a far outlier
+        {converged(1, "100", "1")},                                                   // one value
+        {converged(1, "50", "1"), converged(2, "50", "1")},                           // one value, twice
+        {converged(1, "0", "0.9"), converged(2, "1e9", "1e-9")},                      // a far outlier
         {converged(1, "-5", "-1"), converged(2, "nan", "inf"), converged(3, "", "")}, // not numbers
         {converged(1, "1e-300", "1.0000000001"), converged(2, "2e-300", "1.0000000002")},
     };
