@@ -169,6 +169,10 @@ std::string loading_chart(const Report &r)
     const double width = left + bars + right;
     const double height = head + row_h * static_cast<double>(top.size()) + 6;
     std::string s = svg_open(width, height, "The " + std::to_string(top.size()) + " highest loadings");
+    // The 100 % line under the bars and their values, which mask it.
+    const double x100 = left + bars * 100 / scale;
+    s += line(x100, head - 6, x100, height, "limit");
+    s += text(x100, head - 10, "axis", "middle", "100 % of rating");
     for (size_t k = 0; k < top.size(); ++k) {
         const auto &f = r.rows[top[k].second].fields;
         const double y = head + row_h * static_cast<double>(k);
@@ -185,9 +189,6 @@ std::string loading_chart(const Report &r)
                       " on <tspan class=\"branch\">" + html_text(f[col_loading_branch]) + "</tspan>");
         s += "</g>\n";
     }
-    const double x100 = left + bars * 100 / scale;
-    s += line(x100, head - 6, x100, height, "limit");
-    s += text(x100, head - 10, "axis", "middle", "100 % of rating");
     return s + "</svg>\n";
 }
 
