@@ -170,13 +170,13 @@ std::string loading_chart(const Report &r)
     const double height = head + row_h * static_cast<double>(top.size()) + 6;
     std::string s = svg_open(width, height, "The " + std::to_string(top.size()) + " highest loadings");
     // The 100 % line under the bars and their values, which mask it.
-    const double x100 = left + bars * 100 / scale;
+    const double x100 = left + bars * (100 / scale);
     s += line(x100, head - 6, x100, height, "limit");
     s += text(x100, head - 10, "axis", "middle", "100 % of rating");
     for (size_t k = 0; k < top.size(); ++k) {
         const auto &f = r.rows[top[k].second].fields;
         const double y = head + row_h * static_cast<double>(k);
-        const double w = std::max(1.0, bars * top[k].first / scale);
+        const double w = std::max(1.0, bars * (top[k].first / scale));
         const bool over = top[k].first > 100;
         s += "<g class=\"bar\" data-index=\"" + std::to_string(top[k].second + 1) + "\">\n";
         s += "<title>" + html_text(f[col_label]) + ": " + fixed(top[k].first, 2) + " % of rating on branch " +
@@ -270,6 +270,9 @@ std::string voltage_chart(const Report &r)
         lo = std::min(lo, shared);
     }
     const double step = nice_step(std::max(hi - lo, 0.01), 6);
+    if (!std::isfinite(hi - lo + 2 * step)) {
+        return none("the voltages span more than a double can chart");
+    }
     // A little room beyond the extremes so that no dot sits on the frame.
     const double x0 = std::floor((lo - step / 4) / step) * step;
     const double x1 = std::ceil((hi + step / 4) / step) * step;
@@ -336,6 +339,9 @@ std::string histogram(const std::vector<double> &values, const std::string &unit
     const double hi = *hi_it;
     const double step = nice_step(hi > lo ? hi - lo : std::max(std::abs(lo), 1.0) * 0.1, 20);
     const double start = std::floor(lo / step) * step;
+    if (!std::isfinite(start) || !std::isfinite(start + step * 21)) {
+        return none("the values span more than a double can chart");
+    }
     const size_t n = std::min<size_t>(200, static_cast<size_t>(std::floor((hi - start) / step)) + 1);
     std::vector<int> count(n, 0);
     for (const double v : values) {

@@ -107,6 +107,7 @@ TEST(Html, ChartsStayFiniteAndSmallForAwkwardNumbers)
         {converged(1, "0", "0.9"), converged(2, "1e9", "1e-9")},                      // a far outlier
         {converged(1, "-5", "-1"), converged(2, "nan", "inf"), converged(3, "", "")}, // not numbers
         {converged(1, "1e-300", "1.0000000001"), converged(2, "2e-300", "1.0000000002")},
+        {converged(1, "1e308", "1e308"), converged(2, "-1e308", "-1e308")}, // a span beyond a double
     };
     for (size_t k = 0; k < cases.size(); ++k) {
         const std::string page = report_html(report_of(cases[k]), PageRun{"", ""});
