@@ -8,6 +8,7 @@
 #include "powerflow/solve.h"
 #include "raw/input_error.h"
 #include "raw/raw.h"
+#include "report/html.h"
 #include "report/report.h"
 #include "results/results.h"
 
@@ -116,4 +117,11 @@ void fuzz_results_input(const std::string &text)
     require_printable(report_csv(rep));
     require_printable(violations_csv(rep));
     require_printable(summary(rep));
+    // The page: nothing read may add markup, so its one script stays its
+    // only one, whatever the labels and notes hold.
+    const std::string page = report_html(rep, PageRun{text.substr(0, 64), "now"});
+    require_printable(page);
+    if (page.find("<script") != page.rfind("<script")) {
+        throw std::logic_error("markup from the input on the page");
+    }
 }

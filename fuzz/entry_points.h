@@ -19,5 +19,5 @@ void fuzz_ctg_input(const std::string &text);
 void fuzz_options_input(const std::string &text);
 
 // The text as a rank's results file and as its violations file, and the
-// report and console summary of what reads.
+// report, console summary and page of what reads.
 void fuzz_results_input(const std::string &text);

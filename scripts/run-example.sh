@@ -3,7 +3,7 @@
 # example (the IEEE 14-bus case) in a fresh copy of its run layout under
 # build/, then shows the console (the solvers' summary lines among it), the
 # sub-files, the solved base case, rank 0's results and ctgreport's summary
-# of the whole run.
+# of the whole run (its page, report.html, left in the run's work_dir/).
 # Installs what is missing first: build tools and the solver's libraries, and
 # MPICH only when no MPI is on the PATH.
 # usage: scripts/run-example.sh [NPROC]

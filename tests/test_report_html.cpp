@@ -1,0 +1,352 @@
+// ctgreport's page after real runs of the bundled example: it is
+// well-formed (read back with a strict XML parser), every number on it is
+// the one report.csv and violations.csv hold, no input can add markup to it,
+// and a headless browser, where one is installed, renders it without a
+// script error.
+
+#include "harness.h"
+
+#include <libxml/parser.h>
+#include <libxml/xpath.h>
+#include <png.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// The records of a CSV file after its header, quotes undone.
+Rows csv_records(const std::string &text)
+{
+    Rows rows;
+    std::istringstream in(text);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::vector<std::string> f(1);
+        bool quoted = false;
+        for (size_t i = 0; i < line.size(); ++i) {
+            const char c = line[i];
+            if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                f.back() += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = !quoted;
+            } else if (c == ',' && !quoted) {
+                f.emplace_back();
+            } else {
+                f.back() += c;
+            }
+        }
+        rows.push_back(f);
+    }
+    return rows;
+}
+
+// Columns of report.csv.
+constexpr size_t label = 3, status = 4, min_vm = 7, min_vm_bus = 8, loading = 11, branch = 12, overloads = 13,
+                 voltage_violations = 14, buses_cut = 15, load_cut = 16, note = 18;
+
+double number(const std::string &s) { return std::strtod(s.c_str(), nullptr); }
+
+bool positive(const std::string &s) { return !s.empty() && number(s) > 0; }
+
+// The page read strictly as XML, queried by XPath.
+class Page {
+public:
+    explicit Page(const std::string &text)
+        : doc_(xmlReadMemory(text.data(), static_cast<int>(text.size()), "report.html", "UTF-8", XML_PARSE_NONET),
+               xmlFreeDoc)
+    {
+        if (doc_) {
+            ctx_.reset(xmlXPathNewContext(doc_.get()));
+        }
+    }
+    bool ok() const { return ctx_ != nullptr; }
+
+    // The text of every node `path` selects, in document order.
+    std::vector<std::string> texts(const std::string &path) const
+    {
+        std::vector<std::string> out;
+        std::unique_ptr<xmlXPathObject, decltype(&xmlXPathFreeObject)> found(
+            xmlXPathEvalExpression(reinterpret_cast<const xmlChar *>(path.c_str()), ctx_.get()), xmlXPathFreeObject);
+        EXPECT_NE(found, nullptr) << path;
+        for (int i = 0; found && found->nodesetval && i < found->nodesetval->nodeNr; ++i) {
+            xmlChar *s = xmlNodeGetContent(found->nodesetval->nodeTab[i]);
+            out.emplace_back(s != nullptr ? reinterpret_cast<const char *>(s) : "");
+            xmlFree(s);
+        }
+        return out;
+    }
+    std::string text(const std::string &path) const
+    {
+        const auto t = texts(path);
+        EXPECT_EQ(t.size(), 1U) << path;
+        return t.empty() ? "" : t[0];
+    }
+    // The cells of a table's body rows.
+    Rows table(const std::string &id) const
+    {
+        Rows rows;
+        const size_t n = texts("//table[@id='" + id + "']/tbody/tr").size();
+        for (size_t r = 1; r <= n; ++r) {
+            rows.push_back(texts("//table[@id='" + id + "']/tbody/tr[" + std::to_string(r) + "]/td"));
+        }
+        return rows;
+    }
+
+private:
+    std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc_;
+    std::unique_ptr<xmlXPathContext, decltype(&xmlXPathFreeContext)> ctx_{nullptr, xmlXPathFreeContext};
+};
+
+// A number shown rounded to `decimals` is the exact one, rounded.
+void expect_shown(const std::string &shown, const std::string &exact, int decimals)
+{
+    EXPECT_NEAR(number(shown), number(exact), 0.5 * std::pow(10.0, -decimals) + 1e-9) << shown << " for " << exact;
+}
+
+// Converged rows ranked by a column as the page ranks them: the 20 largest
+// or smallest, ties in list order.
+Rows ranked(const Rows &report, size_t column, bool largest)
+{
+    Rows v;
+    std::copy_if(report.begin(), report.end(), std::back_inserter(v),
+                 [column](const auto &f) { return f[status] == "converged" && !f[column].empty(); });
+    std::stable_sort(v.begin(), v.end(), [column, largest](const auto &a, const auto &b) {
+        return largest ? number(a[column]) > number(b[column]) : number(a[column]) < number(b[column]);
+    });
+    v.resize(std::min<size_t>(v.size(), 20));
+    return v;
+}
+
+// Everything the page says that the CSV files say too.
+void expect_agrees(const Page &page, const std::string &report_csv, const std::string &violations_csv)
+{
+    ASSERT_TRUE(page.ok()) << "the page is not well-formed";
+    const Rows report = csv_records(report_csv);
+    const Rows violations = csv_records(violations_csv);
+    std::map<std::string, int> count;
+    for (const auto &f : report) {
+        ++count[f[status]];
+        count["islanded"] += positive(f[buses_cut]) ? 1 : 0;
+        count["with violations"] += positive(f[overloads]) || positive(f[voltage_violations]) ? 1 : 0;
+    }
+    EXPECT_EQ(page.text("//dd[@id='contingencies']"), std::to_string(report.size()));
+    for (const char *s :
+         {"converged", "diverged", "not_found", "unsupported", "no_result", "islanded", "with violations"}) {
+        EXPECT_EQ(page.text("//table[@id='counts']//tr[th='" + std::string(s) + "']/td"), std::to_string(count[s]))
+            << s;
+    }
+    const bool complete = count["no_result"] == 0;
+    EXPECT_EQ(page.text("//p[@id='verdict']/@class"), complete ? "verdict ok" : "verdict bad");
+
+    const Rows top = ranked(report, loading, true);
+    const auto bars = page.texts("//section[@id='loadings']//*[@class='bar']/*[@class='label']");
+    const auto pct = page.texts("//section[@id='loadings']//*[@class='pct']");
+    const auto branches = page.texts("//section[@id='loadings']//*[@class='branch']");
+    ASSERT_EQ(bars.size(), top.size());
+    ASSERT_EQ(pct.size(), top.size());
+    ASSERT_EQ(branches.size(), top.size());
+    for (size_t k = 0; k < top.size(); ++k) {
+        EXPECT_EQ(bars[k], top[k][label]);
+        EXPECT_EQ(branches[k], top[k][branch]);
+        expect_shown(pct[k], top[k][loading], 2);
+    }
+    const Rows low = ranked(report, min_vm, false);
+    const auto vm = page.texts("//section[@id='voltages']//*[@class='vm']");
+    const auto buses = page.texts("//section[@id='voltages']//*[@class='bus']");
+    ASSERT_EQ(vm.size(), low.size());
+    ASSERT_EQ(buses.size(), low.size());
+    for (size_t k = 0; k < low.size(); ++k) {
+        EXPECT_EQ(buses[k], low[k][min_vm_bus]);
+        expect_shown(vm[k], low[k][min_vm], 4);
+    }
+    // Each histogram counts every converged contingency once.
+    for (const auto &[figure, column] : {std::pair{"loading-histogram", loading}, {"voltage-histogram", min_vm}}) {
+        int sum = 0;
+        for (const std::string &c : page.texts("//figure[@id='" + std::string(figure) + "']//*[@class='count']")) {
+            sum += std::stoi(c);
+        }
+        EXPECT_EQ(sum, std::count_if(
+                           report.begin(), report.end(),
+                           [column = column](const auto &f) { return f[status] == "converged" && !f[column].empty(); }))
+            << figure;
+    }
+
+    const Rows shown = page.table("violation-table");
+    ASSERT_EQ(shown.size(), violations.size());
+    for (size_t k = 0; k < shown.size(); ++k) {
+        ASSERT_EQ(shown[k].size(), 6U);
+        EXPECT_EQ(std::vector<std::string>(shown[k].begin(), shown[k].begin() + 4),
+                  std::vector<std::string>(violations[k].begin(), violations[k].begin() + 4));
+        const int decimals = violations[k][2] == "overload" ? 2 : 4;
+        expect_shown(shown[k][4], violations[k][4], decimals);
+        expect_shown(shown[k][5], violations[k][5], decimals);
+    }
+    Rows failures;
+    Rows islands;
+    for (const auto &f : report) {
+        if (f[status] != "converged") {
+            failures.push_back({f[0], f[label], f[status], f[1], f[5], f[note]});
+        }
+        if (positive(f[buses_cut])) {
+            islands.push_back({f[0], f[label], f[buses_cut]});
+        }
+    }
+    EXPECT_EQ(page.table("failure-table"), failures);
+    const Rows island_rows = page.table("island-table");
+    ASSERT_EQ(island_rows.size(), islands.size());
+    for (size_t k = 0; k < islands.size(); ++k) {
+        EXPECT_EQ(std::vector<std::string>({island_rows[k][0], island_rows[k][1], island_rows[k][3]}), islands[k]);
+        expect_shown(island_rows[k][4], report[std::stoul(islands[k][0]) - 1][load_cut], 2);
+    }
+}
+
+// A case name and a label that would be markup if written as they are.
+const std::string hostile_name = "IEEE 14 <b>bold</b> & \"quoted\" <script>alert(1)</script>";
+const std::string hostile_label = "<img src=x onerror='alert(1)'>, &amp; \"x\"";
+
+class HtmlPage : public RunLayout {
+protected:
+    void SetUp() override
+    {
+        RunLayout::SetUp();
+        for (const char *name : {"case.con", "case.raw"}) {
+            write_file(work + "/" + name, read_file(std::string(EXAMPLE_DIR) + "/work_dir/" + name));
+        }
+        write_file(work + "/case.json",
+                   "{\"name\": \"IEEE 14 <b>bold</b> & \\\"quoted\\\" <script>alert(1)</script>\"}");
+        write_file(work + "/case.con", read_file(work + "/case.con") + "CONTINGENCY " + hostile_label +
+                                           "\nOPEN BRANCH FROM BUS 98 TO BUS 99 CIRCUIT 1\nEND\n");
+        write_file(start + "/options.json", read_file(std::string(EXAMPLE_DIR) + "/start/options.json"));
+        ASSERT_EQ(std::system(("cp " VANDRELSOLVE_BIN " '" + start + "/vandrelsolve'").c_str()), 0);
+        run(4);
+        expect_ranks_started(4);
+    }
+
+    // Runs ctgreport with `args` in the start directory; its exit status.
+    int report(const std::string &args = "")
+    {
+        const std::string cmd =
+            "cd '" + start + "' && " + CTGREPORT_BIN + " " + args + " >'" + root + "/report.out' 2>&1";
+        const int st = std::system(cmd.c_str());
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    std::string file(const std::string &name) const { return read_file(work + "/" + name); }
+};
+
+} // namespace
+
+TEST_F(HtmlPage, SaysWhatTheCsvFilesSay)
+{
+    ASSERT_EQ(report(), 0) << read_file(root + "/report.out");
+    const Page page(file("report.html"));
+    expect_agrees(page, file("report.csv"), file("violations.csv"));
+    EXPECT_EQ(page.text("//dd[@id='case-name']"), hostile_name);
+    EXPECT_EQ(page.text("//dd[@id='ranks']"), "4");
+    EXPECT_EQ(page.texts("//table[@id='failure-table']/tbody/tr[last()]/td[2]"),
+              std::vector<std::string>{hostile_label});
+    // Markup in the input stays text: the page's one script is its own.
+    EXPECT_EQ(page.texts("//script").size(), 1U);
+    EXPECT_TRUE(page.texts("//img | //b").empty());
+    EXPECT_NE(page.text("//script").find("aria-sort"), std::string::npos);
+
+    // With a rank's results gone its contingencies are failures with the
+    // reason, and the page says the run is incomplete.
+    ASSERT_EQ(std::remove((work + "/case_subctg1.results.csv").c_str()), 0);
+    ASSERT_EQ(report(), 1) << read_file(root + "/report.out");
+    const Page incomplete(file("report.html"));
+    expect_agrees(incomplete, file("report.csv"), file("violations.csv"));
+    EXPECT_NE(incomplete.text("//p[@id='verdict']").find("10 of 37 contingencies have no result"), std::string::npos);
+}
+
+TEST_F(HtmlPage, GoesWhereTheOptionsSay)
+{
+    ASSERT_EQ(report("--no-html"), 0);
+    EXPECT_FALSE(path_exists(work + "/report.html"));
+    EXPECT_TRUE(path_exists(work + "/report.csv"));
+    ASSERT_EQ(report("../work_dir --html page.html"), 0);
+    EXPECT_FALSE(path_exists(work + "/report.html"));
+    EXPECT_TRUE(Page(read_file(start + "/page.html")).ok());
+    EXPECT_NE(read_file(root + "/report.out").find(", page in page.html\n"), std::string::npos);
+    for (const char *bad : {"--html", "--html a.html --no-html", "--no-html --no-html", "--htm", "a b"}) {
+        EXPECT_EQ(report(bad), 2) << bad;
+        EXPECT_EQ(read_file(root + "/report.out").rfind("usage: ctgreport [WORK_DIR] [--html FILE | --no-html]", 0), 0U)
+            << bad;
+    }
+    // A page that can not be written is an error, and leaves nothing.
+    EXPECT_EQ(report("--html no/such/dir/page.html"), 2);
+    EXPECT_FALSE(path_exists(start + "/no"));
+}
+
+namespace {
+
+// The first browser on the PATH that Debian packages, or "".
+std::string find_browser()
+{
+    for (const char *name : {"chromium", "chromium-browser", "google-chrome"}) {
+        if (std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0) {
+            return name;
+        }
+    }
+    return "";
+}
+
+} // namespace
+
+TEST_F(HtmlPage, RendersInAHeadlessBrowser)
+{
+    const std::string browser = find_browser();
+    if (browser.empty()) {
+        const char *ci = std::getenv("CI");
+        if (ci != nullptr && std::string(ci) == "true") {
+            FAIL() << "no headless browser (chromium) on the PATH; scripts/test.sh installs it";
+        }
+        GTEST_SKIP() << "SKIPPED: no headless browser on the PATH to render report.html; install Debian's chromium "
+                        "(scripts/test.sh does)";
+    }
+    ASSERT_EQ(report(), 0);
+    const std::string url = "file://" + work + "/report.html";
+    // Two browsers at once, each with a profile of its own: one dumps the
+    // DOM after the script ran, which made every heading a sort control,
+    // its console showing no uncaught error; the other takes a screenshot.
+    const auto browse = [&](const std::string &name, const std::string &what) {
+        return "timeout 60 " + browser + " --headless --no-sandbox --disable-gpu --hide-scrollbars --no-first-run " +
+               "--user-data-dir='" + root + "/" + name + ".profile' " + what + " '" + url + "' >'" + root + "/" + name +
+               ".out' 2>'" + root + "/" + name + ".err'";
+    };
+    const std::string png = root + "/page.png";
+    const std::string both = browse("dom", "--enable-logging=stderr --v=0 --dump-dom") + " & dom=$!; " +
+                             browse("shot", "--window-size=1000,1400 --screenshot='" + png + "'") +
+                             " || exit 1; wait $dom";
+    ASSERT_EQ(std::system(("sh -c \"" + both + "\"").c_str()), 0)
+        << read_file(root + "/dom.err") << read_file(root + "/shot.err");
+    const std::string dom = read_file(root + "/dom.out");
+    EXPECT_NE(dom.find("aria-sort=\"none\""), std::string::npos) << dom.substr(0, 2000);
+    EXPECT_EQ(read_file(root + "/dom.err").find("Uncaught"), std::string::npos) << read_file(root + "/dom.err");
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_file(&image, png.c_str()), 0) << image.message;
+    image.format = PNG_FORMAT_RGB;
+    std::vector<unsigned char> px(PNG_IMAGE_SIZE(image));
+    ASSERT_NE(png_image_finish_read(&image, nullptr, px.data(), 0, nullptr), 0) << image.message;
+    // Not blank: text, and the charts' blue bars.
+    size_t dark = 0;
+    size_t blue = 0;
+    for (size_t i = 0; i + 2 < px.size(); i += 3) {
+        dark += px[i] + px[i + 1] + px[i + 2] < 200 ? 1 : 0;
+        blue += px[i] < 20 && px[i + 1] > 100 && px[i + 1] < 130 && px[i + 2] > 165 && px[i + 2] < 190 ? 1 : 0;
+    }
+    EXPECT_GT(dark, 2000U) << "hardly any text in " << png;
+    EXPECT_GT(blue, 5000U) << "no chart in " << png;
+}
