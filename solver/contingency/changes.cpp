@@ -60,12 +60,9 @@ void find_branch(const Network &net, const ElementIndex &x, const Element &e, Ou
 
 int find_unit(const Network &net, const ElementIndex &x, const Element &e)
 {
-    for (const int u : at_bus(x.units, e.i)) {
-        if (same_id(net.units[u].id, e.id)) {
-            return u;
-        }
-    }
-    return -1;
+    const std::vector<int> &at = at_bus(x.units, e.i);
+    const auto it = std::find_if(at.begin(), at.end(), [&](int u) { return same_id(net.units[u].id, e.id); });
+    return it == at.end() ? -1 : *it;
 }
 
 // Every branch at the bus (a 3-winding unit's winding there) and every DC
