@@ -3,22 +3,23 @@
 # (solver_bench: base case from a flat start, every contingency), then
 # through ctgbatch with 1 and 2 ranks, and prints one table.
 #
-# Usage: bench/solver.sh [-c CASE] [-b BUILD_DIR] [-r REPEATS] [-k]
+# Usage: bench/solver.sh [-c CASE] [-b BUILD_DIR] [-r REPEATS] [-n RUNS] [-k]
 #   -c  a case folder of the shared data (default: activsg2000), or a path
 #       to a folder holding case.raw and case.con
 #   -b  build directory (default build/bench, configured and built here)
 #   -r  base-case solves to take the median of (default 5)
+#   -n  ctgbatch runs per rank count to take the median of (default 3)
 #   -k  keep the temporary run directory
 # The case files are used in place; runs happen in a temporary folder.
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
-case_name=activsg2000 build="$repo/build/bench" repeats=5 keep=0
-while getopts "c:b:r:kh" opt; do
+case_name=activsg2000 build="$repo/build/bench" repeats=5 runs=3 keep=0
+while getopts "c:b:r:n:kh" opt; do
     case $opt in
-        c) case_name=$OPTARG ;; b) build=$OPTARG ;; r) repeats=$OPTARG ;; k) keep=1 ;;
-        h) sed -n "5,11p" "$0"; exit 0 ;;
-        *) sed -n "5,11p" "$0" >&2; exit 2 ;;
+        c) case_name=$OPTARG ;; b) build=$OPTARG ;; r) repeats=$OPTARG ;; n) runs=$OPTARG ;; k) keep=1 ;;
+        h) sed -n "5,12p" "$0"; exit 0 ;;
+        *) sed -n "5,12p" "$0" >&2; exit 2 ;;
     esac
 done
 shared=${CTGBATCH_SHARED_DIR:-$repo/../shared}
@@ -59,11 +60,11 @@ echo '{}' >"$run/start/options.json"
 echo '{}' >"$run/work_dir/case.json"
 ln -s "$case_dir/case.raw" "$run/work_dir/case.raw"
 ln -s "$case_dir/case.con" "$run/work_dir/case.con"
-# The median of three runs each: the wall time of a shared machine wanders.
+# The median of several runs each: the wall time of a shared machine wanders.
 declare -A wall
 for p in 1 2; do
     times=()
-    for _ in 1 2 3; do
+    for _ in $(seq "$runs"); do
         rm -f "$run"/work_dir/case_subctg* "$run"/rss.*
         t0=$EPOCHREALTIME
         (cd "$run/start" && "$mpiexec" -n "$p" ./ctgbatch) >"$run/console.$p.log" 2>&1 ||
@@ -71,7 +72,7 @@ for p in 1 2; do
         t1=$EPOCHREALTIME
         times+=("$(awk "BEGIN { printf \"%.2f\", $t1 - $t0 }")")
     done
-    wall[$p]=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 2p)
+    wall[$p]=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
     # Every contingency must have its result.
     (cd "$run/start" && "$build/solver/ctgreport") >"$run/report.$p.log" 2>&1 ||
         { echo "ctgreport after the $p-rank run:" >&2; cat "$run/report.$p.log" >&2; exit 1; }
@@ -89,14 +90,20 @@ row "base case, flat start: Newton steps" "$(val base_flat_iterations)"
 row "base case, flat start: factorizations" "$(val base_flat_factorizations)"
 row "contingencies, solver alone, total (s)" "$(awk -v t="$(val ctg_total_ms)" 'BEGIN { printf "%.2f", t / 1000 }')"
 row "per contingency, mean (ms)" "$(val ctg_mean_ms)"
+row "per contingency, mean CPU time (ms)" "$(val ctg_cpu_mean_ms)"
 row "per contingency, median (ms)" "$(val ctg_median_ms)"
 row "per contingency, slowest (ms)" "$(val ctg_slowest_ms)"
 row "steps per contingency (chord + Newton)" "$(val ctg_mean_steps)"
 row "factorizations per contingency" "$(val ctg_mean_factorizations)"
 row "contingencies that needed a factorization" "$(val ctg_with_newton)"
 row "contingencies per second, one core" "$(val ctg_per_s)"
+row "no step taken: contingencies" "$(val ctg_no_step_count)"
+row "no step taken: mean (ms)" "$(val ctg_no_step_ms)"
+row "fitted: fixed cost per contingency (ms)" "$(val fit_fixed_ms)"
+row "fitted: cost per step (ms)" "$(val fit_step_ms)"
+row "fitted: cost per factorization (ms)" "$(val fit_factorization_ms)"
 row "peak RSS, solver_bench (MB)" "$(val peak_rss_mb)"
-row "ctgbatch, 1 rank: wall time (s, median of 3)" "${wall[1]}"
-row "ctgbatch, 2 ranks: wall time (s, median of 3)" "${wall[2]}"
+row "ctgbatch, 1 rank: wall time (s, median of $runs)" "${wall[1]}"
+row "ctgbatch, 2 ranks: wall time (s, median of $runs)" "${wall[2]}"
 row "2 ranks / 1 rank" "$(awk "BEGIN { printf \"%.0f%%\", 100 * ${wall[2]} / ${wall[1]} }")"
 row "largest solver peak RSS under ctgbatch (MB)" "$(awk "BEGIN { printf \"%.1f\", ${rss_kib[2]} / 1024 }")"

@@ -12,7 +12,10 @@
 #include <sys/resource.h>
 #include <time.h>
 
+#include <Eigen/Dense>
+
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -48,6 +51,30 @@ double time_base(const Network &net, const PfOptions &opt, int repeats, BaseCase
     return t[t.size() / 2];
 }
 
+// What a contingency costs as a line fitted to every one solved:
+//   t = fixed + per_step·steps + per_factorization·factorizations  (ms)
+// by least squares; the mean of those that took no step besides.
+void print_cost_fit(const std::vector<std::array<double, 3>> &runs)
+{
+    Eigen::MatrixXd a(static_cast<Eigen::Index>(runs.size()), 3);
+    Eigen::VectorXd t(a.rows());
+    double none = 0;
+    int none_count = 0;
+    for (Eigen::Index i = 0; i < a.rows(); ++i) {
+        const auto &[ms, steps, factorizations] = runs[static_cast<std::size_t>(i)];
+        a.row(i) << 1.0, steps, factorizations;
+        t[i] = ms;
+        if (steps == 0) {
+            none += ms;
+            ++none_count;
+        }
+    }
+    const Eigen::Vector3d x =
+        a.rows() >= 3 ? Eigen::Vector3d(a.colPivHouseholderQr().solve(t)) : Eigen::Vector3d::Zero();
+    std::printf("ctg_no_step_count %d\nctg_no_step_ms %.3f\n", none_count, none_count > 0 ? none / none_count : 0.0);
+    std::printf("fit_fixed_ms %.3f\nfit_step_ms %.3f\nfit_factorization_ms %.3f\n", x[0], x[1], x[2]);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -77,6 +104,7 @@ int main(int argc, char *argv[])
 
         const std::vector<CtgBlock> blocks = read_ctg_blocks(argv[2]);
         std::vector<double> ms;
+        std::vector<std::array<double, 3>> runs; // time, steps, factorizations of each
         long iterations = 0;
         long newton = 0;
         int with_newton = 0;
@@ -86,6 +114,7 @@ int main(int argc, char *argv[])
         for (const CtgBlock &b : blocks) {
             const CtgResult r = solve_contingency(net, bc, b, opt, bc.ws);
             ms.push_back(r.solve_ms);
+            runs.push_back({r.solve_ms, static_cast<double>(r.iterations), static_cast<double>(r.sol.factorizations)});
             iterations += r.iterations;
             newton += r.sol.factorizations;
             with_newton += r.sol.factorizations > 0 ? 1 : 0;
@@ -103,6 +132,7 @@ int main(int argc, char *argv[])
         std::printf("ctg_mean_steps %.2f\nctg_mean_factorizations %.2f\nctg_with_newton %d\nctg_per_s %.0f\n",
                     static_cast<double>(iterations) / n, static_cast<double>(newton) / n, with_newton,
                     1000.0 * n / total);
+        print_cost_fit(runs);
         rusage ru{};
         getrusage(RUSAGE_SELF, &ru);
         std::printf("peak_rss_mb %.1f\n", static_cast<double>(ru.ru_maxrss) / 1024.0);
