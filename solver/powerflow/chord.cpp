@@ -98,7 +98,7 @@ bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, 
 }
 
 bool make_local_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
-                           NewtonWorkspace &ws, ChordBase &cb)
+                           NewtonWorkspace &ws, ChordBase &cb, ChordState &st)
 {
     int worst = -1;
     mismatch(net, y, sch, v, ws, worst);
@@ -110,6 +110,11 @@ bool make_local_chord_base(const Network &net, const Ybus &y, const BusSchedule 
     cb.lu.reset();
     cb.max_rank = own_max_rank;
     cb.borrowed = factor_jacobian(ws) ? ws.numeric.get() : nullptr;
+    // Jc is J0 itself: nothing to correct until the kinds change.
+    st = ChordState{};
+    st.place.assign(static_cast<std::size_t>(j.rows()), -1);
+    st.kinds = sch.kind;
+    st.ready = true;
     return cb.borrowed != nullptr;
 }
 

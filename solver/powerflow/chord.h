@@ -27,15 +27,6 @@ struct ChordBase {
 bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
                      ChordBase &cb);
 
-// A contingency's own J0: the Jacobian of this network, schedule and bus
-// kinds at v, factored in the workspace (ws.numeric, which cb borrows: a
-// Newton solve in the same workspace makes cb stale). Where many bus kinds
-// changed from the base case's, its chord steps and their low-rank
-// corrections for later changes of kind take the place of a factorization
-// per step. Returns false when the Jacobian is singular.
-bool make_local_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
-                           NewtonWorkspace &ws, ChordBase &cb);
-
 // One nonzero of D = Jc − J0: its row's place in R, its column, its value.
 struct RowChange {
     int k, col;
@@ -54,6 +45,16 @@ struct ChordState {
     Eigen::PartialPivLU<Eigen::MatrixXd> s_lu;
     bool ready = false;
 };
+
+// A contingency's own J0: the Jacobian of this network, schedule and bus
+// kinds at v, factored in the workspace (ws.numeric, which cb borrows: a
+// Newton solve in the same workspace makes cb stale). Where many bus kinds
+// changed from the base case's, its chord steps and their low-rank
+// corrections for later changes of kind take the place of a factorization
+// per step. st becomes the state of chord steps on it for these bus kinds
+// (no row changed). Returns false when the Jacobian is singular.
+bool make_local_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
+                           NewtonWorkspace &ws, ChordBase &cb, ChordState &st);
 
 struct ChordResult {
     NewtonResult r;

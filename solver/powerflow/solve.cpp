@@ -293,7 +293,7 @@ bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOption
             return true;
         }
         ch.own_st = ChordState{};
-        if (make_local_chord_base(net, y, s.sch, s.v, ws, ch.own)) {
+        if (make_local_chord_base(net, y, s.sch, s.v, ws, ch.own, ch.own_st)) {
             ++s.factorizations;
             if (run_chord(net, y, s, opt, ws, ch.own, ch.own_st, start)) {
                 return true;
