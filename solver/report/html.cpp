@@ -342,7 +342,8 @@ std::string histogram(const std::vector<double> &values, const std::string &unit
     if (!std::isfinite(start) || !std::isfinite(start + step * 21)) {
         return none("the values span more than a double can chart");
     }
-    const size_t n = std::min<size_t>(200, static_cast<size_t>(std::floor((hi - start) / step)) + 1);
+    // start is at or below lo but for rounding: a bin count below one is one.
+    const size_t n = std::min<size_t>(200, static_cast<size_t>(std::max(0.0, std::floor((hi - start) / step))) + 1);
     std::vector<int> count(n, 0);
     for (const double v : values) {
         ++count[std::min(n - 1, static_cast<size_t>(std::max(0.0, std::floor((v - start) / step))))];
