@@ -1,6 +1,7 @@
 #include "report/html.h"
 
 #include "raw/printable.h"
+#include "report/report.h"
 
 #include <nlohmann/json.hpp>
 
@@ -35,13 +36,6 @@ constexpr size_t col_load_lost = 17;
 constexpr const char *within = "#0072B2"; // blue
 constexpr const char *beyond = "#D55E00"; // vermillion
 
-bool number(const std::string &s, double &x)
-{
-    char *end = nullptr;
-    x = std::strtod(s.c_str(), &end);
-    return !s.empty() && *end == '\0' && std::isfinite(x);
-}
-
 std::string fixed(double x, int decimals)
 {
     char buf[64];
@@ -66,7 +60,7 @@ std::string status_of(const Report &r, size_t i)
 bool positive(const std::vector<std::string> &f, size_t column)
 {
     double x = 0;
-    return !f.empty() && number(f[column], x) && x > 0;
+    return !f.empty() && field_number(f[column], x) && x > 0;
 }
 
 // Converged rows with a number in `column`: (value, list position), the
@@ -78,7 +72,7 @@ std::vector<std::pair<double, size_t>> ranked(const Report &r, size_t column, bo
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const auto &f = r.rows[i].fields;
         double x = 0;
-        if (!f.empty() && f[col_status] == "converged" && number(f[column], x)) {
+        if (!f.empty() && f[col_status] == "converged" && field_number(f[column], x)) {
             v.emplace_back(x, i);
         }
     }
@@ -199,7 +193,7 @@ std::map<std::pair<std::string, std::string>, double> low_limits(const Report &r
     std::map<std::pair<std::string, std::string>, double> lim;
     for (const auto &v : r.violations) {
         double x = 0;
-        if (v[2] == "low_voltage" && number(v[5], x)) {
+        if (v[2] == "low_voltage" && field_number(v[5], x)) {
             lim[{v[0], v[3]}] = x;
         }
     }
@@ -411,7 +405,7 @@ Cell note(const std::string &s) { return {s, "", false, true}; }
 Cell numeric(const std::string &raw, int decimals, const std::string &unit = "")
 {
     double x = 0;
-    if (!number(raw, x)) {
+    if (!field_number(raw, x)) {
         return {raw, raw, true};
     }
     return {fixed(x, decimals) + unit, raw, true};
@@ -596,8 +590,8 @@ std::string islands_section(const Report &r)
             continue;
         }
         double x = 0;
-        buses = std::max(buses, number(f[col_buses_cut], x) ? x : 0);
-        mw = std::max(mw, number(f[col_load_cut], x) ? x : 0);
+        buses = std::max(buses, field_number(f[col_buses_cut], x) ? x : 0);
+        mw = std::max(mw, field_number(f[col_load_cut], x) ? x : 0);
         rows.push_back({count_cell(std::to_string(i + 1)), plain(f[col_label]), plain(f[col_status]),
                         count_cell(f[col_buses_cut]), numeric(f[col_load_cut], 2), numeric(f[col_load_lost], 2),
                         note(f[col_note])});

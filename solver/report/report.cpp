@@ -336,13 +336,6 @@ std::string table(std::vector<std::vector<std::string>> rows, const std::string 
     return out;
 }
 
-bool number(const std::string &s, double &x)
-{
-    char *end = nullptr;
-    x = std::strtod(s.c_str(), &end);
-    return !s.empty() && *end == '\0' && std::isfinite(x);
-}
-
 std::string fixed(double x, int decimals)
 {
     char buf[64];
@@ -359,7 +352,7 @@ std::vector<std::vector<std::string>> worst(const Report &r, size_t column, bool
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const auto &f = r.rows[i].fields;
         double x = 0;
-        if (!f.empty() && f[2] == "converged" && number(f[column], x)) {
+        if (!f.empty() && f[2] == "converged" && field_number(f[column], x)) {
             v.emplace_back(largest ? -x : x, i);
         }
     }
@@ -390,11 +383,11 @@ std::string summary(const Report &r)
             continue;
         }
         double x = 0;
-        islanded += number(f[13], x) && x > 0 ? 1 : 0;
+        islanded += field_number(f[13], x) && x > 0 ? 1 : 0;
         double o = 0;
         double v = 0;
-        with_violations += (number(f[11], o) && o > 0) || (number(f[12], v) && v > 0) ? 1 : 0;
-        if (number(f[14], x) && x > cut_mw) {
+        with_violations += (field_number(f[11], o) && o > 0) || (field_number(f[12], v) && v > 0) ? 1 : 0;
+        if (field_number(f[14], x) && x > cut_mw) {
             cut_mw = x;
             cut_at = i;
         }
@@ -423,4 +416,11 @@ std::string summary(const Report &r)
                                    : std::string("none")) +
            "\n";
     return out;
+}
+
+bool field_number(const std::string &s, double &x)
+{
+    char *end = nullptr;
+    x = std::strtod(s.c_str(), &end);
+    return !s.empty() && *end == '\0' && std::isfinite(x);
 }

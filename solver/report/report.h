@@ -46,6 +46,10 @@ struct Report {
 // read.
 Report build_report(const std::string &work_dir);
 
+// A results field as a finite number: false for an empty field, trailing
+// text, NaN or an infinity.
+bool field_number(const std::string &s, double &x);
+
 // Fields in a record of a rank's results file and of its violations file.
 constexpr std::size_t results_columns = 18;
 constexpr std::size_t violation_columns = 6;
