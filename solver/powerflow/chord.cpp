@@ -9,15 +9,12 @@ namespace {
 constexpr int max_steps = 10;
 
 // Rows R a low-rank correction takes before a factorization of the
-// Jacobian where the iterate is costs less: Z costs one solve with J0's
-// factors per row, a factorization about ten solves' worth (measured on
-// the 2,000- and 10,000-bus cases), and chord steps on fresh factors
-// converge faster. The base case's factors serve every contingency; a
-// solve's own are taken afresh sooner.
-constexpr int base_max_rank = 12;
-constexpr int own_max_rank = 16;
-
-klu_numeric *factors(const ChordBase &cb) { return cb.lu ? cb.lu.get() : cb.borrowed; }
+// Jacobian where the iterate is serves better. A row costs two sparse
+// triangular solves and a row and column of S; S's LU grows as |R|³ and
+// chord steps on fresh factors converge faster, so a solve's own factors
+// are taken afresh sooner than the base case's are given up.
+constexpr int base_max_rank = 200;
+constexpr int own_max_rank = 100;
 
 // Adds to st.rows the rows where the Jacobian now in ws.pat.j differs from
 // J0, and lists every nonzero difference of those rows in d. False when
@@ -55,23 +52,74 @@ bool changed_rows(const NewtonWorkspace &ws, const ChordBase &cb, ChordState &st
     return true;
 }
 
-// Extends Z = J0⁻¹·E_R by the columns of the rows added since the last
-// call: one solve per new row.
-void extend_z(const ChordBase &cb, NewtonWorkspace &ws, ChordState &st)
+// G's columns for the rows added since the last call, H's rows for D,
+// and the LU of S = I + H·G: S_kl = h_k·g_l, each g_l scattered once.
+void update_correction(const ChordBase &cb, ChordState &st)
 {
-    const auto n2 = static_cast<Eigen::Index>(ws.pat.j.rows());
-    const Eigen::Index have = st.z.cols();
+    const LuFactors &f = cb.lu;
+    const std::size_t m = st.rows.size();
+    for (std::size_t k = st.g.size(); k < m; ++k) {
+        st.g.emplace_back();
+        lower_column(f, st.rows[k], 1.0, st.work, st.g.back());
+    }
+    std::vector<SparseVec> d(m);
+    for (const RowChange &rc : st.d) {
+        d[static_cast<std::size_t>(rc.k)].i.push_back(rc.col);
+        d[static_cast<std::size_t>(rc.k)].x.push_back(rc.d);
+    }
+    st.h.resize(m);
+    for (std::size_t k = 0; k < m; ++k) {
+        upper_row(f, d[k], st.work, st.h[k]);
+    }
+    st.t.setZero(f.n);
+    const auto mm = static_cast<Eigen::Index>(m);
+    Eigen::MatrixXd s = Eigen::MatrixXd::Identity(mm, mm);
+    for (Eigen::Index l = 0; l < mm; ++l) {
+        const SparseVec &g = st.g[static_cast<std::size_t>(l)];
+        for (std::size_t e = 0; e < g.i.size(); ++e) {
+            st.t[g.i[e]] = g.x[e];
+        }
+        for (Eigen::Index k = 0; k < mm; ++k) {
+            const SparseVec &h = st.h[static_cast<std::size_t>(k)];
+            double sum = 0;
+            for (std::size_t e = 0; e < h.i.size(); ++e) {
+                sum += h.x[e] * st.t[h.i[e]];
+            }
+            s(k, l) += sum;
+        }
+        for (const int i : g.i) {
+            st.t[i] = 0.0;
+        }
+    }
+    st.s_lu.compute(s);
+}
+
+// ws.dx = Jc⁻¹·ws.f = Q·U⁻¹·(t − G·S⁻¹·H·t), t = L⁻¹·P·R⁻¹·ws.f.
+void chord_solve(const ChordBase &cb, NewtonWorkspace &ws, ChordState &st)
+{
+    const LuFactors &f = cb.lu;
+    st.t.resize(f.n);
+    lower_solve(f, ws.f.data(), st.t.data());
     const auto m = static_cast<Eigen::Index>(st.rows.size());
-    if (m == have) {
-        return;
+    if (m > 0) {
+        Eigen::VectorXd w(m);
+        for (Eigen::Index k = 0; k < m; ++k) {
+            const SparseVec &h = st.h[static_cast<std::size_t>(k)];
+            double sum = 0;
+            for (std::size_t e = 0; e < h.i.size(); ++e) {
+                sum += h.x[e] * st.t[h.i[e]];
+            }
+            w[k] = sum;
+        }
+        const Eigen::VectorXd c = st.s_lu.solve(w);
+        for (Eigen::Index l = 0; l < m; ++l) {
+            const SparseVec &g = st.g[static_cast<std::size_t>(l)];
+            for (std::size_t e = 0; e < g.i.size(); ++e) {
+                st.t[g.i[e]] -= c[l] * g.x[e];
+            }
+        }
     }
-    st.z.conservativeResize(n2, m);
-    st.z.rightCols(m - have).setZero();
-    for (Eigen::Index k = have; k < m; ++k) {
-        st.z(st.rows[static_cast<size_t>(k)], k) = 1.0;
-    }
-    klu_solve(ws.symbolic.get(), factors(cb), static_cast<int>(n2), static_cast<int>(m - have), st.z.data() + n2 * have,
-              ws.common.get());
+    upper_solve(f, st.t.data(), ws.dx.data());
 }
 
 } // namespace
@@ -88,13 +136,9 @@ bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, 
     cb.j0.assign(j.valuePtr(), j.valuePtr() + j.nonZeros());
     cb.max_rank = base_max_rank;
     klu_common *c = ws.common.get();
-    cb.lu =
-        KluNumeric(klu_factor(j.outerIndexPtr(), j.innerIndexPtr(), j.valuePtr(), ws.symbolic.get(), c), KluDeleter{c});
-    if (!cb.lu || c->status != KLU_OK) {
-        cb.lu.reset();
-        return false;
-    }
-    return true;
+    const KluNumeric lu(klu_factor(j.outerIndexPtr(), j.innerIndexPtr(), j.valuePtr(), ws.symbolic.get(), c),
+                        KluDeleter{c});
+    return lu && c->status == KLU_OK && extract_factors(lu.get(), ws.symbolic.get(), c, cb.lu);
 }
 
 bool make_local_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
@@ -107,27 +151,24 @@ bool make_local_chord_base(const Network &net, const Ybus &y, const BusSchedule 
     cb.v0 = v;
     cb.vc0 = ws.vc;
     cb.j0.assign(j.valuePtr(), j.valuePtr() + j.nonZeros());
-    cb.lu.reset();
     cb.max_rank = own_max_rank;
-    cb.borrowed = factor_jacobian(ws) ? ws.numeric.get() : nullptr;
+    cb.lu = LuFactors{};
+    const bool ok = factor_jacobian(ws) && extract_factors(ws.numeric.get(), ws.symbolic.get(), ws.common.get(), cb.lu);
     // Jc is J0 itself: nothing to correct until the kinds change.
     st = ChordState{};
     st.place.assign(static_cast<std::size_t>(j.rows()), -1);
     st.kinds = sch.kind;
     st.ready = true;
-    return cb.borrowed != nullptr;
+    return ok;
 }
 
 ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v, const PfOptions &opt,
                      NewtonWorkspace &ws, const ChordBase &cb, ChordState &st)
 {
     ChordResult out;
-    klu_numeric *lu = factors(cb);
-    if (lu == nullptr) {
+    if (cb.lu.empty()) {
         return out;
     }
-    const int n = static_cast<int>(y.rows());
-    const int n2 = 2 * n;
     if (!st.ready || st.kinds != sch.kind) {
         st.ready = false;
         // Jc: this outage's Jacobian at the base solution.
@@ -138,22 +179,11 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
         if (!changed_rows(ws, cb, st)) {
             return out;
         }
-        extend_z(cb, ws, st);
-        // S = I + D·Z
-        const auto m = static_cast<Eigen::Index>(st.rows.size());
-        Eigen::MatrixXd s = Eigen::MatrixXd::Identity(m, m);
-        for (const RowChange &rc : st.d) {
-            s.row(rc.k) += rc.d * st.z.row(rc.col);
-        }
-        st.s_lu.compute(s);
+        update_correction(cb, st);
         st.kinds = sch.kind;
         st.ready = true;
     }
     out.tried = true;
-    const Eigen::MatrixXd &z = st.z;
-    const auto m = static_cast<Eigen::Index>(st.rows.size());
-    klu_common *c = ws.common.get();
-    Eigen::VectorXd w(m);
 
     NewtonResult &r = out.r;
     r.max_mismatch = mismatch(net, y, sch, v, ws, r.worst_bus);
@@ -162,16 +192,7 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
         if (r.iterations >= max_steps || !std::isfinite(r.max_mismatch)) {
             return out;
         }
-        // dx = J0⁻¹F − Z·S⁻¹·D·J0⁻¹F
-        ws.dx = ws.f;
-        klu_solve(ws.symbolic.get(), lu, n2, 1, ws.dx.data(), c);
-        if (m > 0) {
-            w.setZero();
-            for (const RowChange &rc : st.d) {
-                w[rc.k] += rc.d * ws.dx[rc.col];
-            }
-            ws.dx.noalias() -= z * st.s_lu.solve(w);
-        }
+        chord_solve(cb, ws, st);
         take_step(v, ws);
         ++r.iterations;
         const double before = r.max_mismatch;

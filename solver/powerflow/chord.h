@@ -2,6 +2,7 @@
 // case's factored Jacobian, corrected for the rows an outage changes.
 #pragma once
 
+#include "powerflow/lu_factors.h"
 #include "powerflow/newton.h"
 
 #include <Eigen/Core>
@@ -16,9 +17,8 @@ struct ChordBase {
     Voltages v0;            // the point J0 is taken at
     Eigen::VectorXcd vc0;   // the same as complex voltages
     std::vector<double> j0; // J0's values in the workspace pattern
-    KluNumeric lu{nullptr, KluDeleter{nullptr}};
-    klu_numeric *borrowed = nullptr; // J0's factors when the workspace holds them instead of lu
-    int max_rank = 0;                // rows R beyond which chord_pf does not try
+    LuFactors lu;           // J0's factors; empty when J0 is singular
+    int max_rank = 0;       // rows R beyond which chord_pf does not try
 };
 
 // Builds J0 from the solved base case (schedule sch, voltages v) and
@@ -34,21 +34,24 @@ struct RowChange {
 };
 
 // What the chord solves of one outage share as its bus kinds change: the
-// rows R found so far, Z = J0⁻¹·E_R, and D and the LU of I + D·Z for the
-// bus kinds they were last built for. Start each outage with a new one.
+// rows R found so far and G = L⁻¹·P·R⁻¹·E_R, a sparse column per row
+// (J0 = R·Pᵀ·L·U·Qᵀ, lu_factors.h); and for the bus kinds they were last
+// built for, D, H = D·Q·U⁻¹ (a sparse row per row of D) and the LU of
+// S = I + H·G. Start each outage with a new one.
 struct ChordState {
     std::vector<int> rows;  // R, in the order found
     std::vector<int> place; // place of each Jacobian row in R, or −1
-    Eigen::MatrixXd z;
-    std::vector<BusKind> kinds; // the kinds d and s_lu belong to
+    std::vector<SparseVec> g, h;
+    std::vector<BusKind> kinds; // the kinds d, h and s_lu belong to
     std::vector<RowChange> d;
     Eigen::PartialPivLU<Eigen::MatrixXd> s_lu;
+    SparseWork work;
+    Eigen::VectorXd t; // a step between the triangular solves
     bool ready = false;
 };
 
 // A contingency's own J0: the Jacobian of this network, schedule and bus
-// kinds at v, factored in the workspace (ws.numeric, which cb borrows: a
-// Newton solve in the same workspace makes cb stale). Where many bus kinds
+// kinds at v, factored in the workspace and copied into cb. Where many bus kinds
 // changed from the base case's, its chord steps and their low-rank
 // corrections for later changes of kind take the place of a factorization
 // per step. st becomes the state of chord steps on it for these bus kinds
@@ -67,10 +70,12 @@ struct ChordResult {
 // solution v0. Jc differs from J0 only in the rows R of the buses the
 // outage touches (ends of an opened branch, cut-off buses, buses whose kind
 // changed): Jc = J0 + E_R·D with D = (Jc − J0)[R, :], so by the
-// Sherman-Morrison-Woodbury identity
-//   Jc⁻¹·b = y − Z·(I + D·Z)⁻¹·D·y,   y = J0⁻¹·b,  Z = J0⁻¹·E_R,
-// which costs |R| solves with J0's factors once and one solve per step, and
-// no factorization. Stops, not converged, when a step reduces the largest
+// Sherman-Morrison-Woodbury identity, split between J0's triangular factors,
+//   Jc⁻¹·b = Q·U⁻¹·(t − G·S⁻¹·H·t),   t = L⁻¹·P·R⁻¹·b,
+// with G, H and S as in ChordState. G's columns and H's rows are sparse
+// triangular solves that reach a few hundred of the factors' columns in a
+// network of thousands of buses, so a step costs one solve with J0's
+// factors plus O(|R|) sparse products, and no factorization. Stops, not converged, when a step reduces the largest
 // mismatch by less than half, after `max_steps`, or when |R| exceeds
 // cb.max_rank; v then holds the last iterate and the caller goes on from
 // there or from its own start (solve.cpp: on its own factors, then by

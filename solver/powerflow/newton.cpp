@@ -86,6 +86,9 @@ NewtonWorkspace make_workspace(const Ybus &y, const Network &net)
     ws.pat = jacobian_pattern(y, net);
     ws.common = std::make_unique<klu_common>();
     klu_defaults(ws.common.get());
+    // One block: the chord steps work between L and U (lu_factors.h), and
+    // a network's Jacobian is irreducible but for its cut-off buses.
+    ws.common->btf = 0;
     auto &j = ws.pat.j;
     klu_symbolic *s = klu_analyze(static_cast<int>(j.rows()), j.outerIndexPtr(), j.innerIndexPtr(), ws.common.get());
     ws.symbolic = std::unique_ptr<klu_symbolic, KluDeleter>(s, KluDeleter{ws.common.get()});

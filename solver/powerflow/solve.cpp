@@ -286,9 +286,9 @@ bool run_chord(const Network &net, const Ybus &y, PfSolution &s, const PfOptions
 // s.failure set when it fails.
 bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws, Chords &ch)
 {
-    if (ch.shared != nullptr && ch.shared->lu) {
+    if (ch.shared != nullptr && !ch.shared->lu.empty()) {
         const Voltages start = s.v;
-        const bool own = ch.own.borrowed != nullptr;
+        const bool own = !ch.own.lu.empty();
         if (run_chord(net, y, s, opt, ws, own ? ch.own : *ch.shared, own ? ch.own_st : ch.shared_st, start)) {
             return true;
         }
@@ -299,7 +299,6 @@ bool solve_once(const Network &net, const Ybus &y, PfSolution &s, const PfOption
                 return true;
             }
         }
-        ch.own.borrowed = nullptr; // Newton-Raphson refactors the workspace's factors
         if (run_newton(net, y, s, opt, ws)) {
             return true;
         }

@@ -178,7 +178,7 @@ TEST(RemoteRegulation, ContingenciesTakeAPlantOrTheRegulatedBusAway)
     BaseCase fast = solve_flat(net);
     BaseCase plain = solve_flat(net);
     ASSERT_TRUE(fast.sol.converged);
-    plain.chord.lu.reset();
+    plain.chord.lu = LuFactors{};
     const PfOptions opt;
     const CtgBlock lose_plant{"U2", "REMOVE UNIT 1 FROM BUS 2", 1};
     const CtgBlock cut_bus{"SPUR", "OPEN BRANCH FROM BUS 5 TO BUS 7 CKT 1", 2};
@@ -257,7 +257,7 @@ TEST(RemoteRegulation, ChordStepsAndNewtonAgreeOnTheWecc240)
     BaseCase fast = solve_base_case(net, opt);
     BaseCase plain = solve_base_case(net, opt);
     ASSERT_TRUE(fast.sol.converged);
-    plain.chord.lu.reset();
+    plain.chord.lu = LuFactors{};
     std::vector<CtgBlock> blocks;
     for (const NetBranch &br : net.branches) {
         const std::string third = br.third_bus != 0 ? " TO BUS " + std::to_string(br.third_bus) : "";

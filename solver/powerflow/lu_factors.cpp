@@ -1,0 +1,189 @@
+#include "powerflow/lu_factors.h"
+
+#include <algorithm>
+
+namespace {
+
+// U's rows as the columns of Uᵀ, the diagonal kept apart.
+void transpose_upper(LuFactors &f)
+{
+    const int n = f.n;
+    f.udiag.assign(static_cast<std::size_t>(n), 0.0);
+    f.utp.assign(static_cast<std::size_t>(n) + 1, 0);
+    for (int j = 0; j < n; ++j) {
+        for (int e = f.up[j]; e < f.up[j + 1] - 1; ++e) {
+            ++f.utp[static_cast<std::size_t>(f.ui[e]) + 1];
+        }
+        f.udiag[static_cast<std::size_t>(j)] = f.ux[static_cast<std::size_t>(f.up[j + 1] - 1)];
+    }
+    for (int j = 0; j < n; ++j) {
+        f.utp[j + 1] += f.utp[j];
+    }
+    f.uti.resize(static_cast<std::size_t>(f.utp[n]));
+    f.utx.resize(static_cast<std::size_t>(f.utp[n]));
+    std::vector<int> at(f.utp.begin(), f.utp.end() - 1);
+    for (int j = 0; j < n; ++j) {
+        for (int e = f.up[j]; e < f.up[j + 1] - 1; ++e) {
+            const int k = at[f.ui[e]]++;
+            f.uti[k] = j;
+            f.utx[k] = f.ux[e];
+        }
+    }
+}
+
+// x = M⁻¹·b for M lower triangular, held by columns (cp, ci, cx) with its
+// diagonal either among a column's entries and equal to 1 (diag null) or
+// in diag and not among them. The nonzeros of x are the nodes reachable
+// from b's in M's graph (an edge j → i for each M_ij ≠ 0, i ≠ j): a depth-
+// first search finds them, in an order where every j comes before the i it
+// reaches, and only their columns are used (Gilbert and Peierls).
+void sparse_lower(int n, const int *cp, const int *ci, const double *cx, const double *diag, const SparseVec &b,
+                  SparseWork &w, SparseVec &out)
+{
+    if (w.x.size() != static_cast<std::size_t>(n)) {
+        w.x.assign(static_cast<std::size_t>(n), 0.0);
+        w.mark.assign(static_cast<std::size_t>(n), 0);
+        w.stack.resize(static_cast<std::size_t>(n));
+        w.next.resize(static_cast<std::size_t>(n));
+        w.stamp = 0;
+    }
+    if (++w.stamp == 0) {
+        std::fill(w.mark.begin(), w.mark.end(), 0);
+        w.stamp = 1;
+    }
+    w.order.clear();
+    for (const int s : b.i) {
+        if (w.mark[s] == w.stamp) {
+            continue;
+        }
+        int top = 0;
+        w.stack[0] = s;
+        w.next[0] = cp[s];
+        w.mark[s] = w.stamp;
+        while (top >= 0) {
+            const int j = w.stack[top];
+            int e = w.next[top];
+            while (e < cp[j + 1] && (ci[e] == j || w.mark[ci[e]] == w.stamp)) {
+                ++e;
+            }
+            if (e < cp[j + 1]) {
+                w.next[top] = e + 1;
+                const int i = ci[e];
+                w.mark[i] = w.stamp;
+                ++top;
+                w.stack[top] = i;
+                w.next[top] = cp[i];
+            } else {
+                w.order.push_back(j); // after everything j reaches
+                --top;
+            }
+        }
+    }
+    for (std::size_t k = 0; k < b.i.size(); ++k) {
+        w.x[b.i[k]] += b.x[k];
+    }
+    for (auto it = w.order.rbegin(); it != w.order.rend(); ++it) {
+        const int j = *it;
+        const double xj = diag == nullptr ? w.x[j] : w.x[j] / diag[j];
+        w.x[j] = xj;
+        for (int e = cp[j]; e < cp[j + 1]; ++e) {
+            if (ci[e] != j) {
+                w.x[ci[e]] -= cx[e] * xj;
+            }
+        }
+    }
+    out.i.assign(w.order.begin(), w.order.end());
+    out.x.resize(out.i.size());
+    for (std::size_t k = 0; k < out.i.size(); ++k) {
+        out.x[k] = w.x[out.i[k]];
+        w.x[out.i[k]] = 0.0;
+    }
+}
+
+} // namespace
+
+bool extract_factors(klu_numeric *numeric, klu_symbolic *symbolic, klu_common *common, LuFactors &f)
+{
+    f = LuFactors{};
+    if (numeric == nullptr || symbolic == nullptr || numeric->nblocks != 1) {
+        return false;
+    }
+    const int n = symbolic->n;
+    const auto sz = static_cast<std::size_t>(n);
+    LuFactors g;
+    g.n = n;
+    g.lp.resize(sz + 1);
+    g.up.resize(sz + 1);
+    g.li.resize(static_cast<std::size_t>(numeric->lnz));
+    g.lx.resize(static_cast<std::size_t>(numeric->lnz));
+    g.ui.resize(static_cast<std::size_t>(numeric->unz));
+    g.ux.resize(static_cast<std::size_t>(numeric->unz));
+    g.p.resize(sz);
+    g.q.resize(sz);
+    g.rs.resize(sz);
+    if (klu_extract(numeric, symbolic, g.lp.data(), g.li.data(), g.lx.data(), g.up.data(), g.ui.data(), g.ux.data(),
+                    nullptr, nullptr, nullptr, g.p.data(), g.q.data(), g.rs.data(), nullptr, common) == 0) {
+        return false;
+    }
+    for (int j = 0; j < n; ++j) {
+        if (g.lp[j] >= g.lp[j + 1] || g.li[g.lp[j]] != j || g.up[j] >= g.up[j + 1] || g.ui[g.up[j + 1] - 1] != j) {
+            return false;
+        }
+    }
+    g.pinv.resize(sz);
+    g.qinv.resize(sz);
+    for (int k = 0; k < n; ++k) {
+        g.pinv[g.p[k]] = k;
+        g.qinv[g.q[k]] = k;
+    }
+    transpose_upper(g);
+    f = std::move(g);
+    return true;
+}
+
+void lower_solve(const LuFactors &f, const double *b, double *t)
+{
+    for (int k = 0; k < f.n; ++k) {
+        t[k] = b[f.p[k]] / f.rs[k];
+    }
+    for (int j = 0; j < f.n; ++j) {
+        const double tj = t[j];
+        if (tj != 0.0) {
+            for (int e = f.lp[j] + 1; e < f.lp[j + 1]; ++e) {
+                t[f.li[e]] -= f.lx[e] * tj;
+            }
+        }
+    }
+}
+
+void upper_solve(const LuFactors &f, double *t, double *x)
+{
+    for (int j = f.n - 1; j >= 0; --j) {
+        const double tj = t[j] / f.ux[f.up[j + 1] - 1];
+        t[j] = tj;
+        if (tj != 0.0) {
+            for (int e = f.up[j]; e < f.up[j + 1] - 1; ++e) {
+                t[f.ui[e]] -= f.ux[e] * tj;
+            }
+        }
+        x[f.q[j]] = tj;
+    }
+}
+
+void lower_column(const LuFactors &f, int row, double value, SparseWork &w, SparseVec &g)
+{
+    const int k = f.pinv[static_cast<std::size_t>(row)];
+    const SparseVec b{{k}, {value / f.rs[static_cast<std::size_t>(k)]}};
+    sparse_lower(f.n, f.lp.data(), f.li.data(), f.lx.data(), nullptr, b, w, g);
+}
+
+void upper_row(const LuFactors &f, const SparseVec &d, SparseWork &w, SparseVec &h)
+{
+    SparseVec b;
+    b.i.reserve(d.i.size());
+    for (const int c : d.i) {
+        b.i.push_back(f.qinv[static_cast<std::size_t>(c)]);
+    }
+    b.x = d.x;
+    sparse_lower(f.n, f.utp.data(), f.uti.data(), f.utx.data(), f.udiag.data(), b, w, h);
+}
