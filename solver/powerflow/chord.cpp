@@ -16,9 +16,22 @@ constexpr int max_steps = 10;
 constexpr int base_max_rank = 200;
 constexpr int own_max_rank = 100;
 
-// Adds to st.rows the rows where the Jacobian now in ws.pat.j differs from
-// J0, and lists every nonzero difference of those rows in d. False when
-// there are more than max_rank of them.
+// Row r's place in R, added with an empty row of D if new.
+int row_place(ChordState &st, int r)
+{
+    int &k = st.place[static_cast<std::size_t>(r)];
+    if (k < 0) {
+        k = static_cast<int>(st.rows.size());
+        st.rows.push_back(r);
+        st.d.emplace_back();
+        st.stale.push_back(1);
+    }
+    return k;
+}
+
+// Finds every row where the Jacobian now in ws.pat.j differs from J0 and
+// sets D to the differences of every row in R. False when there are more
+// than max_rank of them.
 bool changed_rows(const NewtonWorkspace &ws, const ChordBase &cb, ChordState &st)
 {
     const auto &j = ws.pat.j;
@@ -29,69 +42,120 @@ bool changed_rows(const NewtonWorkspace &ws, const ChordBase &cb, ChordState &st
     st.place.resize(static_cast<size_t>(n2), -1);
     for (int c = 0; c < n2; ++c) {
         for (int e = jp[c]; e < jp[c + 1]; ++e) {
-            auto &k = st.place[static_cast<size_t>(ji[e])];
-            if (k < 0 && jx[e] != cb.j0[static_cast<size_t>(e)]) {
-                k = static_cast<int>(st.rows.size());
-                st.rows.push_back(ji[e]);
+            if (st.place[static_cast<size_t>(ji[e])] < 0 && jx[e] != cb.j0[static_cast<size_t>(e)]) {
+                row_place(st, ji[e]);
             }
         }
     }
     if (st.rows.size() > static_cast<size_t>(cb.max_rank)) {
         return false;
     }
-    st.d.clear();
+    for (SparseVec &d : st.d) {
+        d.i.clear();
+        d.x.clear();
+    }
     for (int c = 0; c < n2; ++c) {
         for (int e = jp[c]; e < jp[c + 1]; ++e) {
             const int k = st.place[static_cast<size_t>(ji[e])];
             const double delta = jx[e] - cb.j0[static_cast<size_t>(e)];
             if (k >= 0 && delta != 0.0) {
-                st.d.push_back({k, c, delta});
+                st.d[static_cast<size_t>(k)].i.push_back(c);
+                st.d[static_cast<size_t>(k)].x.push_back(delta);
             }
         }
     }
+    std::fill(st.stale.begin(), st.stale.end(), 1);
     return true;
 }
 
-// G's columns for the rows added since the last call, H's rows for D,
-// and the LU of S = I + H·G: S_kl = h_k·g_l, each g_l scattered once.
+// The rows of D of the buses whose kind is not st.kinds's, from their rows
+// of Jc alone (jacobian_rows). False when that can't be done here or gives
+// more than max_rank rows.
+bool changed_kinds(const Network &net, const Ybus &y, const BusSchedule &sch, const NewtonWorkspace &ws,
+                   const ChordBase &cb, ChordState &st)
+{
+    const int n = static_cast<int>(y.rows());
+    for (int i = 0; i < n; ++i) {
+        if (st.kinds[static_cast<std::size_t>(i)] == sch.kind[static_cast<std::size_t>(i)]) {
+            continue;
+        }
+        if (!jacobian_rows(net, y, sch, cb.v0, cb.vc0, ws.pat, i, st.entries)) {
+            return false;
+        }
+        SparseVec dp, dq;
+        for (const JacobianEntry &e : st.entries) {
+            const double delta = e.value - cb.j0[static_cast<std::size_t>(e.pos)];
+            if (delta != 0.0) {
+                SparseVec &d = e.row == i ? dp : dq;
+                d.i.push_back(e.col);
+                d.x.push_back(delta);
+            }
+        }
+        for (auto [r, d] : {std::pair<int, SparseVec *>{i, &dp}, {n + i, &dq}}) {
+            if (!d->i.empty() || st.place[static_cast<std::size_t>(r)] >= 0) {
+                const auto k = static_cast<std::size_t>(row_place(st, r));
+                st.d[k] = std::move(*d);
+                st.stale[k] = 1;
+            }
+        }
+    }
+    return st.rows.size() <= static_cast<size_t>(cb.max_rank);
+}
+
+// G's columns for the rows added since the last call, H's rows for the
+// rows of D that changed, and S = I + H·G (S_kl = h_k·g_l) where either
+// did, then S's LU.
 void update_correction(const ChordBase &cb, ChordState &st)
 {
     const LuFactors &f = cb.lu;
     const std::size_t m = st.rows.size();
+    const auto had = static_cast<Eigen::Index>(st.g.size());
     for (std::size_t k = st.g.size(); k < m; ++k) {
         st.g.emplace_back();
         lower_column(f, st.rows[k], 1.0, st.work, st.g.back());
     }
-    std::vector<SparseVec> d(m);
-    for (const RowChange &rc : st.d) {
-        d[static_cast<std::size_t>(rc.k)].i.push_back(rc.col);
-        d[static_cast<std::size_t>(rc.k)].x.push_back(rc.d);
-    }
     st.h.resize(m);
+    std::vector<Eigen::Index> changed;
     for (std::size_t k = 0; k < m; ++k) {
-        upper_row(f, d[k], st.work, st.h[k]);
+        if (st.stale[k] != 0) {
+            upper_row(f, st.d[k], st.work, st.h[k]);
+            st.stale[k] = 0;
+            changed.push_back(static_cast<Eigen::Index>(k));
+        }
     }
-    st.t.setZero(f.n);
     const auto mm = static_cast<Eigen::Index>(m);
-    Eigen::MatrixXd s = Eigen::MatrixXd::Identity(mm, mm);
+    st.s.conservativeResize(mm, mm);
+    st.t.setZero(f.n);
+    const auto dot = [&st](Eigen::Index k) {
+        const SparseVec &h = st.h[static_cast<std::size_t>(k)];
+        double sum = 0;
+        for (std::size_t e = 0; e < h.i.size(); ++e) {
+            sum += h.x[e] * st.t[h.i[e]];
+        }
+        return sum;
+    };
     for (Eigen::Index l = 0; l < mm; ++l) {
+        if (l < had && changed.empty()) {
+            continue;
+        }
         const SparseVec &g = st.g[static_cast<std::size_t>(l)];
         for (std::size_t e = 0; e < g.i.size(); ++e) {
             st.t[g.i[e]] = g.x[e];
         }
-        for (Eigen::Index k = 0; k < mm; ++k) {
-            const SparseVec &h = st.h[static_cast<std::size_t>(k)];
-            double sum = 0;
-            for (std::size_t e = 0; e < h.i.size(); ++e) {
-                sum += h.x[e] * st.t[h.i[e]];
+        if (l >= had) {
+            for (Eigen::Index k = 0; k < mm; ++k) {
+                st.s(k, l) = (k == l ? 1.0 : 0.0) + dot(k);
             }
-            s(k, l) += sum;
+        } else {
+            for (const Eigen::Index k : changed) {
+                st.s(k, l) = (k == l ? 1.0 : 0.0) + dot(k);
+            }
         }
         for (const int i : g.i) {
             st.t[i] = 0.0;
         }
     }
-    st.s_lu.compute(s);
+    st.s_lu.compute(st.s);
 }
 
 // ws.dx = Jc⁻¹·ws.f = Q·U⁻¹·(t − G·S⁻¹·H·t), t = L⁻¹·P·R⁻¹·ws.f.
@@ -171,13 +235,20 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
     }
     if (!st.ready || st.kinds != sch.kind) {
         st.ready = false;
-        // Jc: this outage's Jacobian at the base solution.
-        int worst = -1;
-        ws.vc = cb.vc0;
-        mismatch_at_vc(net, y, sch, cb.v0, ws, worst);
-        jacobian(net, y, sch, cb.v0, ws);
-        if (!changed_rows(ws, cb, st)) {
-            return out;
+        st.place.resize(static_cast<std::size_t>(2 * y.rows()), -1);
+        // Jc: this outage's Jacobian at the base solution; where only kinds
+        // changed since the last, the rows of the buses they changed.
+        if (st.kinds.empty() || !changed_kinds(net, y, sch, ws, cb, st)) {
+            if (st.rows.size() > static_cast<std::size_t>(cb.max_rank)) {
+                return out;
+            }
+            int worst = -1;
+            ws.vc = cb.vc0;
+            mismatch_at_vc(net, y, sch, cb.v0, ws, worst);
+            jacobian(net, y, sch, cb.v0, ws);
+            if (!changed_rows(ws, cb, st)) {
+                return out;
+            }
         }
         update_correction(cb, st);
         st.kinds = sch.kind;

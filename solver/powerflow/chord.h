@@ -27,26 +27,24 @@ struct ChordBase {
 bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
                      ChordBase &cb);
 
-// One nonzero of D = Jc − J0: its row's place in R, its column, its value.
-struct RowChange {
-    int k, col;
-    double d;
-};
-
 // What the chord solves of one outage share as its bus kinds change: the
 // rows R found so far and G = L⁻¹·P·R⁻¹·E_R, a sparse column per row
 // (J0 = R·Pᵀ·L·U·Qᵀ, lu_factors.h); and for the bus kinds they were last
-// built for, D, H = D·Q·U⁻¹ (a sparse row per row of D) and the LU of
-// S = I + H·G. Start each outage with a new one.
+// built for, D = (Jc − J0)[R, :] a sparse row per row of R, H = D·Q·U⁻¹
+// likewise, and S = I + H·G with its LU. A change of kind recomputes the
+// rows of the buses it changed, and of H and S what those rows reach.
+// Start each outage with a new one.
 struct ChordState {
     std::vector<int> rows;  // R, in the order found
     std::vector<int> place; // place of each Jacobian row in R, or −1
-    std::vector<SparseVec> g, h;
-    std::vector<BusKind> kinds; // the kinds d, h and s_lu belong to
-    std::vector<RowChange> d;
+    std::vector<SparseVec> d, g, h;
+    std::vector<char> stale;    // rows of D whose row of H is out of date
+    std::vector<BusKind> kinds; // the kinds d, h and s belong to
+    Eigen::MatrixXd s;
     Eigen::PartialPivLU<Eigen::MatrixXd> s_lu;
     SparseWork work;
     Eigen::VectorXd t; // a step between the triangular solves
+    std::vector<JacobianEntry> entries;
     bool ready = false;
 };
 

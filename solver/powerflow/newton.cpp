@@ -72,6 +72,18 @@ JacobianPattern jacobian_pattern(const Ybus &y, const Network &net)
             pat.q_vm[e] = pos(n + i, n + k);
         }
     }
+    // Ybus's pattern is symmetric: (k, i) is in column i, found by a search.
+    pat.y_t.resize(nnz);
+    e = 0;
+    for (int k = 0; k < n; ++k) {
+        for (Ybus::InnerIterator it(y, k); it; ++it, ++e) {
+            const int i = static_cast<int>(it.row());
+            const int *begin = y.innerIndexPtr() + y.outerIndexPtr()[i];
+            const int *end = y.innerIndexPtr() + y.outerIndexPtr()[i + 1];
+            const int *at = std::lower_bound(begin, end, k);
+            pat.y_t[e] = at != end && *at == k ? static_cast<int>(at - y.innerIndexPtr()) : -1;
+        }
+    }
     std::sort(extra.begin(), extra.end());
     extra.erase(std::unique(extra.begin(), extra.end()), extra.end());
     for (const auto &[row, col] : extra) {
@@ -235,6 +247,43 @@ void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const V
     if (!net.groups.empty()) {
         regulation_jacobian(net, y, sch, v, ws);
     }
+}
+
+bool jacobian_rows(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
+                   const Eigen::VectorXcd &vc, const JacobianPattern &pat, int i, std::vector<JacobianEntry> &out)
+{
+    out.clear();
+    if (!net.groups.empty() || pat.y_t.size() != static_cast<std::size_t>(y.nonZeros())) {
+        return false;
+    }
+    const int n = static_cast<int>(y.rows());
+    const cplx *yx = y.valuePtr();
+    const int *yp = y.outerIndexPtr();
+    const int *yi = y.innerIndexPtr();
+    // Row i of Ybus: the transposes of column i's entries (k, i).
+    cplx ii = 0;
+    for (int t = yp[i]; t < yp[i + 1]; ++t) {
+        if (pat.y_t[static_cast<std::size_t>(t)] < 0) {
+            return false;
+        }
+        ii += yx[pat.y_t[static_cast<std::size_t>(t)]] * vc[yi[t]];
+    }
+    const BusKind kind = sch.kind[static_cast<std::size_t>(i)];
+    const bool p_row = kind == BusKind::pq || kind == BusKind::pv || kind == BusKind::reg;
+    const bool q_row = kind == BusKind::pq;
+    for (int t = yp[i]; t < yp[i + 1]; ++t) {
+        const int k = yi[t];
+        const auto e = static_cast<std::size_t>(pat.y_t[static_cast<std::size_t>(t)]);
+        const cplx vk = vc[k];
+        const PowerDerivatives d = power_derivatives(net.buses[static_cast<std::size_t>(i)], yx[e], vc[i], vk,
+                                                     vk / v.vm[k], ii, i == k);
+        const double one = i == k ? 1.0 : 0.0;
+        out.push_back({i, k, pat.p_th[e], p_row ? d.dth.real() : one});
+        out.push_back({i, n + k, pat.p_vm[e], p_row ? d.dvm.real() : 0.0});
+        out.push_back({n + i, k, pat.q_th[e], q_row ? d.dth.imag() : 0.0});
+        out.push_back({n + i, n + k, pat.q_vm[e], q_row ? d.dvm.imag() : one});
+    }
+    return true;
 }
 
 NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v, const PfOptions &opt,

@@ -75,10 +75,12 @@ struct BusSchedule {
 // its group's other members' Q rows and of the regulated bus's |V|
 // (regulation.h); `extra` lists the positions of those that are no Ybus
 // entry's.
+// y_t[e] is the position of Ybus entry (k, i) in Ybus's value array.
 struct JacobianPattern {
     Eigen::SparseMatrix<double, Eigen::ColMajor, int> j;
     std::vector<int> p_th, p_vm, q_th, q_vm;
     std::vector<int> extra;
+    std::vector<int> y_t;
 };
 JacobianPattern jacobian_pattern(const Ybus &y, const Network &net);
 
@@ -142,6 +144,20 @@ void take_step(Voltages &v, NewtonWorkspace &ws);
 // plus ∂(−S_sched)/∂|V|_i = ip_i + j·iq_i on the diagonal. Takes V and
 // Ybus·V from the last mismatch call, which must be at the same v.
 void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws);
+
+// One value of the Jacobian: its row, column and position in the pattern.
+struct JacobianEntry {
+    int row, col, pos;
+    double value;
+};
+
+// Bus i's P and Q rows as jacobian() fills them at v (vc: its complex
+// voltages), from Ybus's row i alone: what a change of bus i's kind
+// changes. False, with nothing in out, for a network with regulation
+// groups (whose Q rows reach other buses') or a Ybus whose pattern is not
+// the pattern's.
+bool jacobian_rows(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
+                   const Eigen::VectorXcd &vc, const JacobianPattern &pat, int i, std::vector<JacobianEntry> &out);
 
 // Newton-Raphson from v until the largest mismatch is at most the
 // tolerance; v holds the last iterate either way. A step that cut the
