@@ -244,6 +244,7 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
             }
             int worst = -1;
             ws.vc = cb.vc0;
+            ws.vc_at = cb.v0;
             mismatch_at_vc(net, y, sch, cb.v0, ws, worst);
             jacobian(net, y, sch, cb.v0, ws);
             if (!changed_rows(ws, cb, st)) {

@@ -135,8 +135,19 @@ double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const
 {
     const int n = static_cast<int>(y.rows());
     Eigen::VectorXcd &vc = ws.vc;
+    Voltages &at = ws.vc_at;
+    if (at.vm.size() != n || vc.size() != n) {
+        at.vm.setConstant(n, std::nan(""));
+        at.va.setConstant(n, std::nan(""));
+        vc.resize(n);
+    }
+    // Only the buses that moved since vc was last brought up to date.
     for (int i = 0; i < n; ++i) {
-        vc[i] = std::polar(v.vm[i], v.va[i]);
+        if (v.vm[i] != at.vm[i] || v.va[i] != at.va[i]) {
+            vc[i] = std::polar(v.vm[i], v.va[i]);
+            at.vm[i] = v.vm[i];
+            at.va[i] = v.va[i];
+        }
     }
     return mismatch_at_vc(net, y, sch, v, ws, worst_bus);
 }
@@ -197,6 +208,7 @@ void take_step(Voltages &v, NewtonWorkspace &ws)
             ws.vc[i] = std::polar(v.vm[i], v.va[i]);
         }
     }
+    ws.vc_at = v;
 }
 
 namespace {

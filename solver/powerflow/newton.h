@@ -102,6 +102,7 @@ struct NewtonWorkspace {
     KluNumeric numeric{nullptr, KluDeleter{nullptr}};
     Eigen::VectorXd f, dx;        // mismatch and step, 2n
     Eigen::VectorXcd vc, current; // V and Ybus·V
+    Voltages vc_at;               // the voltages vc holds (mismatch refreshes the buses that moved)
 };
 NewtonWorkspace make_workspace(const Ybus &y, const Network &net);
 
