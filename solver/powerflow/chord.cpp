@@ -82,7 +82,8 @@ bool changed_kinds(const Network &net, const Ybus &y, const BusSchedule &sch, co
         if (!jacobian_rows(net, y, sch, cb.v0, cb.vc0, ws.pat, i, st.entries)) {
             return false;
         }
-        SparseVec dp, dq;
+        SparseVec dp;
+        SparseVec dq;
         for (const JacobianEntry &e : st.entries) {
             const double delta = e.value - cb.j0[static_cast<std::size_t>(e.pos)];
             if (delta != 0.0) {
@@ -102,9 +103,46 @@ bool changed_kinds(const Network &net, const Ybus &y, const BusSchedule &sch, co
     return st.rows.size() <= static_cast<size_t>(cb.max_rank);
 }
 
+// S_kl = δ_kl + h_k·g_l for every k of the columns l ≥ had (new rows of
+// R) and for the rows k in `changed` of the others: each g_l scattered
+// into st.t once.
+void update_s(ChordState &st, Eigen::Index had, const std::vector<Eigen::Index> &changed)
+{
+    const auto m = static_cast<Eigen::Index>(st.rows.size());
+    st.s.conservativeResize(m, m);
+    const auto entry = [&st](Eigen::Index k, Eigen::Index l) {
+        const SparseVec &h = st.h[static_cast<std::size_t>(k)];
+        double sum = k == l ? 1.0 : 0.0;
+        for (std::size_t e = 0; e < h.i.size(); ++e) {
+            sum += h.x[e] * st.t[h.i[e]];
+        }
+        st.s(k, l) = sum;
+    };
+    for (Eigen::Index l = 0; l < m; ++l) {
+        if (l < had && changed.empty()) {
+            continue;
+        }
+        const SparseVec &g = st.g[static_cast<std::size_t>(l)];
+        for (std::size_t e = 0; e < g.i.size(); ++e) {
+            st.t[g.i[e]] = g.x[e];
+        }
+        if (l >= had) {
+            for (Eigen::Index k = 0; k < m; ++k) {
+                entry(k, l);
+            }
+        } else {
+            for (const Eigen::Index k : changed) {
+                entry(k, l);
+            }
+        }
+        for (const int i : g.i) {
+            st.t[i] = 0.0;
+        }
+    }
+}
+
 // G's columns for the rows added since the last call, H's rows for the
-// rows of D that changed, and S = I + H·G (S_kl = h_k·g_l) where either
-// did, then S's LU.
+// rows of D that changed, S where either did, and S's LU.
 void update_correction(const ChordBase &cb, ChordState &st)
 {
     const LuFactors &f = cb.lu;
@@ -123,38 +161,8 @@ void update_correction(const ChordBase &cb, ChordState &st)
             changed.push_back(static_cast<Eigen::Index>(k));
         }
     }
-    const auto mm = static_cast<Eigen::Index>(m);
-    st.s.conservativeResize(mm, mm);
     st.t.setZero(f.n);
-    const auto dot = [&st](Eigen::Index k) {
-        const SparseVec &h = st.h[static_cast<std::size_t>(k)];
-        double sum = 0;
-        for (std::size_t e = 0; e < h.i.size(); ++e) {
-            sum += h.x[e] * st.t[h.i[e]];
-        }
-        return sum;
-    };
-    for (Eigen::Index l = 0; l < mm; ++l) {
-        if (l < had && changed.empty()) {
-            continue;
-        }
-        const SparseVec &g = st.g[static_cast<std::size_t>(l)];
-        for (std::size_t e = 0; e < g.i.size(); ++e) {
-            st.t[g.i[e]] = g.x[e];
-        }
-        if (l >= had) {
-            for (Eigen::Index k = 0; k < mm; ++k) {
-                st.s(k, l) = (k == l ? 1.0 : 0.0) + dot(k);
-            }
-        } else {
-            for (const Eigen::Index k : changed) {
-                st.s(k, l) = (k == l ? 1.0 : 0.0) + dot(k);
-            }
-        }
-        for (const int i : g.i) {
-            st.t[i] = 0.0;
-        }
-    }
+    update_s(st, had, changed);
     st.s_lu.compute(st.s);
 }
 

@@ -31,14 +31,10 @@ void transpose_upper(LuFactors &f)
     }
 }
 
-// x = M⁻¹·b for M lower triangular, held by columns (cp, ci, cx) with its
-// diagonal either among a column's entries and equal to 1 (diag null) or
-// in diag and not among them. The nonzeros of x are the nodes reachable
-// from b's in M's graph (an edge j → i for each M_ij ≠ 0, i ≠ j): a depth-
-// first search finds them, in an order where every j comes before the i it
-// reaches, and only their columns are used (Gilbert and Peierls).
-void sparse_lower(int n, const int *cp, const int *ci, const double *cx, const double *diag, const SparseVec &b,
-                  SparseWork &w, SparseVec &out)
+// The nodes reachable from b's nonzeros in the graph of M (lower
+// triangular, by columns; an edge j → i for each M_ij ≠ 0, i ≠ j), into
+// w.order with every j after all it reaches: a depth-first search.
+void reach(int n, const int *cp, const int *ci, const SparseVec &b, SparseWork &w)
 {
     if (w.x.size() != static_cast<std::size_t>(n)) {
         w.x.assign(static_cast<std::size_t>(n), 0.0);
@@ -74,11 +70,21 @@ void sparse_lower(int n, const int *cp, const int *ci, const double *cx, const d
                 w.stack[top] = i;
                 w.next[top] = cp[i];
             } else {
-                w.order.push_back(j); // after everything j reaches
+                w.order.push_back(j);
                 --top;
             }
         }
     }
+}
+
+// x = M⁻¹·b for M lower triangular, held by columns (cp, ci, cx) with its
+// diagonal either among a column's entries and equal to 1 (diag null) or
+// in diag and not among them. Only the columns of the nodes x reaches
+// (reach) are used, in reverse of the search's order (Gilbert and Peierls).
+void sparse_lower(int n, const int *cp, const int *ci, const double *cx, const double *diag, const SparseVec &b,
+                  SparseWork &w, SparseVec &out)
+{
+    reach(n, cp, ci, b, w);
     for (std::size_t k = 0; k < b.i.size(); ++k) {
         w.x[b.i[k]] += b.x[k];
     }

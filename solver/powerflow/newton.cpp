@@ -287,8 +287,8 @@ bool jacobian_rows(const Network &net, const Ybus &y, const BusSchedule &sch, co
         const int k = yi[t];
         const auto e = static_cast<std::size_t>(pat.y_t[static_cast<std::size_t>(t)]);
         const cplx vk = vc[k];
-        const PowerDerivatives d = power_derivatives(net.buses[static_cast<std::size_t>(i)], yx[e], vc[i], vk,
-                                                     vk / v.vm[k], ii, i == k);
+        const PowerDerivatives d =
+            power_derivatives(net.buses[static_cast<std::size_t>(i)], yx[e], vc[i], vk, vk / v.vm[k], ii, i == k);
         const double one = i == k ? 1.0 : 0.0;
         out.push_back({i, k, pat.p_th[e], p_row ? d.dth.real() : one});
         out.push_back({i, n + k, pat.p_vm[e], p_row ? d.dvm.real() : 0.0});
