@@ -68,18 +68,58 @@ bool changed_rows(const NewtonWorkspace &ws, const ChordBase &cb, ChordState &st
     return true;
 }
 
-// The rows of D of the buses whose kind is not st.kinds's, from their rows
-// of Jc alone (jacobian_rows). False when that can't be done here or gives
-// more than max_rank rows.
-bool changed_kinds(const Network &net, const Ybus &y, const BusSchedule &sch, const NewtonWorkspace &ws,
+// The buses whose rows of Jc may differ from st's last: those whose kind
+// is not st.kinds's and, the first time (st.kinds then J0's), those whose
+// row of Ybus or constant-current load is not J0's.
+std::vector<int> buses_to_update(const Network &net, const Ybus &y, const BusSchedule &sch, const ChordBase &cb,
+                                 bool first, const ChordState &st)
+{
+    const auto n = static_cast<std::size_t>(y.rows());
+    std::vector<char> mark(n, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        mark[i] = st.kinds[i] != sch.kind[i] ? 1 : 0;
+    }
+    if (first) {
+        const std::complex<double> *yx = y.valuePtr();
+        const int *yi = y.innerIndexPtr();
+        for (std::size_t e = 0; e < cb.y0.size(); ++e) {
+            if (yx[e] != cb.y0[e]) {
+                mark[static_cast<std::size_t>(yi[e])] = 1;
+            }
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            const NetBus &b = net.buses[i];
+            if (b.ip != cb.load0[i].real() || b.iq != cb.load0[i].imag()) {
+                mark[i] = 1;
+            }
+        }
+    }
+    std::vector<int> buses;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (mark[i] != 0) {
+            buses.push_back(static_cast<int>(i));
+        }
+    }
+    return buses;
+}
+
+// The rows of D of the buses buses_to_update names, from their rows of Jc
+// alone (jacobian_rows). False when that can't be done here or gives more
+// than max_rank rows.
+bool changed_buses(const Network &net, const Ybus &y, const BusSchedule &sch, const NewtonWorkspace &ws,
                    const ChordBase &cb, ChordState &st)
 {
     const int n = static_cast<int>(y.rows());
-    for (int i = 0; i < n; ++i) {
-        if (st.kinds[static_cast<std::size_t>(i)] == sch.kind[static_cast<std::size_t>(i)]) {
-            continue;
+    const bool first = st.kinds.empty();
+    if (first) {
+        if (cb.kinds0.size() != sch.kind.size() || cb.y0.size() != static_cast<std::size_t>(y.nonZeros())) {
+            return false;
         }
+        st.kinds = cb.kinds0;
+    }
+    for (const int i : buses_to_update(net, y, sch, cb, first, st)) {
         if (!jacobian_rows(net, y, sch, cb.v0, cb.vc0, ws.pat, i, st.entries)) {
+            st.kinds.clear();
             return false;
         }
         SparseVec dp;
@@ -194,6 +234,22 @@ void chord_solve(const ChordBase &cb, NewtonWorkspace &ws, ChordState &st)
     upper_solve(f, st.t.data(), ws.dx.data());
 }
 
+// J0, just filled in ws.pat.j at v, and what it was taken with.
+void keep_j0(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, const NewtonWorkspace &ws,
+             ChordBase &cb)
+{
+    const auto &j = ws.pat.j;
+    cb.v0 = v;
+    cb.vc0 = ws.vc;
+    cb.j0.assign(j.valuePtr(), j.valuePtr() + j.nonZeros());
+    cb.kinds0 = sch.kind;
+    cb.y0.assign(y.valuePtr(), y.valuePtr() + y.nonZeros());
+    cb.load0.clear();
+    for (const NetBus &b : net.buses) {
+        cb.load0.emplace_back(b.ip, b.iq);
+    }
+}
+
 } // namespace
 
 bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
@@ -203,9 +259,7 @@ bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, 
     mismatch(net, y, sch, v, ws, worst);
     jacobian(net, y, sch, v, ws);
     auto &j = ws.pat.j;
-    cb.v0 = v;
-    cb.vc0 = ws.vc;
-    cb.j0.assign(j.valuePtr(), j.valuePtr() + j.nonZeros());
+    keep_j0(net, y, sch, v, ws, cb);
     cb.max_rank = base_max_rank;
     klu_common *c = ws.common.get();
     const KluNumeric lu(klu_factor(j.outerIndexPtr(), j.innerIndexPtr(), j.valuePtr(), ws.symbolic.get(), c),
@@ -220,9 +274,7 @@ bool make_local_chord_base(const Network &net, const Ybus &y, const BusSchedule 
     mismatch(net, y, sch, v, ws, worst);
     jacobian(net, y, sch, v, ws);
     const auto &j = ws.pat.j;
-    cb.v0 = v;
-    cb.vc0 = ws.vc;
-    cb.j0.assign(j.valuePtr(), j.valuePtr() + j.nonZeros());
+    keep_j0(net, y, sch, v, ws, cb);
     cb.max_rank = own_max_rank;
     cb.lu = LuFactors{};
     const bool ok = factor_jacobian(ws) && extract_factors(ws.numeric.get(), ws.symbolic.get(), ws.common.get(), cb.lu);
@@ -246,7 +298,7 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
         st.place.resize(static_cast<std::size_t>(2 * y.rows()), -1);
         // Jc: this outage's Jacobian at the base solution; where only kinds
         // changed since the last, the rows of the buses they changed.
-        if (st.kinds.empty() || !changed_kinds(net, y, sch, ws, cb, st)) {
+        if (!changed_buses(net, y, sch, ws, cb, st)) {
             if (st.rows.size() > static_cast<std::size_t>(cb.max_rank)) {
                 return out;
             }

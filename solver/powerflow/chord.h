@@ -17,8 +17,11 @@ struct ChordBase {
     Voltages v0;            // the point J0 is taken at
     Eigen::VectorXcd vc0;   // the same as complex voltages
     std::vector<double> j0; // J0's values in the workspace pattern
-    LuFactors lu;           // J0's factors; empty when J0 is singular
-    int max_rank = 0;       // rows R beyond which chord_pf does not try
+    // What J0 was taken with: bus kinds, Ybus's values, constant-current loads.
+    std::vector<BusKind> kinds0;
+    std::vector<std::complex<double>> y0, load0;
+    LuFactors lu;     // J0's factors; empty when J0 is singular
+    int max_rank = 0; // rows R beyond which chord_pf does not try
 };
 
 // Builds J0 from the solved base case (schedule sch, voltages v) and

@@ -397,6 +397,9 @@ constexpr int max_dc_rounds = 30;
 PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
                                Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
 {
+    // Every solve starts from its own voltages alone: none of the complex
+    // voltages an earlier solve left in the workspace are reused.
+    ws.vc_at = Voltages{};
     if (std::none_of(net.lcc.begin(), net.lcc.end(), [](const NetLcc &x) { return x.in_service; })) {
         PfSolution s = q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
         copy_tied_voltages(net, s.v);
