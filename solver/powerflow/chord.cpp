@@ -16,6 +16,12 @@ constexpr int max_steps = 10;
 constexpr int base_max_rank = 200;
 constexpr int own_max_rank = 100;
 
+// A change of kind whose correction the ChordBase holds: pv to pq, pq to pv.
+bool switched(BusKind from, BusKind to)
+{
+    return (from == BusKind::pv && to == BusKind::pq) || (from == BusKind::pq && to == BusKind::pv);
+}
+
 // Row r's place in R, added with an empty row of D if new.
 int row_place(ChordState &st, int r)
 {
@@ -24,9 +30,23 @@ int row_place(ChordState &st, int r)
         k = static_cast<int>(st.rows.size());
         st.rows.push_back(r);
         st.d.emplace_back();
+        st.h.push_back(nullptr);
         st.stale.push_back(1);
+        st.s_stale.push_back(1);
     }
     return k;
+}
+
+// Row r of D: d, its row of H to be taken from it.
+void set_d_row(ChordState &st, int r, SparseVec &&d)
+{
+    if (d.i.empty() && st.place[static_cast<std::size_t>(r)] < 0) {
+        return;
+    }
+    const auto k = static_cast<std::size_t>(row_place(st, r));
+    st.d[k] = std::move(d);
+    st.stale[k] = 1;
+    st.s_stale[k] = 1;
 }
 
 // Finds every row where the Jacobian now in ws.pat.j differs from J0 and
@@ -65,14 +85,15 @@ bool changed_rows(const NewtonWorkspace &ws, const ChordBase &cb, ChordState &st
         }
     }
     std::fill(st.stale.begin(), st.stale.end(), 1);
+    std::fill(st.s_stale.begin(), st.s_stale.end(), 1);
     return true;
 }
 
 // The buses whose rows of Jc may differ from st's last: those whose kind
 // is not st.kinds's and, the first time (st.kinds then J0's), those whose
-// row of Ybus or constant-current load is not J0's.
+// row of Ybus or constant-current load is not J0's (st.touched).
 std::vector<int> buses_to_update(const Network &net, const Ybus &y, const BusSchedule &sch, const ChordBase &cb,
-                                 bool first, const ChordState &st)
+                                 bool first, ChordState &st)
 {
     const auto n = static_cast<std::size_t>(y.rows());
     std::vector<char> mark(n, 0);
@@ -80,18 +101,21 @@ std::vector<int> buses_to_update(const Network &net, const Ybus &y, const BusSch
         mark[i] = st.kinds[i] != sch.kind[i] ? 1 : 0;
     }
     if (first) {
+        std::vector<char> &touched = st.touched;
+        touched.assign(n, 0);
         const std::complex<double> *yx = y.valuePtr();
         const int *yi = y.innerIndexPtr();
         for (std::size_t e = 0; e < cb.y0.size(); ++e) {
             if (yx[e] != cb.y0[e]) {
-                mark[static_cast<std::size_t>(yi[e])] = 1;
+                touched[static_cast<std::size_t>(yi[e])] = 1;
             }
         }
         for (std::size_t i = 0; i < n; ++i) {
             const NetBus &b = net.buses[i];
             if (b.ip != cb.load0[i].real() || b.iq != cb.load0[i].imag()) {
-                mark[i] = 1;
+                touched[i] = 1;
             }
+            mark[i] = mark[i] != 0 || touched[i] != 0 ? 1 : 0;
         }
     }
     std::vector<int> buses;
@@ -111,6 +135,9 @@ bool changed_buses(const Network &net, const Ybus &y, const BusSchedule &sch, co
 {
     const int n = static_cast<int>(y.rows());
     const bool first = st.kinds.empty();
+    if (!first && st.touched.size() != sch.kind.size()) {
+        st.touched.assign(sch.kind.size(), 1); // not known: every bus may differ from J0
+    }
     if (first) {
         if (cb.kinds0.size() != sch.kind.size() || cb.y0.size() != static_cast<std::size_t>(y.nonZeros())) {
             return false;
@@ -118,6 +145,21 @@ bool changed_buses(const Network &net, const Ybus &y, const BusSchedule &sch, co
         st.kinds = cb.kinds0;
     }
     for (const int i : buses_to_update(net, y, sch, cb, first, st)) {
+        const auto b = static_cast<std::size_t>(i);
+        if (st.touched[b] == 0 && sch.kind[b] == cb.kinds0[b]) { // back to J0's rows
+            set_d_row(st, i, SparseVec{});
+            set_d_row(st, n + i, SparseVec{});
+            continue;
+        }
+        if (st.touched[b] == 0 && !cb.slot.empty() && cb.slot[b] >= 0 && switched(cb.kinds0[b], sch.kind[b])) {
+            set_d_row(st, i, SparseVec{});
+            const auto k = static_cast<std::size_t>(row_place(st, n + i));
+            st.d[k] = SparseVec{};
+            st.h[k] = &cb.switch_h[static_cast<std::size_t>(cb.slot[b])];
+            st.stale[k] = 0;
+            st.s_stale[k] = 1;
+            continue;
+        }
         if (!jacobian_rows(net, y, sch, cb.v0, cb.vc0, ws.pat, i, st.entries)) {
             st.kinds.clear();
             return false;
@@ -132,13 +174,8 @@ bool changed_buses(const Network &net, const Ybus &y, const BusSchedule &sch, co
                 d.x.push_back(delta);
             }
         }
-        for (auto [r, d] : {std::pair<int, SparseVec *>{i, &dp}, {n + i, &dq}}) {
-            if (!d->i.empty() || st.place[static_cast<std::size_t>(r)] >= 0) {
-                const auto k = static_cast<std::size_t>(row_place(st, r));
-                st.d[k] = std::move(*d);
-                st.stale[k] = 1;
-            }
-        }
+        set_d_row(st, i, std::move(dp));
+        set_d_row(st, n + i, std::move(dq));
     }
     return st.rows.size() <= static_cast<size_t>(cb.max_rank);
 }
@@ -151,7 +188,7 @@ void update_s(ChordState &st, Eigen::Index had, const std::vector<Eigen::Index> 
     const auto m = static_cast<Eigen::Index>(st.rows.size());
     st.s.conservativeResize(m, m);
     const auto entry = [&st](Eigen::Index k, Eigen::Index l) {
-        const SparseVec &h = st.h[static_cast<std::size_t>(k)];
+        const SparseVec &h = *st.h[static_cast<std::size_t>(k)];
         double sum = k == l ? 1.0 : 0.0;
         for (std::size_t e = 0; e < h.i.size(); ++e) {
             sum += h.x[e] * st.t[h.i[e]];
@@ -162,7 +199,7 @@ void update_s(ChordState &st, Eigen::Index had, const std::vector<Eigen::Index> 
         if (l < had && changed.empty()) {
             continue;
         }
-        const SparseVec &g = st.g[static_cast<std::size_t>(l)];
+        const SparseVec &g = *st.g[static_cast<std::size_t>(l)];
         for (std::size_t e = 0; e < g.i.size(); ++e) {
             st.t[g.i[e]] = g.x[e];
         }
@@ -182,22 +219,33 @@ void update_s(ChordState &st, Eigen::Index had, const std::vector<Eigen::Index> 
 }
 
 // G's columns for the rows added since the last call, H's rows for the
-// rows of D that changed, S where either did, and S's LU.
+// rows of D that changed (each either the ChordBase's, taken once, or the
+// outage's own), S where either did, and S's LU.
 void update_correction(const ChordBase &cb, ChordState &st)
 {
     const LuFactors &f = cb.lu;
+    const int n = f.n / 2;
     const std::size_t m = st.rows.size();
     const auto had = static_cast<Eigen::Index>(st.g.size());
     for (std::size_t k = st.g.size(); k < m; ++k) {
-        st.g.emplace_back();
-        lower_column(f, st.rows[k], 1.0, st.work, st.g.back());
+        const int r = st.rows[k];
+        const int slot = r >= n && !cb.slot.empty() ? cb.slot[static_cast<std::size_t>(r - n)] : -1;
+        if (slot >= 0) {
+            st.g.push_back(&cb.switch_g[static_cast<std::size_t>(slot)]);
+        } else {
+            lower_column(f, r, 1.0, st.work, st.own_g.emplace_back());
+            st.g.push_back(&st.own_g.back());
+        }
     }
-    st.h.resize(m);
     std::vector<Eigen::Index> changed;
     for (std::size_t k = 0; k < m; ++k) {
         if (st.stale[k] != 0) {
-            upper_row(f, st.d[k], st.work, st.h[k]);
+            upper_row(f, st.d[k], st.work, st.own_h.emplace_back());
+            st.h[k] = &st.own_h.back();
             st.stale[k] = 0;
+        }
+        if (st.s_stale[k] != 0) {
+            st.s_stale[k] = 0;
             changed.push_back(static_cast<Eigen::Index>(k));
         }
     }
@@ -216,7 +264,7 @@ void chord_solve(const ChordBase &cb, NewtonWorkspace &ws, ChordState &st)
     if (m > 0) {
         Eigen::VectorXd w(m);
         for (Eigen::Index k = 0; k < m; ++k) {
-            const SparseVec &h = st.h[static_cast<std::size_t>(k)];
+            const SparseVec &h = *st.h[static_cast<std::size_t>(k)];
             double sum = 0;
             for (std::size_t e = 0; e < h.i.size(); ++e) {
                 sum += h.x[e] * st.t[h.i[e]];
@@ -225,7 +273,7 @@ void chord_solve(const ChordBase &cb, NewtonWorkspace &ws, ChordState &st)
         }
         const Eigen::VectorXd c = st.s_lu.solve(w);
         for (Eigen::Index l = 0; l < m; ++l) {
-            const SparseVec &g = st.g[static_cast<std::size_t>(l)];
+            const SparseVec &g = *st.g[static_cast<std::size_t>(l)];
             for (std::size_t e = 0; e < g.i.size(); ++e) {
                 st.t[g.i[e]] -= c[l] * g.x[e];
             }
@@ -250,6 +298,45 @@ void keep_j0(const Network &net, const Ybus &y, const BusSchedule &sch, const Vo
     }
 }
 
+// For every bus with units that is pv or pq at J0 (held at a limit), G's
+// column and H's row of its Q row when its kind switches to the other,
+// at J0's own Ybus and loads.
+void take_switch_corrections(const Network &net, const Ybus &y, const BusSchedule &sch, const NewtonWorkspace &ws,
+                             ChordBase &cb)
+{
+    const auto n = static_cast<std::size_t>(y.rows());
+    cb.slot.assign(n, -1);
+    BusSchedule flipped = sch;
+    SparseWork work;
+    std::vector<JacobianEntry> entries;
+    for (std::size_t i = 0; i < n; ++i) {
+        const BusKind k = sch.kind[i];
+        if (k != BusKind::pv && !(k == BusKind::pq && sch.qmax[i] != sch.qmin[i])) {
+            continue;
+        }
+        flipped.kind[i] = k == BusKind::pv ? BusKind::pq : BusKind::pv;
+        const bool ok = jacobian_rows(net, y, flipped, cb.v0, cb.vc0, ws.pat, static_cast<int>(i), entries);
+        flipped.kind[i] = k;
+        if (!ok) {
+            cb.slot.clear();
+            cb.switch_g.clear();
+            cb.switch_h.clear();
+            return;
+        }
+        SparseVec d;
+        for (const JacobianEntry &e : entries) {
+            const double delta = e.value - cb.j0[static_cast<std::size_t>(e.pos)];
+            if (e.row == static_cast<int>(n + i) && delta != 0.0) {
+                d.i.push_back(e.col);
+                d.x.push_back(delta);
+            }
+        }
+        cb.slot[i] = static_cast<int>(cb.switch_g.size());
+        lower_column(cb.lu, static_cast<int>(n + i), 1.0, work, cb.switch_g.emplace_back());
+        upper_row(cb.lu, d, work, cb.switch_h.emplace_back());
+    }
+}
+
 } // namespace
 
 bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
@@ -264,7 +351,11 @@ bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, 
     klu_common *c = ws.common.get();
     const KluNumeric lu(klu_factor(j.outerIndexPtr(), j.innerIndexPtr(), j.valuePtr(), ws.symbolic.get(), c),
                         KluDeleter{c});
-    return lu && c->status == KLU_OK && extract_factors(lu.get(), ws.symbolic.get(), c, cb.lu);
+    if (!lu || c->status != KLU_OK || !extract_factors(lu.get(), ws.symbolic.get(), c, cb.lu)) {
+        return false;
+    }
+    take_switch_corrections(net, y, sch, ws, cb);
+    return true;
 }
 
 bool make_local_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
@@ -282,6 +373,7 @@ bool make_local_chord_base(const Network &net, const Ybus &y, const BusSchedule 
     st = ChordState{};
     st.place.assign(static_cast<std::size_t>(j.rows()), -1);
     st.kinds = sch.kind;
+    st.touched.assign(sch.kind.size(), 0); // J0 is this outage's own
     st.ready = true;
     return ok;
 }

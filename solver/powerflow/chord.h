@@ -8,6 +8,7 @@
 #include <Eigen/Core>
 #include <Eigen/LU>
 
+#include <deque>
 #include <vector>
 
 // A Jacobian J0 at a point v0, factored: the base case's at its solution,
@@ -22,6 +23,12 @@ struct ChordBase {
     std::vector<std::complex<double>> y0, load0;
     LuFactors lu;     // J0's factors; empty when J0 is singular
     int max_rank = 0; // rows R beyond which chord_pf does not try
+    // The correction's pieces for a change of kind between pv and pq at a
+    // bus with units whose row of Ybus an outage leaves as it is: the same
+    // for every contingency, so taken once. For bus i, slot[i] (or −1)
+    // indexes g = G's column and h = H's row for its Q row.
+    std::vector<int> slot;
+    std::vector<SparseVec> switch_g, switch_h;
 };
 
 // Builds J0 from the solved base case (schedule sch, voltages v) and
@@ -40,8 +47,12 @@ bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, 
 struct ChordState {
     std::vector<int> rows;  // R, in the order found
     std::vector<int> place; // place of each Jacobian row in R, or −1
-    std::vector<SparseVec> d, g, h;
+    std::vector<SparseVec> d;
+    std::vector<const SparseVec *> g, h; // the outage's own (below) or the ChordBase's
+    std::deque<SparseVec> own_g, own_h;
     std::vector<char> stale;    // rows of D whose row of H is out of date
+    std::vector<char> s_stale;  // rows of S out of date
+    std::vector<char> touched;  // buses whose row of Ybus or load the outage changed
     std::vector<BusKind> kinds; // the kinds d, h and s belong to
     Eigen::MatrixXd s;
     Eigen::PartialPivLU<Eigen::MatrixXd> s_lu;
