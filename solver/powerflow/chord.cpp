@@ -12,7 +12,9 @@ constexpr int max_steps = 10;
 // Jacobian where the iterate is serves better. A row costs two sparse
 // triangular solves and a row and column of S; S's LU grows as |R|³ and
 // chord steps on fresh factors converge faster, so a solve's own factors
-// are taken afresh sooner than the base case's are given up.
+// are taken afresh sooner than the base case's are given up. On the
+// 10,000-bus case, 60/40 to 400/200 cost the same to within the machine's
+// noise; these take fewest factorizations.
 constexpr int base_max_rank = 200;
 constexpr int own_max_rank = 100;
 

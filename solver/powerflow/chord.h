@@ -63,8 +63,8 @@ struct ChordState {
 };
 
 // A contingency's own J0: the Jacobian of this network, schedule and bus
-// kinds at v, factored in the workspace and copied into cb. Where many bus kinds
-// changed from the base case's, its chord steps and their low-rank
+// kinds at v, factored in the workspace and copied into cb. Where many bus
+// kinds changed from the base case's, its chord steps and their low-rank
 // corrections for later changes of kind take the place of a factorization
 // per step. st becomes the state of chord steps on it for these bus kinds
 // (no row changed). Returns false when the Jacobian is singular.
@@ -87,10 +87,10 @@ struct ChordResult {
 // with G, H and S as in ChordState. G's columns and H's rows are sparse
 // triangular solves that reach a few hundred of the factors' columns in a
 // network of thousands of buses, so a step costs one solve with J0's
-// factors plus O(|R|) sparse products, and no factorization. Stops, not converged, when a step reduces the largest
-// mismatch by less than half, after `max_steps`, or when |R| exceeds
-// cb.max_rank; v then holds the last iterate and the caller goes on from
-// there or from its own start (solve.cpp: on its own factors, then by
-// Newton-Raphson).
+// factors plus O(|R|) sparse products, and no factorization. Stops, not
+// converged, when a step reduces the largest mismatch by less than half,
+// after `max_steps`, or when |R| exceeds cb.max_rank; v then holds the
+// last iterate and the caller goes on from there or from its own start
+// (solve.cpp: on its own factors, then by Newton-Raphson).
 ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v, const PfOptions &opt,
                      NewtonWorkspace &ws, const ChordBase &cb, ChordState &st);
