@@ -129,6 +129,40 @@ std::vector<int> buses_to_update(const Network &net, const Ybus &y, const BusSch
     return buses;
 }
 
+// The ChordBase's correction for bus i, whose kind in sch is pv where J0's
+// is pq or the other way round and whose rows of Jc differ from J0's in
+// its Q row alone: its slot (see ChordBase), taken now if it was not yet,
+// or −1 where it does not apply.
+int switch_slot(const Network &net, const Ybus &y, const BusSchedule &sch, const NewtonWorkspace &ws,
+                const ChordBase &cb, ChordState &st, int i)
+{
+    const auto b = static_cast<std::size_t>(i);
+    if (cb.slot.empty() || !switched(cb.kinds0[b], sch.kind[b])) {
+        return -1;
+    }
+    if (cb.slot[b] >= 0) {
+        return cb.slot[b];
+    }
+    if (!jacobian_rows(net, y, sch, cb.v0, cb.vc0, ws.pat, i, st.entries)) {
+        return -1;
+    }
+    const int n = static_cast<int>(y.rows());
+    SparseVec d;
+    for (const JacobianEntry &e : st.entries) {
+        // The P row is J0's but for rounding: its sum for Ybus·V runs in
+        // another order than the base case's.
+        const double delta = e.value - cb.j0[static_cast<std::size_t>(e.pos)];
+        if (e.row == n + i && delta != 0.0) {
+            d.i.push_back(e.col);
+            d.x.push_back(delta);
+        }
+    }
+    cb.slot[b] = static_cast<int>(cb.switch_g.size());
+    lower_column(cb.lu, n + i, 1.0, st.work, cb.switch_g.emplace_back());
+    upper_row(cb.lu, d, st.work, cb.switch_h.emplace_back());
+    return cb.slot[b];
+}
+
 // The rows of D of the buses buses_to_update names, from their rows of Jc
 // alone (jacobian_rows). False when that can't be done here or gives more
 // than max_rank rows.
@@ -153,11 +187,11 @@ bool changed_buses(const Network &net, const Ybus &y, const BusSchedule &sch, co
             set_d_row(st, n + i, SparseVec{});
             continue;
         }
-        if (st.touched[b] == 0 && !cb.slot.empty() && cb.slot[b] >= 0 && switched(cb.kinds0[b], sch.kind[b])) {
+        if (const int slot = st.touched[b] == 0 ? switch_slot(net, y, sch, ws, cb, st, i) : -1; slot >= 0) {
             set_d_row(st, i, SparseVec{});
             const auto k = static_cast<std::size_t>(row_place(st, n + i));
             st.d[k] = SparseVec{};
-            st.h[k] = &cb.switch_h[static_cast<std::size_t>(cb.slot[b])];
+            st.h[k] = &cb.switch_h[static_cast<std::size_t>(slot)];
             st.stale[k] = 0;
             st.s_stale[k] = 1;
             continue;
@@ -300,45 +334,6 @@ void keep_j0(const Network &net, const Ybus &y, const BusSchedule &sch, const Vo
     }
 }
 
-// For every bus with units that is pv or pq at J0 (held at a limit), G's
-// column and H's row of its Q row when its kind switches to the other,
-// at J0's own Ybus and loads.
-void take_switch_corrections(const Network &net, const Ybus &y, const BusSchedule &sch, const NewtonWorkspace &ws,
-                             ChordBase &cb)
-{
-    const auto n = static_cast<std::size_t>(y.rows());
-    cb.slot.assign(n, -1);
-    BusSchedule flipped = sch;
-    SparseWork work;
-    std::vector<JacobianEntry> entries;
-    for (std::size_t i = 0; i < n; ++i) {
-        const BusKind k = sch.kind[i];
-        if (k != BusKind::pv && !(k == BusKind::pq && sch.qmax[i] != sch.qmin[i])) {
-            continue;
-        }
-        flipped.kind[i] = k == BusKind::pv ? BusKind::pq : BusKind::pv;
-        const bool ok = jacobian_rows(net, y, flipped, cb.v0, cb.vc0, ws.pat, static_cast<int>(i), entries);
-        flipped.kind[i] = k;
-        if (!ok) {
-            cb.slot.clear();
-            cb.switch_g.clear();
-            cb.switch_h.clear();
-            return;
-        }
-        SparseVec d;
-        for (const JacobianEntry &e : entries) {
-            const double delta = e.value - cb.j0[static_cast<std::size_t>(e.pos)];
-            if (e.row == static_cast<int>(n + i) && delta != 0.0) {
-                d.i.push_back(e.col);
-                d.x.push_back(delta);
-            }
-        }
-        cb.slot[i] = static_cast<int>(cb.switch_g.size());
-        lower_column(cb.lu, static_cast<int>(n + i), 1.0, work, cb.switch_g.emplace_back());
-        upper_row(cb.lu, d, work, cb.switch_h.emplace_back());
-    }
-}
-
 } // namespace
 
 bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
@@ -356,7 +351,9 @@ bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, 
     if (!lu || c->status != KLU_OK || !extract_factors(lu.get(), ws.symbolic.get(), c, cb.lu)) {
         return false;
     }
-    take_switch_corrections(net, y, sch, ws, cb);
+    cb.slot.assign(net.groups.empty() ? net.buses.size() : 0, -1);
+    cb.switch_g.clear();
+    cb.switch_h.clear();
     return true;
 }
 

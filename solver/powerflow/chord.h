@@ -24,11 +24,13 @@ struct ChordBase {
     LuFactors lu;     // J0's factors; empty when J0 is singular
     int max_rank = 0; // rows R beyond which chord_pf does not try
     // The correction's pieces for a change of kind between pv and pq at a
-    // bus with units whose row of Ybus an outage leaves as it is: the same
-    // for every contingency, so taken once. For bus i, slot[i] (or −1)
-    // indexes g = G's column and h = H's row for its Q row.
-    std::vector<int> slot;
-    std::vector<SparseVec> switch_g, switch_h;
+    // bus whose row of Ybus and load an outage leaves as they are: the same
+    // for every contingency, so taken the first time one needs them and
+    // kept (a cache: what it holds does not depend on which contingency
+    // took it). For bus i, slot[i] (−1: not taken yet) indexes G's column
+    // and H's row for its Q row; slot is empty where none are kept.
+    mutable std::vector<int> slot;
+    mutable std::deque<SparseVec> switch_g, switch_h;
 };
 
 // Builds J0 from the solved base case (schedule sch, voltages v) and
