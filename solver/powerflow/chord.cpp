@@ -129,6 +129,20 @@ std::vector<int> buses_to_update(const Network &net, const Ybus &y, const BusSch
     return buses;
 }
 
+// Bus i's rows of D from its rows of Jc (jacobian_rows): P row into dp,
+// Q row into dq, the nonzero differences from J0 only.
+void d_rows(const ChordBase &cb, const std::vector<JacobianEntry> &entries, int i, SparseVec &dp, SparseVec &dq)
+{
+    for (const JacobianEntry &e : entries) {
+        const double delta = e.value - cb.j0[static_cast<std::size_t>(e.pos)];
+        if (delta != 0.0) {
+            SparseVec &d = e.row == i ? dp : dq;
+            d.i.push_back(e.col);
+            d.x.push_back(delta);
+        }
+    }
+}
+
 // The ChordBase's correction for bus i, whose kind in sch is pv where J0's
 // is pq or the other way round and whose rows of Jc differ from J0's in
 // its Q row alone: its slot (see ChordBase), taken now if it was not yet,
@@ -147,16 +161,11 @@ int switch_slot(const Network &net, const Ybus &y, const BusSchedule &sch, const
         return -1;
     }
     const int n = static_cast<int>(y.rows());
+    // The P row is J0's but for rounding: its sum for Ybus·V runs in
+    // another order than the base case's.
+    SparseVec dp;
     SparseVec d;
-    for (const JacobianEntry &e : st.entries) {
-        // The P row is J0's but for rounding: its sum for Ybus·V runs in
-        // another order than the base case's.
-        const double delta = e.value - cb.j0[static_cast<std::size_t>(e.pos)];
-        if (e.row == n + i && delta != 0.0) {
-            d.i.push_back(e.col);
-            d.x.push_back(delta);
-        }
-    }
+    d_rows(cb, st.entries, i, dp, d);
     cb.slot[b] = static_cast<int>(cb.switch_g.size());
     lower_column(cb.lu, n + i, 1.0, st.work, cb.switch_g.emplace_back());
     upper_row(cb.lu, d, st.work, cb.switch_h.emplace_back());
@@ -202,14 +211,7 @@ bool changed_buses(const Network &net, const Ybus &y, const BusSchedule &sch, co
         }
         SparseVec dp;
         SparseVec dq;
-        for (const JacobianEntry &e : st.entries) {
-            const double delta = e.value - cb.j0[static_cast<std::size_t>(e.pos)];
-            if (delta != 0.0) {
-                SparseVec &d = e.row == i ? dp : dq;
-                d.i.push_back(e.col);
-                d.x.push_back(delta);
-            }
-        }
+        d_rows(cb, st.entries, i, dp, dq);
         set_d_row(st, i, std::move(dp));
         set_d_row(st, n + i, std::move(dq));
     }
@@ -224,12 +226,7 @@ void update_s(ChordState &st, Eigen::Index had, const std::vector<Eigen::Index> 
     const auto m = static_cast<Eigen::Index>(st.rows.size());
     st.s.conservativeResize(m, m);
     const auto entry = [&st](Eigen::Index k, Eigen::Index l) {
-        const SparseVec &h = *st.h[static_cast<std::size_t>(k)];
-        double sum = k == l ? 1.0 : 0.0;
-        for (std::size_t e = 0; e < h.i.size(); ++e) {
-            sum += h.x[e] * st.t[h.i[e]];
-        }
-        st.s(k, l) = sum;
+        st.s(k, l) = (k == l ? 1.0 : 0.0) + dot(*st.h[static_cast<std::size_t>(k)], st.t.data());
     };
     for (Eigen::Index l = 0; l < m; ++l) {
         if (l < had && changed.empty()) {
@@ -300,12 +297,7 @@ void chord_solve(const ChordBase &cb, NewtonWorkspace &ws, ChordState &st)
     if (m > 0) {
         Eigen::VectorXd w(m);
         for (Eigen::Index k = 0; k < m; ++k) {
-            const SparseVec &h = *st.h[static_cast<std::size_t>(k)];
-            double sum = 0;
-            for (std::size_t e = 0; e < h.i.size(); ++e) {
-                sum += h.x[e] * st.t[h.i[e]];
-            }
-            w[k] = sum;
+            w[k] = dot(*st.h[static_cast<std::size_t>(k)], st.t.data());
         }
         const Eigen::VectorXd c = st.s_lu.solve(w);
         for (Eigen::Index l = 0; l < m; ++l) {

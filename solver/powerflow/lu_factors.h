@@ -37,6 +37,16 @@ struct SparseVec {
     std::vector<double> x;
 };
 
+// a·x for a sparse a and a dense x.
+inline double dot(const SparseVec &a, const double *x)
+{
+    double sum = 0;
+    for (std::size_t e = 0; e < a.i.size(); ++e) {
+        sum += a.x[e] * x[a.i[e]];
+    }
+    return sum;
+}
+
 // The scratch of the sparse solves: a dense vector kept zero between
 // calls, marks and the depth-first search's stacks. One per factors' size.
 struct SparseWork {

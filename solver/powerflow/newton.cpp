@@ -228,6 +228,19 @@ PowerDerivatives power_derivatives(const NetBus &bus_i, cplx yik, cplx vi, cplx 
     return d;
 }
 
+// What Ybus entry (i, k) puts at (P_i, θ_k), (P_i, |V|_k), (Q_i, θ_k),
+// (Q_i, |V|_k) for bus i of this kind: a row whose quantity is not solved
+// for holds its own unknown (a member of a regulation group's Q row is
+// filled by regulation_jacobian).
+std::array<double, 4> entry_values(BusKind kind, const PowerDerivatives &d, bool diagonal)
+{
+    const bool p_row = kind == BusKind::pq || kind == BusKind::pv || kind == BusKind::reg;
+    const bool q_row = kind == BusKind::pq;
+    const double one = diagonal ? 1.0 : 0.0;
+    return {p_row ? d.dth.real() : one, p_row ? d.dvm.real() : 0.0, q_row ? d.dth.imag() : 0.0,
+            q_row ? d.dvm.imag() : (kind == BusKind::reg ? 0.0 : one)};
+}
+
 } // namespace
 
 void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws)
@@ -245,15 +258,11 @@ void jacobian(const Network &net, const Ybus &y, const BusSchedule &sch, const V
             const int i = yi[e];
             const cplx vi = vc[i];
             const PowerDerivatives d = power_derivatives(net.buses[i], yx[e], vi, vk, vnk, ws.current[i], i == k);
-            // A row whose quantity is not solved for holds its own unknown.
-            const BusKind kind = sch.kind[i];
-            const bool p_row = kind == BusKind::pq || kind == BusKind::pv || kind == BusKind::reg;
-            const bool q_row = kind == BusKind::pq;
-            const double one = i == k ? 1.0 : 0.0;
-            jx[ws.pat.p_th[e]] = p_row ? d.dth.real() : one;
-            jx[ws.pat.p_vm[e]] = p_row ? d.dvm.real() : 0.0;
-            jx[ws.pat.q_th[e]] = q_row ? d.dth.imag() : 0.0;
-            jx[ws.pat.q_vm[e]] = q_row ? d.dvm.imag() : (kind == BusKind::reg ? 0.0 : one);
+            const auto [p_th, p_vm, q_th, q_vm] = entry_values(sch.kind[i], d, i == k);
+            jx[ws.pat.p_th[e]] = p_th;
+            jx[ws.pat.p_vm[e]] = p_vm;
+            jx[ws.pat.q_th[e]] = q_th;
+            jx[ws.pat.q_vm[e]] = q_vm;
         }
     }
     if (!net.groups.empty()) {
@@ -280,20 +289,17 @@ bool jacobian_rows(const Network &net, const Ybus &y, const BusSchedule &sch, co
         }
         ii += yx[pat.y_t[static_cast<std::size_t>(t)]] * vc[yi[t]];
     }
-    const BusKind kind = sch.kind[static_cast<std::size_t>(i)];
-    const bool p_row = kind == BusKind::pq || kind == BusKind::pv || kind == BusKind::reg;
-    const bool q_row = kind == BusKind::pq;
     for (int t = yp[i]; t < yp[i + 1]; ++t) {
         const int k = yi[t];
         const auto e = static_cast<std::size_t>(pat.y_t[static_cast<std::size_t>(t)]);
         const cplx vk = vc[k];
         const PowerDerivatives d =
             power_derivatives(net.buses[static_cast<std::size_t>(i)], yx[e], vc[i], vk, vk / v.vm[k], ii, i == k);
-        const double one = i == k ? 1.0 : 0.0;
-        out.push_back({i, k, pat.p_th[e], p_row ? d.dth.real() : one});
-        out.push_back({i, n + k, pat.p_vm[e], p_row ? d.dvm.real() : 0.0});
-        out.push_back({n + i, k, pat.q_th[e], q_row ? d.dth.imag() : 0.0});
-        out.push_back({n + i, n + k, pat.q_vm[e], q_row ? d.dvm.imag() : one});
+        const auto [p_th, p_vm, q_th, q_vm] = entry_values(sch.kind[static_cast<std::size_t>(i)], d, i == k);
+        out.push_back({i, k, pat.p_th[e], p_th});
+        out.push_back({i, n + k, pat.p_vm[e], p_vm});
+        out.push_back({n + i, k, pat.q_th[e], q_th});
+        out.push_back({n + i, n + k, pat.q_vm[e], q_vm});
     }
     return true;
 }
