@@ -130,43 +130,55 @@ bool factor_jacobian(NewtonWorkspace &ws)
     return ws.numeric && c->status == KLU_OK;
 }
 
-double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
-                int &worst_bus)
+namespace {
+
+// current = Ybus·vc, by Ybus's columns, in real arithmetic (a product of
+// complex numbers written out: std::complex's guards for infinities cost
+// as much as the product here).
+void ybus_times(const Ybus &y, const Eigen::VectorXcd &vc, Eigen::VectorXcd &current)
 {
-    const int n = static_cast<int>(y.rows());
-    Eigen::VectorXcd &vc = ws.vc;
-    Voltages &at = ws.vc_at;
-    if (at.vm.size() != n || vc.size() != n) {
-        at.vm.setConstant(n, std::nan(""));
-        at.va.setConstant(n, std::nan(""));
-        vc.resize(n);
-    }
-    // Only the buses that moved since vc was last brought up to date.
-    for (int i = 0; i < n; ++i) {
-        if (v.vm[i] != at.vm[i] || v.va[i] != at.va[i]) {
-            vc[i] = std::polar(v.vm[i], v.va[i]);
-            at.vm[i] = v.vm[i];
-            at.va[i] = v.va[i];
+    const auto n = static_cast<int>(y.cols());
+    const int *outer = y.outerIndexPtr();
+    const int *inner = y.innerIndexPtr();
+    const auto *yx = reinterpret_cast<const double *>(y.valuePtr());
+    const auto *v = reinterpret_cast<const double *>(vc.data());
+    current.setZero(n);
+    auto *c = reinterpret_cast<double *>(current.data());
+    for (int k = 0; k < n; ++k) {
+        const double vr = v[2 * k];
+        const double vi = v[2 * k + 1];
+        const int end = outer[k + 1];
+        for (int e = outer[k]; e < end; ++e) {
+            const double yr = yx[2 * e];
+            const double yi = yx[2 * e + 1];
+            const double re = yr * vr - yi * vi;
+            const double im = yr * vi + yi * vr;
+            const std::ptrdiff_t at = 2 * static_cast<std::ptrdiff_t>(inner[e]);
+            c[at] += re;
+            c[at + 1] += im;
         }
     }
-    return mismatch_at_vc(net, y, sch, v, ws, worst_bus);
 }
 
-double mismatch_at_vc(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
+// F from ws.current = Ybus·V (see mismatch).
+double power_mismatch(const Network &net, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
                       int &worst_bus)
 {
-    const int n = static_cast<int>(y.rows());
+    const auto n = static_cast<int>(ws.vc.size());
     const Eigen::VectorXcd &vc = ws.vc;
-    ws.current.noalias() = y * vc;
     double worst = 0;
     worst_bus = -1;
     const bool dc = !sch.pdc.empty();
     for (int i = 0; i < n; ++i) {
         const NetBus &b = net.buses[i];
         const BusKind kind = sch.kind[i];
-        const cplx s = vc[i] * std::conj(ws.current[i]);
-        double fp = s.real() - (sch.pg[i] - b.pd - b.ip * v.vm[i]);
-        double fq = s.imag() - (sch.qgen[i] - b.qd - b.iq * v.vm[i]);
+        // S_i = V_i·conj(I_i), written out.
+        const double vr = vc[i].real();
+        const double vi = vc[i].imag();
+        const double ir = ws.current[i].real();
+        const double ii = ws.current[i].imag();
+        double fp = (vr * ir + vi * ii) - (sch.pg[i] - b.pd - b.ip * v.vm[i]);
+        double fq = (vi * ir - vr * ii) - (sch.qgen[i] - b.qd - b.iq * v.vm[i]);
         if (dc) {
             fp += sch.pdc[i];
             fq += sch.qdc[i];
@@ -190,6 +202,54 @@ double mismatch_at_vc(const Network &net, const Ybus &y, const BusSchedule &sch,
     return worst;
 }
 
+} // namespace
+
+double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
+                int &worst_bus)
+{
+    const int n = static_cast<int>(y.rows());
+    Eigen::VectorXcd &vc = ws.vc;
+    Voltages &at = ws.vc_at;
+    if (at.vm.size() != n || vc.size() != n) {
+        at.vm.setConstant(n, std::nan(""));
+        at.va.setConstant(n, std::nan(""));
+        vc.resize(n);
+        ws.current_of = nullptr;
+    }
+    // Only the buses that moved since vc was last brought up to date.
+    ws.moved.clear();
+    ws.dv.clear();
+    for (int i = 0; i < n; ++i) {
+        if (v.vm[i] != at.vm[i] || v.va[i] != at.va[i]) {
+            const cplx old = vc[i];
+            vc[i] = std::polar(v.vm[i], v.va[i]);
+            at.vm[i] = v.vm[i];
+            at.va[i] = v.va[i];
+            ws.moved.push_back(i);
+            ws.dv.push_back(vc[i] - old);
+        }
+    }
+    // Ybus·V by the moved buses' columns where they are few: after a
+    // change of bus kinds, or between two solves from the same point.
+    if (ws.current_of != &y || 8 * ws.moved.size() > static_cast<std::size_t>(n)) {
+        return mismatch_at_vc(net, y, sch, v, ws, worst_bus);
+    }
+    for (std::size_t e = 0; e < ws.moved.size(); ++e) {
+        for (Ybus::InnerIterator it(y, ws.moved[e]); it; ++it) {
+            ws.current[it.row()] += it.value() * ws.dv[e];
+        }
+    }
+    return power_mismatch(net, sch, v, ws, worst_bus);
+}
+
+double mismatch_at_vc(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
+                      int &worst_bus)
+{
+    ybus_times(y, ws.vc, ws.current);
+    ws.current_of = &y;
+    return power_mismatch(net, sch, v, ws, worst_bus);
+}
+
 void take_step(Voltages &v, NewtonWorkspace &ws)
 {
     const auto n = v.va.size();
@@ -209,6 +269,7 @@ void take_step(Voltages &v, NewtonWorkspace &ws)
         }
     }
     ws.vc_at = v;
+    ws.current_of = nullptr;
 }
 
 namespace {

@@ -392,14 +392,11 @@ PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std:
 
 constexpr int max_dc_rounds = 30;
 
-} // namespace
-
-PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
-                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
+// Solves with the DC lines' injections at the AC voltages found, until
+// those injections settle (at once where no LCC line is in service).
+PfSolution dc_rounds(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held, Voltages v,
+                     const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
 {
-    // Every solve starts from its own voltages alone: none of the complex
-    // voltages an earlier solve left in the workspace are reused.
-    ws.vc_at = Voltages{};
     if (std::none_of(net.lcc.begin(), net.lcc.end(), [](const NetLcc &x) { return x.in_service; })) {
         PfSolution s = q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
         copy_tied_voltages(net, s.v);
@@ -424,6 +421,22 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
     }
     total.failure = "the DC lines did not settle in " + std::to_string(max_dc_rounds) + " rounds";
     return total;
+}
+
+} // namespace
+
+PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
+                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
+{
+    // Every solve starts from its own voltages alone: none of the complex
+    // voltages an earlier solve left in the workspace are reused, and
+    // Ybus·V is carried from one step to the next only inside this solve
+    // (see NewtonWorkspace::current_of).
+    ws.vc_at = Voltages{};
+    ws.current_of = nullptr;
+    PfSolution s = dc_rounds(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
+    ws.current_of = nullptr;
+    return s;
 }
 
 BusSchedule base_schedule(const Network &net)
