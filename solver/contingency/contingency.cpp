@@ -259,13 +259,12 @@ void remove_unit(const Network &net, int u, BusSchedule &sch, std::vector<signed
     }
 }
 
-// Ybus with the given branches opened and `closed` put in service: their
-// stamps come out of (go into) the base matrix, whose pattern holds every
-// branch; then the changes of its diagonal.
-Ybus switch_branches(const Network &net, const BaseCase &base, const Outage &o, const std::vector<DiagonalChange> &dy,
-                     std::vector<char> &on)
+// y, a copy of the base Ybus, with the given branches opened and `closed`
+// put in service: their stamps come out of (go into) the base matrix, whose
+// pattern holds every branch; then the changes of its diagonal.
+void switch_branches(const Network &net, const Outage &o, const std::vector<DiagonalChange> &dy,
+                     std::vector<char> &on, Ybus &y)
 {
-    Ybus y = base.y;
     const auto stamp = [&](int k, double sign) {
         const NetBranch &br = net.branches[k];
         const BranchStamp s = branch_stamp(br, true);
@@ -288,7 +287,6 @@ Ybus switch_branches(const Network &net, const BaseCase &base, const Outage &o, 
     for (const DiagonalChange &d : dy) {
         y.coeffRef(d.bus, d.bus) += d.dy;
     }
-    return y;
 }
 
 // What an outage is solved on, and from: the base network (or its copy
@@ -317,7 +315,8 @@ void open_in_base(const Network &net, const BaseCase &base, const Outage &o, con
 {
     c.net = &net;
     c.on = base.on;
-    c.y = switch_branches(net, base, o, dy, c.on);
+    c.y = base.y;
+    switch_branches(net, o, dy, c.on, c.y);
     c.sch = base.sol.sch;
     c.held = base.sol.held;
     c.v = base.sol.v;

@@ -4,14 +4,20 @@
 
 BranchStamp branch_stamp(const NetBranch &br, bool with_end_shunts)
 {
-    // a = tap·e^{j·shift}; Yff = (ys + j·bc/2)/|a|², Yft = −ys/conj(a),
-    // Ytf = −ys/a, Ytt = ys + j·bc/2.
-    const std::complex<double> a = std::polar(br.tap, br.shift);
+    // a = tap·e^{j·shift}; Yff = (ys + j·bc/2)/|a|², Yft = −ys/conj(a)
+    // = −ys·e^{j·shift}/tap, Ytf = −ys/a = −ys·e^{−j·shift}/tap,
+    // Ytt = ys + j·bc/2 (divisions by a real tap only).
     const std::complex<double> ych(0.0, br.bc / 2.0);
     BranchStamp s;
     s.yff = (br.ys + ych) / (br.tap * br.tap);
-    s.yft = -br.ys / std::conj(a);
-    s.ytf = -br.ys / a;
+    const std::complex<double> y = -br.ys / br.tap;
+    if (br.shift == 0.0) {
+        s.yft = s.ytf = y;
+    } else {
+        const std::complex<double> turn = std::polar(1.0, br.shift);
+        s.yft = y * turn;
+        s.ytf = y * std::conj(turn);
+    }
     s.ytt = br.ys + ych;
     if (with_end_shunts) {
         s.yff += br.ysh_f;

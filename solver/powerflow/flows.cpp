@@ -4,6 +4,7 @@
 #include "powerflow/tie_flows.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr double vm_tie = 1e-8; // pu
@@ -112,7 +113,8 @@ void assess_loadings(const Network &net, const std::vector<char> &on, const PfSo
             continue;
         }
         const BranchFlow fl = br.tie ? ties[k] : branch_flow(br, vc[br.f], vc[br.t]);
-        const double mva = std::max(std::abs(fl.from), std::abs(fl.to)) * net.sbase;
+        const auto squared = [](std::complex<double> z) { return z.real() * z.real() + z.imag() * z.imag(); };
+        const double mva = std::sqrt(std::max(squared(fl.from), squared(fl.to))) * net.sbase;
         const double pct = 100.0 * mva / rate;
         if (pct > a.max_loading) {
             a.max_loading = pct;

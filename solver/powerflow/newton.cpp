@@ -261,9 +261,15 @@ void take_step(Voltages &v, NewtonWorkspace &ws)
         if (std::abs(d) < 1e-2 && vm_old != 0.0) {
             // e^{−jd} to within 1e-20 from the Taylor series of cos and sin.
             const double d2 = d * d;
-            const double c = 1.0 - d2 / 2.0 * (1.0 - d2 / 12.0 * (1.0 - d2 / 30.0));
-            const double sn = d * (1.0 - d2 / 6.0 * (1.0 - d2 / 20.0 * (1.0 - d2 / 42.0)));
-            ws.vc[i] *= cplx(c, -sn) * (v.vm[i] / vm_old);
+            const double c = 1.0 - d2 * 0.5 * (1.0 - d2 * (1.0 / 12) * (1.0 - d2 * (1.0 / 30)));
+            const double sn = d * (1.0 - d2 * (1.0 / 6) * (1.0 - d2 * (1.0 / 20) * (1.0 - d2 * (1.0 / 42))));
+            // V·(c − j·sn)·|V|new/|V|old, the product written out.
+            const double scale = v.vm[i] / vm_old;
+            const double tr = c * scale;
+            const double ti = -sn * scale;
+            const double xr = ws.vc[i].real();
+            const double xi = ws.vc[i].imag();
+            ws.vc[i] = cplx(xr * tr - xi * ti, xr * ti + xi * tr);
         } else {
             ws.vc[i] = std::polar(v.vm[i], v.va[i]);
         }
