@@ -10,6 +10,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <utility>
 
 const char *status_name(CtgStatus s)
 {
@@ -508,18 +509,18 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     if (e.kind == Element::Kind::unsupported) {
         r.status = CtgStatus::unsupported;
         r.note = not_understood(block, e);
-        return finish(r, t0);
+        return finish(std::move(r), t0);
     }
     const Outage o = find_outage(net, base, e);
     if (!o.found) {
         r.status = CtgStatus::not_found;
         r.note = "no " + element_name(e) + " in the network";
-        return finish(r, t0);
+        return finish(std::move(r), t0);
     }
     if (!o.refusal.empty()) {
         r.status = CtgStatus::unsupported;
         r.note = o.refusal;
-        return finish(r, t0);
+        return finish(std::move(r), t0);
     }
     r.attempted = true;
     r.load_lost_mw = o.load_lost_mw;
@@ -549,7 +550,7 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     if (!slack) {
         r.status = CtgStatus::diverged;
         add_note(r.note, "no unit left to be slack");
-        return finish(r, t0);
+        return finish(std::move(r), t0);
     }
     if (!c.net->groups.empty()) {
         for (const int k : refresh_groups(*c.net, c.sch, c.held, c.v)) {
@@ -578,7 +579,7 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     if (!r.sol.converged) {
         r.status = CtgStatus::diverged;
         add_note(r.note, r.sol.failure);
-        return finish(r, t0);
+        return finish(std::move(r), t0);
     }
     r.status = CtgStatus::converged;
     if (controls) {
@@ -588,5 +589,5 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
         }
     }
     r.assessment = assess(*c.net, c.on, r.sol, opt.contingency_rating, true, o.unit);
-    return finish(r, t0);
+    return finish(std::move(r), t0);
 }

@@ -98,7 +98,9 @@ int worst_wrong_side(const Network &net, const PfSolution &s, const NewtonWorksp
 
 double unit_q(const Network &net, const BusSchedule &sch, const NewtonWorkspace &ws, const Voltages &v, int i)
 {
-    const std::complex<double> vi = std::polar(v.vm[i], v.va[i]);
+    // V_i as the last mismatch had it where it has not moved since.
+    const bool held_in_ws = ws.vc_at.vm.size() == v.vm.size() && ws.vc_at.vm[i] == v.vm[i] && ws.vc_at.va[i] == v.va[i];
+    const std::complex<double> vi = held_in_ws ? ws.vc[i] : std::polar(v.vm[i], v.va[i]);
     const double q = (vi * std::conj(ws.current[i])).imag();
     const double qdc = sch.qdc.empty() ? 0.0 : sch.qdc[static_cast<std::size_t>(i)];
     return q + net.buses[i].qd + net.buses[i].iq * v.vm[i] + qdc;
@@ -429,10 +431,16 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
                                Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
 {
     // Every solve starts from its own voltages alone: none of the complex
-    // voltages an earlier solve left in the workspace are reused, and
-    // Ybus·V is carried from one step to the next only inside this solve
-    // (see NewtonWorkspace::current_of).
-    ws.vc_at = Voltages{};
+    // voltages an earlier solve left in the workspace are reused (a
+    // contingency's start from those of the base solution, the same for
+    // all), and Ybus·V is carried from one step to the next only inside
+    // this solve (see NewtonWorkspace::current_of).
+    if (chord != nullptr && chord->v0.vm.size() == v.vm.size() && chord->vc0.size() == v.vm.size()) {
+        ws.vc = chord->vc0;
+        ws.vc_at = chord->v0;
+    } else {
+        ws.vc_at = Voltages{};
+    }
     ws.current_of = nullptr;
     PfSolution s = dc_rounds(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
     ws.current_of = nullptr;
