@@ -326,6 +326,35 @@ void keep_j0(const Network &net, const Ybus &y, const BusSchedule &sch, const Vo
     }
 }
 
+// The rows of the buses whose row of Ybus the outage changed, retaken at
+// the iterate v (after the first step): there the Jacobian moves most from
+// the base solution's, and a chord step with them is nearer Newton's.
+void refresh_touched(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
+                     const NewtonWorkspace &ws, const ChordBase &cb, ChordState &st)
+{
+    st.refreshed = true;
+    const int n = static_cast<int>(y.rows());
+    bool any = false;
+    for (int i = 0; i < n; ++i) {
+        const auto b = static_cast<std::size_t>(i);
+        if (b >= st.touched.size() || st.touched[b] == 0 || sch.kind[b] == BusKind::off) {
+            continue;
+        }
+        if (!jacobian_rows(net, y, sch, v, ws.vc, ws.pat, i, st.entries)) {
+            return;
+        }
+        SparseVec dp;
+        SparseVec dq;
+        d_rows(cb, st.entries, i, dp, dq);
+        set_d_row(st, i, std::move(dp));
+        set_d_row(st, n + i, std::move(dq));
+        any = true;
+    }
+    if (any) {
+        update_correction(cb, st);
+    }
+}
+
 } // namespace
 
 bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
@@ -414,6 +443,9 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
         r.max_mismatch = mismatch_at_vc(net, y, sch, v, ws, r.worst_bus);
         if (!(r.max_mismatch <= 0.5 * before) && !(r.max_mismatch <= opt.tolerance_pu)) {
             return out;
+        }
+        if (!st.refreshed && !(r.max_mismatch <= opt.tolerance_pu)) {
+            refresh_touched(net, y, sch, v, ws, cb, st);
         }
     }
     r.converged = true;
