@@ -246,7 +246,7 @@ double mismatch_at_vc(const Network &net, const Ybus &y, const BusSchedule &sch,
                       int &worst_bus)
 {
     ybus_times(y, ws.vc, ws.current);
-    ws.current_of = &y;
+    ws.current_of = ws.in_solve ? &y : nullptr;
     return power_mismatch(net, sch, v, ws, worst_bus);
 }
 

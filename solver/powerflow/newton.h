@@ -103,13 +103,14 @@ struct NewtonWorkspace {
     Eigen::VectorXd f, dx;        // mismatch and step, 2n
     Eigen::VectorXcd vc, current; // V and Ybus·V
     Voltages vc_at;               // the voltages vc holds (mismatch refreshes the buses that moved)
-    // The Ybus that current is Ybus·vc for, exactly; null when vc moved
-    // since. Set only inside one solve (solve_with_q_limits), where Ybus
-    // does not change, so that a bus that moved updates current by its
-    // column of Ybus rather than by a whole product.
+    // Inside one solve (solve_with_q_limits, where Ybus does not change):
+    // the Ybus that current is Ybus·vc for, null when vc moved since, so
+    // that mismatch updates current by the columns of the buses that moved
+    // rather than by a whole product. Always null outside a solve.
+    bool in_solve = false;
     const Ybus *current_of = nullptr;
-    std::vector<int> moved;                    // buses whose V mismatch changed, and
-    std::vector<std::complex<double>> dv;      // by how much
+    std::vector<int> moved;               // buses the last mismatch refreshed in vc
+    std::vector<std::complex<double>> dv; // and by how much their V moved
 };
 NewtonWorkspace make_workspace(const Ybus &y, const Network &net);
 
@@ -138,7 +139,7 @@ double mismatch(const Network &net, const Ybus &y, const BusSchedule &sch, const
                 int &worst_bus);
 
 // The same at the complex voltages already in ws.vc (which must be v's).
-// Leaves ws.current_of set to &y.
+// Inside a solve (ws.in_solve), leaves ws.current_of set to &y.
 double mismatch_at_vc(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
                       int &worst_bus);
 

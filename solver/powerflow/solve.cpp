@@ -442,7 +442,9 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
         ws.vc_at = Voltages{};
     }
     ws.current_of = nullptr;
+    ws.in_solve = true;
     PfSolution s = dc_rounds(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
+    ws.in_solve = false;
     ws.current_of = nullptr;
     return s;
 }

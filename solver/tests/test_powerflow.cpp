@@ -175,3 +175,42 @@ TEST(BaseCase, ASlackWithoutUnitIsAnIdealSource)
         EXPECT_NEAR(sa.sol.v.va[i], sb.sol.v.va[i], 1e-12) << "bus " << a.buses[i].number;
     }
 }
+
+// Inside a solve, a mismatch after a few buses moved updates Ybus·V by
+// their columns; it must give what a whole product gives. Outside a solve
+// nothing is carried: a Ybus changed in place between two calls is used
+// as it is then.
+TEST(Mismatch, UpdatedByTheBusesThatMovedAsByAWholeProduct)
+{
+    REQUIRE_CASES();
+    const Network net = build_network(read_raw(cases_dir() + "/activsg200/case.raw"));
+    BaseCase bc = solve(net, false);
+    ASSERT_TRUE(bc.sol.converged);
+    const auto whole = [&](const Ybus &y, const Voltages &v) {
+        NewtonWorkspace fresh = make_workspace(y, net);
+        int worst = -1;
+        mismatch(net, y, bc.sol.sch, v, fresh, worst);
+        return Eigen::VectorXd(fresh.f);
+    };
+    NewtonWorkspace &ws = bc.ws;
+    Voltages v = bc.sol.v;
+    int worst = -1;
+    ws.vc_at = Voltages{};
+    ws.in_solve = true;
+    mismatch(net, bc.y, bc.sol.sch, v, ws, worst);
+    for (const int i : {3, 17, 101}) {
+        v.vm[i] += 0.01 * i / 101.0;
+        v.va[i] -= 0.02;
+    }
+    mismatch(net, bc.y, bc.sol.sch, v, ws, worst);
+    EXPECT_EQ(ws.moved.size(), 3U);
+    EXPECT_LE((ws.f - whole(bc.y, v)).cwiseAbs().maxCoeff(), 1e-12);
+    ws.in_solve = false;
+    ws.current_of = nullptr;
+
+    mismatch(net, bc.y, bc.sol.sch, v, ws, worst);
+    bc.y.coeffRef(5, 5) += std::complex<double>(0.0, 0.5); // a shunt switched in place
+    v.vm[7] += 0.01;
+    mismatch(net, bc.y, bc.sol.sch, v, ws, worst);
+    EXPECT_LE((ws.f - whole(bc.y, v)).cwiseAbs().maxCoeff(), 1e-12);
+}
