@@ -263,8 +263,8 @@ void remove_unit(const Network &net, int u, BusSchedule &sch, std::vector<signed
 // y, a copy of the base Ybus, with the given branches opened and `closed`
 // put in service: their stamps come out of (go into) the base matrix, whose
 // pattern holds every branch; then the changes of its diagonal.
-void switch_branches(const Network &net, const Outage &o, const std::vector<DiagonalChange> &dy,
-                     std::vector<char> &on, Ybus &y)
+void switch_branches(const Network &net, const Outage &o, const std::vector<DiagonalChange> &dy, std::vector<char> &on,
+                     Ybus &y)
 {
     const auto stamp = [&](int k, double sign) {
         const NetBranch &br = net.branches[k];

@@ -145,10 +145,11 @@ void ybus_times(const Ybus &y, const Eigen::VectorXcd &vc, Eigen::VectorXcd &cur
     current.setZero(n);
     auto *c = reinterpret_cast<double *>(current.data());
     for (int k = 0; k < n; ++k) {
-        const double vr = v[2 * k];
-        const double vi = v[2 * k + 1];
-        const int end = outer[k + 1];
-        for (int e = outer[k]; e < end; ++e) {
+        const std::ptrdiff_t kk = k;
+        const double vr = v[2 * kk];
+        const double vi = v[2 * kk + 1];
+        const std::ptrdiff_t end = outer[k + 1];
+        for (std::ptrdiff_t e = outer[k]; e < end; ++e) {
             const double yr = yx[2 * e];
             const double yi = yx[2 * e + 1];
             const double re = yr * vr - yi * vi;
