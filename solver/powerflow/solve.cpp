@@ -99,8 +99,8 @@ int worst_wrong_side(const Network &net, const PfSolution &s, const NewtonWorksp
 double unit_q(const Network &net, const BusSchedule &sch, const NewtonWorkspace &ws, const Voltages &v, int i)
 {
     // V_i as the last mismatch had it where it has not moved since.
-    const bool held_in_ws = ws.vc_at.vm.size() == v.vm.size() && ws.vc_at.vm[i] == v.vm[i] && ws.vc_at.va[i] == v.va[i];
-    const std::complex<double> vi = held_in_ws ? ws.vc[i] : std::polar(v.vm[i], v.va[i]);
+    const bool in_ws = ws.vc_at.vm.size() == v.vm.size() && ws.vc_at.vm[i] == v.vm[i] && ws.vc_at.va[i] == v.va[i];
+    const std::complex<double> vi = in_ws ? ws.vc[i] : std::polar(v.vm[i], v.va[i]);
     const double q = (vi * std::conj(ws.current[i])).imag();
     const double qdc = sch.qdc.empty() ? 0.0 : sch.qdc[static_cast<std::size_t>(i)];
     return q + net.buses[i].qd + net.buses[i].iq * v.vm[i] + qdc;
