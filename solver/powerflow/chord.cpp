@@ -143,6 +143,22 @@ void d_rows(const ChordBase &cb, const std::vector<JacobianEntry> &entries, int 
     }
 }
 
+// Sets bus i's rows of D from its rows of Jc taken at v (vc: the same as
+// complex voltages). False when jacobian_rows can not take them.
+bool take_d_rows(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
+                 const Eigen::VectorXcd &vc, const NewtonWorkspace &ws, const ChordBase &cb, ChordState &st, int i)
+{
+    if (!jacobian_rows(net, y, sch, v, vc, ws.pat, i, st.entries)) {
+        return false;
+    }
+    SparseVec dp;
+    SparseVec dq;
+    d_rows(cb, st.entries, i, dp, dq);
+    set_d_row(st, i, std::move(dp));
+    set_d_row(st, static_cast<int>(y.rows()) + i, std::move(dq));
+    return true;
+}
+
 // The ChordBase's correction for bus i, whose kind in sch is pv where J0's
 // is pq or the other way round and whose rows of Jc differ from J0's in
 // its Q row alone: its slot (see ChordBase), taken now if it was not yet,
@@ -205,15 +221,10 @@ bool changed_buses(const Network &net, const Ybus &y, const BusSchedule &sch, co
             st.s_stale[k] = 1;
             continue;
         }
-        if (!jacobian_rows(net, y, sch, cb.v0, cb.vc0, ws.pat, i, st.entries)) {
+        if (!take_d_rows(net, y, sch, cb.v0, cb.vc0, ws, cb, st, i)) {
             st.kinds.clear();
             return false;
         }
-        SparseVec dp;
-        SparseVec dq;
-        d_rows(cb, st.entries, i, dp, dq);
-        set_d_row(st, i, std::move(dp));
-        set_d_row(st, n + i, std::move(dq));
     }
     return st.rows.size() <= static_cast<size_t>(cb.max_rank);
 }
@@ -340,14 +351,9 @@ void refresh_touched(const Network &net, const Ybus &y, const BusSchedule &sch, 
         if (b >= st.touched.size() || st.touched[b] == 0 || sch.kind[b] == BusKind::off) {
             continue;
         }
-        if (!jacobian_rows(net, y, sch, v, ws.vc, ws.pat, i, st.entries)) {
+        if (!take_d_rows(net, y, sch, v, ws.vc, ws, cb, st, i)) {
             return;
         }
-        SparseVec dp;
-        SparseVec dq;
-        d_rows(cb, st.entries, i, dp, dq);
-        set_d_row(st, i, std::move(dp));
-        set_d_row(st, n + i, std::move(dq));
         any = true;
     }
     if (any) {
