@@ -19,6 +19,10 @@ void transpose_upper(LuFactors &f)
     for (int j = 0; j < n; ++j) {
         f.utp[j + 1] += f.utp[j];
     }
+    f.uinv.resize(f.udiag.size());
+    for (std::size_t j = 0; j < f.udiag.size(); ++j) {
+        f.uinv[j] = 1.0 / f.udiag[j];
+    }
     f.uti.resize(static_cast<std::size_t>(f.utp[n]));
     f.utx.resize(static_cast<std::size_t>(f.utp[n]));
     std::vector<int> at(f.utp.begin(), f.utp.end() - 1);
@@ -164,15 +168,16 @@ void lower_solve(const LuFactors &f, const double *b, double *t)
 
 void upper_solve(const LuFactors &f, double *t, double *x)
 {
+    // By U's rows (ut), each a sum into one value, and by the diagonal's
+    // reciprocals: by U's columns, with a division each, this took twice
+    // as long on the 10,000-bus case.
     for (int j = f.n - 1; j >= 0; --j) {
-        const double tj = t[j] / f.ux[f.up[j + 1] - 1];
-        t[j] = tj;
-        if (tj != 0.0) {
-            for (int e = f.up[j]; e < f.up[j + 1] - 1; ++e) {
-                t[f.ui[e]] -= f.ux[e] * tj;
-            }
+        double sum = t[j];
+        for (int e = f.utp[j]; e < f.utp[j + 1]; ++e) {
+            sum -= f.utx[e] * t[f.uti[e]];
         }
-        x[f.q[j]] = tj;
+        t[j] = sum * f.uinv[j];
+        x[f.q[j]] = t[j];
     }
 }
 
