@@ -18,6 +18,10 @@ constexpr int max_steps = 10;
 constexpr int base_max_rank = 200;
 constexpr int own_max_rank = 100;
 
+// Switch slots whose products h_a·g_b the ChordBase keeps: 32 MB at most.
+// The 10,000-bus case uses about a thousand.
+constexpr int max_table_slots = 2048;
+
 // A change of kind whose correction the ChordBase holds: pv to pq, pq to pv.
 bool switched(BusKind from, BusKind to)
 {
@@ -229,35 +233,87 @@ bool changed_buses(const Network &net, const Ybus &y, const BusSchedule &sch, co
     return st.rows.size() <= static_cast<size_t>(cb.max_rank);
 }
 
+// The slot of the ChordBase's switch correction that row k of R uses for
+// its row of H (of_h) or its column of G, or −1 where it uses its own.
+int slot_used(const ChordBase &cb, const ChordState &st, std::size_t k, bool of_h)
+{
+    const int n = cb.lu.n / 2;
+    const int r = st.rows[k];
+    if (r < n || cb.slot.empty() || cb.slot[static_cast<std::size_t>(r - n)] < 0) {
+        return -1;
+    }
+    const auto slot = static_cast<std::size_t>(cb.slot[static_cast<std::size_t>(r - n)]);
+    const SparseVec *used = of_h ? st.h[k] : st.g[k];
+    return used == (of_h ? &cb.switch_h[slot] : &cb.switch_g[slot]) ? static_cast<int>(slot) : -1;
+}
+
+// Where the ChordBase keeps h_a·g_b for its switch slots a and b, NaN
+// until taken; nullptr where it keeps none (see switch_hg).
+double *switch_hg_entry(const ChordBase &cb, int a, int b)
+{
+    if (a < 0 || b < 0 || a >= max_table_slots || b >= max_table_slots) {
+        return nullptr;
+    }
+    if (cb.switch_hg.size() <= static_cast<std::size_t>(a)) {
+        cb.switch_hg.resize(static_cast<std::size_t>(a) + 1);
+    }
+    std::vector<double> &row = cb.switch_hg[static_cast<std::size_t>(a)];
+    if (row.size() <= static_cast<std::size_t>(b)) {
+        row.resize(static_cast<std::size_t>(b) + 1, std::nan(""));
+    }
+    return &row[static_cast<std::size_t>(b)];
+}
+
 // S_kl = δ_kl + h_k·g_l for every k of the columns l ≥ had (new rows of
-// R) and for the rows k in `changed` of the others: each g_l scattered
-// into st.t once.
-void update_s(ChordState &st, Eigen::Index had, const std::vector<Eigen::Index> &changed)
+// R) and for the rows k in `changed` of the others. Where h_k and g_l are
+// both the ChordBase's switch corrections the product is the same for
+// every outage and comes from its table; the others are dot products, g_l
+// scattered into st.t once for them.
+void update_s(const ChordBase &cb, ChordState &st, Eigen::Index had, const std::vector<Eigen::Index> &changed)
 {
     const auto m = static_cast<Eigen::Index>(st.rows.size());
     st.s.conservativeResize(m, m);
-    const auto entry = [&st](Eigen::Index k, Eigen::Index l) {
-        st.s(k, l) = (k == l ? 1.0 : 0.0) + dot(*st.h[static_cast<std::size_t>(k)], st.t.data());
-    };
+    std::vector<int> h_slot(static_cast<std::size_t>(m));
+    for (std::size_t k = 0; k < h_slot.size(); ++k) {
+        h_slot[k] = slot_used(cb, st, k, true);
+    }
     for (Eigen::Index l = 0; l < m; ++l) {
         if (l < had && changed.empty()) {
             continue;
         }
         const SparseVec &g = *st.g[static_cast<std::size_t>(l)];
-        for (std::size_t e = 0; e < g.i.size(); ++e) {
-            st.t[g.i[e]] = g.x[e];
-        }
+        const int g_slot = slot_used(cb, st, static_cast<std::size_t>(l), false);
+        bool scattered = false;
+        const auto entry = [&](Eigen::Index k) {
+            double *kept = switch_hg_entry(cb, h_slot[static_cast<std::size_t>(k)], g_slot);
+            double hg = kept != nullptr ? *kept : std::nan("");
+            if (std::isnan(hg)) {
+                if (!scattered) {
+                    for (std::size_t e = 0; e < g.i.size(); ++e) {
+                        st.t[g.i[e]] = g.x[e];
+                    }
+                    scattered = true;
+                }
+                hg = dot(*st.h[static_cast<std::size_t>(k)], st.t.data());
+                if (kept != nullptr) {
+                    *kept = hg;
+                }
+            }
+            st.s(k, l) = (k == l ? 1.0 : 0.0) + hg;
+        };
         if (l >= had) {
             for (Eigen::Index k = 0; k < m; ++k) {
-                entry(k, l);
+                entry(k);
             }
         } else {
             for (const Eigen::Index k : changed) {
-                entry(k, l);
+                entry(k);
             }
         }
-        for (const int i : g.i) {
-            st.t[i] = 0.0;
+        if (scattered) {
+            for (const int i : g.i) {
+                st.t[i] = 0.0;
+            }
         }
     }
 }
@@ -294,7 +350,7 @@ void update_correction(const ChordBase &cb, ChordState &st)
         }
     }
     st.t.setZero(f.n);
-    update_s(st, had, changed);
+    update_s(cb, st, had, changed);
     st.s_lu.compute(st.s);
 }
 
@@ -381,6 +437,7 @@ bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, 
     cb.slot.assign(net.groups.empty() ? net.buses.size() : 0, -1);
     cb.switch_g.clear();
     cb.switch_h.clear();
+    cb.switch_hg.clear();
     return true;
 }
 

@@ -31,6 +31,9 @@ struct ChordBase {
     // and H's row for its Q row; slot is empty where none are kept.
     mutable std::vector<int> slot;
     mutable std::deque<SparseVec> switch_g, switch_h;
+    // switch_hg[a][b] = switch_h[a]·switch_g[b], S's entry (less δ) where
+    // two such rows meet, the same for every contingency: NaN until taken.
+    mutable std::vector<std::vector<double>> switch_hg;
 };
 
 // Builds J0 from the solved base case (schedule sch, voltages v) and
