@@ -98,12 +98,17 @@ void assess_voltages(const Network &net, const PfSolution &sol, bool after_conti
 // the larger of |S_f| and |S_t| against its rating. Only a network with
 // ties has every flow found first (ties need their neighbours' flows).
 void assess_loadings(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
-                     int removed_unit, Assessment &a)
+                     int removed_unit, const Eigen::VectorXcd *given, Assessment &a)
 {
-    std::vector<std::complex<double>> vc(net.buses.size());
-    for (size_t i = 0; i < vc.size(); ++i) {
-        vc[i] = std::polar(sol.v.vm[static_cast<Eigen::Index>(i)], sol.v.va[static_cast<Eigen::Index>(i)]);
+    const auto n = static_cast<Eigen::Index>(net.buses.size());
+    Eigen::VectorXcd own;
+    if (given == nullptr || given->size() != n) {
+        own.resize(n);
+        for (Eigen::Index i = 0; i < n; ++i) {
+            own[i] = std::polar(sol.v.vm[i], sol.v.va[i]);
+        }
     }
+    const Eigen::VectorXcd &vc = own.size() == n ? own : *given;
     const std::vector<BranchFlow> ties =
         net.tie_nodes.empty() ? std::vector<BranchFlow>() : branch_flows(net, on, sol, removed_unit);
     for (size_t k = 0; k < net.branches.size(); ++k) {
@@ -130,10 +135,10 @@ void assess_loadings(const Network &net, const std::vector<char> &on, const PfSo
 } // namespace
 
 Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
-                  bool after_contingency, int removed_unit)
+                  bool after_contingency, int removed_unit, const Eigen::VectorXcd *vc)
 {
     Assessment a;
     assess_voltages(net, sol, after_contingency, a);
-    assess_loadings(net, on, sol, rating_set, removed_unit, a);
+    assess_loadings(net, on, sol, rating_set, removed_unit, vc, a);
     return a;
 }

@@ -42,6 +42,8 @@ struct Violation {
 // 100 %, a voltage below its low or above its high limit (NVLO/NVHI in the
 // base case, EVLO/EVHI after a contingency). Cut-off buses are left out.
 // Ties are assessed like any branch; `removed_unit` as for branch_flows.
+// vc, where given, holds sol.v as complex voltages (a solve's last, see
+// NewtonWorkspace::vc_at), and spares the flows a sine and cosine per bus.
 struct Assessment {
     double min_vm = 0, max_vm = 0;
     int min_vm_bus = 0, max_vm_bus = 0;
@@ -51,4 +53,4 @@ struct Assessment {
     std::vector<Violation> violations;
 };
 Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
-                  bool after_contingency, int removed_unit = -1);
+                  bool after_contingency, int removed_unit = -1, const Eigen::VectorXcd *vc = nullptr);
