@@ -3,6 +3,7 @@
 #include <Eigen/Dense>
 
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -264,11 +265,33 @@ double *switch_hg_entry(const ChordBase &cb, int a, int b)
     return &row[static_cast<std::size_t>(b)];
 }
 
+// h_k·g for S: from the ChordBase's table where it keeps the product
+// (h_slot, g_slot ≥ 0), else a dot product with g scattered into st.t,
+// the first time one is needed (`scattered`).
+double h_times_g(const ChordBase &cb, ChordState &st, std::size_t k, int h_slot, int g_slot, const SparseVec &g,
+                 bool &scattered)
+{
+    double *kept = switch_hg_entry(cb, h_slot, g_slot);
+    if (kept != nullptr && !std::isnan(*kept)) {
+        return *kept;
+    }
+    if (!scattered) {
+        for (std::size_t e = 0; e < g.i.size(); ++e) {
+            st.t[g.i[e]] = g.x[e];
+        }
+        scattered = true;
+    }
+    const double hg = dot(*st.h[k], st.t.data());
+    if (kept != nullptr) {
+        *kept = hg;
+    }
+    return hg;
+}
+
 // S_kl = δ_kl + h_k·g_l for every k of the columns l ≥ had (new rows of
 // R) and for the rows k in `changed` of the others. Where h_k and g_l are
 // both the ChordBase's switch corrections the product is the same for
-// every outage and comes from its table; the others are dot products, g_l
-// scattered into st.t once for them.
+// every outage and comes from its table; the others are dot products.
 void update_s(const ChordBase &cb, ChordState &st, Eigen::Index had, const std::vector<Eigen::Index> &changed)
 {
     const auto m = static_cast<Eigen::Index>(st.rows.size());
@@ -277,38 +300,16 @@ void update_s(const ChordBase &cb, ChordState &st, Eigen::Index had, const std::
     for (std::size_t k = 0; k < h_slot.size(); ++k) {
         h_slot[k] = slot_used(cb, st, k, true);
     }
+    std::vector<Eigen::Index> every(static_cast<std::size_t>(m));
+    std::iota(every.begin(), every.end(), Eigen::Index{0});
     for (Eigen::Index l = 0; l < m; ++l) {
-        if (l < had && changed.empty()) {
-            continue;
-        }
+        const std::vector<Eigen::Index> &rows = l >= had ? every : changed;
         const SparseVec &g = *st.g[static_cast<std::size_t>(l)];
         const int g_slot = slot_used(cb, st, static_cast<std::size_t>(l), false);
         bool scattered = false;
-        const auto entry = [&](Eigen::Index k) {
-            double *kept = switch_hg_entry(cb, h_slot[static_cast<std::size_t>(k)], g_slot);
-            double hg = kept != nullptr ? *kept : std::nan("");
-            if (std::isnan(hg)) {
-                if (!scattered) {
-                    for (std::size_t e = 0; e < g.i.size(); ++e) {
-                        st.t[g.i[e]] = g.x[e];
-                    }
-                    scattered = true;
-                }
-                hg = dot(*st.h[static_cast<std::size_t>(k)], st.t.data());
-                if (kept != nullptr) {
-                    *kept = hg;
-                }
-            }
-            st.s(k, l) = (k == l ? 1.0 : 0.0) + hg;
-        };
-        if (l >= had) {
-            for (Eigen::Index k = 0; k < m; ++k) {
-                entry(k);
-            }
-        } else {
-            for (const Eigen::Index k : changed) {
-                entry(k);
-            }
+        for (const Eigen::Index k : rows) {
+            const auto kk = static_cast<std::size_t>(k);
+            st.s(k, l) = (k == l ? 1.0 : 0.0) + h_times_g(cb, st, kk, h_slot[kk], g_slot, g, scattered);
         }
         if (scattered) {
             for (const int i : g.i) {
