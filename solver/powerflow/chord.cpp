@@ -234,18 +234,25 @@ bool changed_buses(const Network &net, const Ybus &y, const BusSchedule &sch, co
     return st.rows.size() <= static_cast<size_t>(cb.max_rank);
 }
 
+// The slot the ChordBase keeps a switch correction in for Jacobian row r
+// (a Q row), or −1.
+int row_slot(const ChordBase &cb, int r)
+{
+    const int n = cb.lu.n / 2;
+    return r >= n && !cb.slot.empty() ? cb.slot[static_cast<std::size_t>(r - n)] : -1;
+}
+
 // The slot of the ChordBase's switch correction that row k of R uses for
 // its row of H (of_h) or its column of G, or −1 where it uses its own.
 int slot_used(const ChordBase &cb, const ChordState &st, std::size_t k, bool of_h)
 {
-    const int n = cb.lu.n / 2;
-    const int r = st.rows[k];
-    if (r < n || cb.slot.empty() || cb.slot[static_cast<std::size_t>(r - n)] < 0) {
+    const int slot = row_slot(cb, st.rows[k]);
+    if (slot < 0) {
         return -1;
     }
-    const auto slot = static_cast<std::size_t>(cb.slot[static_cast<std::size_t>(r - n)]);
+    const auto at = static_cast<std::size_t>(slot);
     const SparseVec *used = of_h ? st.h[k] : st.g[k];
-    return used == (of_h ? &cb.switch_h[slot] : &cb.switch_g[slot]) ? static_cast<int>(slot) : -1;
+    return used == (of_h ? &cb.switch_h[at] : &cb.switch_g[at]) ? slot : -1;
 }
 
 // Where the ChordBase keeps h_a·g_b for its switch slots a and b, NaN
@@ -325,12 +332,11 @@ void update_s(const ChordBase &cb, ChordState &st, Eigen::Index had, const std::
 void update_correction(const ChordBase &cb, ChordState &st)
 {
     const LuFactors &f = cb.lu;
-    const int n = f.n / 2;
     const std::size_t m = st.rows.size();
     const auto had = static_cast<Eigen::Index>(st.g.size());
     for (std::size_t k = st.g.size(); k < m; ++k) {
         const int r = st.rows[k];
-        const int slot = r >= n && !cb.slot.empty() ? cb.slot[static_cast<std::size_t>(r - n)] : -1;
+        const int slot = row_slot(cb, r);
         if (slot >= 0) {
             st.g.push_back(&cb.switch_g[static_cast<std::size_t>(slot)]);
         } else {
