@@ -33,6 +33,7 @@ need_build_tools
 need_packages time
 if [[ ! -f $build/CMakeCache.txt ]]; then
     select_mpi mpich
+    mkdir -p "$(dirname "$build")"
     cmake -S "$repo" -B "$build" -DCTGBATCH_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DMPI_CXX_COMPILER="$MPI_CXX" -DMPIEXEC_EXECUTABLE="$MPIEXEC" >"$build.configure.log" ||
         { cat "$build.configure.log"; exit 1; }
