@@ -475,6 +475,17 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
     if (cb.lu.empty()) {
         return out;
     }
+    NewtonResult &r = out.r;
+    r.max_mismatch = mismatch(net, y, sch, v, ws, r.worst_bus);
+    out.first_mismatch = r.max_mismatch;
+    if (r.max_mismatch <= opt.tolerance_pu) {
+        // Nothing to correct: an outage that leaves the solution as it was
+        // (a bus with nothing on it cut off), or a change of kind that
+        // moved no mismatch beyond the tolerance, costs no correction.
+        out.tried = true;
+        r.converged = true;
+        return out;
+    }
     if (!st.ready || st.kinds != sch.kind) {
         st.ready = false;
         st.place.resize(static_cast<std::size_t>(2 * y.rows()), -1);
@@ -492,6 +503,7 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
             if (!changed_rows(ws, cb, st)) {
                 return out;
             }
+            r.max_mismatch = mismatch(net, y, sch, v, ws, r.worst_bus); // back at v
         }
         update_correction(cb, st);
         st.kinds = sch.kind;
@@ -499,9 +511,6 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
     }
     out.tried = true;
 
-    NewtonResult &r = out.r;
-    r.max_mismatch = mismatch(net, y, sch, v, ws, r.worst_bus);
-    out.first_mismatch = r.max_mismatch;
     while (!(r.max_mismatch <= opt.tolerance_pu)) {
         if (r.iterations >= max_steps || !std::isfinite(r.max_mismatch)) {
             return out;
