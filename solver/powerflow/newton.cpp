@@ -132,31 +132,31 @@ bool factor_jacobian(NewtonWorkspace &ws)
 
 namespace {
 
-// current = Ybus·vc, by Ybus's columns, in real arithmetic (a product of
-// complex numbers written out: std::complex's guards for infinities cost
-// as much as the product here).
+// Two doubles side by side: a complex number's real and imaginary parts,
+// for products the compiler keeps in one register each (loaded from
+// memory aligned to 8 bytes at least).
+using Pair = double __attribute__((vector_size(16), aligned(8)));
+
+// current = Ybus·vc, by Ybus's columns: for column k and entry y = a + jb,
+// current_i += a·v_k + b·(j·v_k), where j·v_k = (−Im v_k, Re v_k), both
+// products on the real and imaginary parts at once. The same operations,
+// in the same order, as the complex product written out (and no guards
+// for infinities, which cost as much as the product here).
 void ybus_times(const Ybus &y, const Eigen::VectorXcd &vc, Eigen::VectorXcd &current)
 {
     const auto n = static_cast<int>(y.cols());
     const int *outer = y.outerIndexPtr();
     const int *inner = y.innerIndexPtr();
     const auto *yx = reinterpret_cast<const double *>(y.valuePtr());
-    const auto *v = reinterpret_cast<const double *>(vc.data());
+    const auto *v = reinterpret_cast<const Pair *>(vc.data());
     current.setZero(n);
-    auto *c = reinterpret_cast<double *>(current.data());
+    auto *c = reinterpret_cast<Pair *>(current.data());
     for (int k = 0; k < n; ++k) {
-        const std::ptrdiff_t kk = k;
-        const double vr = v[2 * kk];
-        const double vi = v[2 * kk + 1];
+        const Pair vk = v[k];
+        const Pair jvk = {-vk[1], vk[0]};
         const std::ptrdiff_t end = outer[k + 1];
         for (std::ptrdiff_t e = outer[k]; e < end; ++e) {
-            const double yr = yx[2 * e];
-            const double yi = yx[2 * e + 1];
-            const double re = yr * vr - yi * vi;
-            const double im = yr * vi + yi * vr;
-            const std::ptrdiff_t at = 2 * static_cast<std::ptrdiff_t>(inner[e]);
-            c[at] += re;
-            c[at + 1] += im;
+            c[inner[e]] += yx[2 * e] * vk + yx[2 * e + 1] * jvk;
         }
     }
 }
