@@ -273,8 +273,8 @@ double *switch_hg_entry(const ChordBase &cb, int a, int b)
 }
 
 // h_k·g for S: from the ChordBase's table where it keeps the product
-// (h_slot, g_slot ≥ 0), else a dot product with g scattered into st.t,
-// the first time one is needed (`scattered`).
+// (h_slot, g_slot ≥ 0), else a dot product with g scattered into
+// st.scatter, the first time one is needed (`scattered`).
 double h_times_g(const ChordBase &cb, ChordState &st, std::size_t k, int h_slot, int g_slot, const SparseVec &g,
                  bool &scattered)
 {
@@ -282,13 +282,15 @@ double h_times_g(const ChordBase &cb, ChordState &st, std::size_t k, int h_slot,
     if (kept != nullptr && !std::isnan(*kept)) {
         return *kept;
     }
+    std::vector<double> &x = st.scatter;
     if (!scattered) {
+        x.resize(static_cast<std::size_t>(cb.lu.n), 0.0);
         for (std::size_t e = 0; e < g.i.size(); ++e) {
-            st.t[g.i[e]] = g.x[e];
+            x[static_cast<std::size_t>(g.i[e])] = g.x[e];
         }
         scattered = true;
     }
-    const double hg = dot(*st.h[k], st.t.data());
+    const double hg = dot(*st.h[k], x.data());
     if (kept != nullptr) {
         *kept = hg;
     }
@@ -320,7 +322,7 @@ void update_s(const ChordBase &cb, ChordState &st, Eigen::Index had, const std::
         }
         if (scattered) {
             for (const int i : g.i) {
-                st.t[i] = 0.0;
+                st.scatter[static_cast<std::size_t>(i)] = 0.0;
             }
         }
     }
@@ -356,7 +358,6 @@ void update_correction(const ChordBase &cb, ChordState &st)
             changed.push_back(static_cast<Eigen::Index>(k));
         }
     }
-    st.t.setZero(f.n);
     update_s(cb, st, had, changed);
     st.s_lu.compute(st.s);
 }

@@ -62,7 +62,8 @@ struct ChordState {
     Eigen::MatrixXd s;
     Eigen::PartialPivLU<Eigen::MatrixXd> s_lu;
     SparseWork work;
-    Eigen::VectorXd t; // a step between the triangular solves
+    Eigen::VectorXd t;           // a step between the triangular solves
+    std::vector<double> scatter; // a column of G for S's entries, zero between them
     std::vector<JacobianEntry> entries;
     bool ready = false;
     bool refreshed = false; // the touched buses' rows retaken at an iterate
