@@ -142,9 +142,11 @@ bool extract_factors(klu_numeric *numeric, klu_symbolic *symbolic, klu_common *c
     }
     g.pinv.resize(sz);
     g.qinv.resize(sz);
+    g.rinv.resize(sz);
     for (int k = 0; k < n; ++k) {
         g.pinv[g.p[k]] = k;
         g.qinv[g.q[k]] = k;
+        g.rinv[k] = 1.0 / g.rs[k];
     }
     transpose_upper(g);
     f = std::move(g);
@@ -153,8 +155,9 @@ bool extract_factors(klu_numeric *numeric, klu_symbolic *symbolic, klu_common *c
 
 void lower_solve(const LuFactors &f, const double *b, double *t)
 {
+    // By the scales' reciprocals: a product per row, not a division.
     for (int k = 0; k < f.n; ++k) {
-        t[k] = b[f.p[k]] / f.rs[k];
+        t[k] = b[f.p[k]] * f.rinv[k];
     }
     for (int j = 0; j < f.n; ++j) {
         const double tj = t[j];

@@ -11,13 +11,14 @@
 // workspace turns KLU's block triangular form off): L unit lower triangular
 // with its diagonal first in each column, U upper triangular with its
 // diagonal last; p[k] the row of A that is row k of P·A, q[k] the column of
-// A that is column k of A·Q, rs[k] the scale of row p[k]. ut is U's
+// A that is column k of A·Q, rs[k] the scale of row p[k] (rinv[k] its
+// reciprocal, a product per row for the dense solve). ut is U's
 // transpose without its diagonal (udiag, and its reciprocals uinv), column
 // j holding row j of U.
 struct LuFactors {
     int n = 0;
     std::vector<int> lp, li, up, ui, utp, uti;
-    std::vector<double> lx, ux, utx, udiag, uinv, rs;
+    std::vector<double> lx, ux, utx, udiag, uinv, rs, rinv;
     std::vector<int> p, q, pinv, qinv;
     bool empty() const { return n == 0; }
 };
