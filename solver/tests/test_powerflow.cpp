@@ -214,3 +214,38 @@ TEST(Mismatch, UpdatedByTheBusesThatMovedAsByAWholeProduct)
     mismatch(net, bc.y, bc.sol.sch, v, ws, worst);
     EXPECT_LE((ws.f - whole(bc.y, v)).cwiseAbs().maxCoeff(), 1e-12);
 }
+
+// A step turns each bus's complex voltage by its change of angle and
+// scales it by its change of |V|, two buses at a time where both angles
+// moved little, one at a time elsewhere: every bus must end where
+// std::polar puts its new |V| and angle, in an odd number of buses (the
+// last taken alone), beside a bus whose angle moved far or whose |V| was 0.
+TEST(Step, TurnsEveryComplexVoltageAsPolarWould)
+{
+    const Eigen::Index n = 7;
+    Voltages v;
+    v.vm.resize(n);
+    v.va.resize(n);
+    NewtonWorkspace ws;
+    ws.vc.resize(n);
+    ws.dx.resize(2 * n);
+    for (Eigen::Index i = 0; i < n; ++i) {
+        v.vm[i] = 0.95 + 0.01 * static_cast<double>(i);
+        v.va[i] = -0.3 + 0.1 * static_cast<double>(i);
+        ws.dx[i] = 1e-3 * static_cast<double>(i % 3) - 1e-3; // the angle's step
+        ws.dx[n + i] = 2e-3 * static_cast<double>(i % 2);    // |V|'s
+    }
+    ws.dx[3] = 0.2; // far: bus 2 goes with it, one at a time
+    v.vm[5] = 0.0;  // a bus at 0 takes its voltage afresh
+    for (Eigen::Index i = 0; i < n; ++i) {
+        ws.vc[i] = std::polar(v.vm[i], v.va[i]);
+    }
+    const Voltages before = v;
+    take_step(v, ws);
+    for (Eigen::Index i = 0; i < n; ++i) {
+        EXPECT_EQ(v.va[i], before.va[i] - ws.dx[i]) << "bus " << i;
+        EXPECT_EQ(v.vm[i], before.vm[i] - ws.dx[n + i]) << "bus " << i;
+        EXPECT_LE(std::abs(ws.vc[i] - std::polar(v.vm[i], v.va[i])), 1e-15) << "bus " << i;
+    }
+    EXPECT_TRUE(ws.vc_at.vm == v.vm && ws.vc_at.va == v.va);
+}
