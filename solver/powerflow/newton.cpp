@@ -137,11 +137,12 @@ namespace {
 // memory aligned to 8 bytes at least).
 using Pair = double __attribute__((vector_size(16), aligned(8)));
 
-// current = Ybus·vc, by Ybus's columns: for column k and entry y = a + jb,
-// current_i += a·v_k + b·(j·v_k), where j·v_k = (−Im v_k, Re v_k), both
-// products on the real and imaginary parts at once. The same operations,
-// in the same order, as the complex product written out (and no guards
-// for infinities, which cost as much as the product here).
+// (a + jb)·z = a·z + b·(j·z), where j·z = (−Im z, Re z): both parts at
+// once, with the operations of the product written out, in its order.
+Pair times(double a, double b, Pair z) { return a * z + b * Pair{-z[1], z[0]}; }
+
+// current = Ybus·vc, by Ybus's columns, current_i += y_ik·v_k by `times`
+// (no guards for infinities, which cost as much as the product here).
 void ybus_times(const Ybus &y, const Eigen::VectorXcd &vc, Eigen::VectorXcd &current)
 {
     const auto n = static_cast<int>(y.cols());
@@ -153,10 +154,9 @@ void ybus_times(const Ybus &y, const Eigen::VectorXcd &vc, Eigen::VectorXcd &cur
     auto *c = reinterpret_cast<Pair *>(current.data());
     for (int k = 0; k < n; ++k) {
         const Pair vk = v[k];
-        const Pair jvk = {-vk[1], vk[0]};
         const std::ptrdiff_t end = outer[k + 1];
         for (std::ptrdiff_t e = outer[k]; e < end; ++e) {
-            c[inner[e]] += yx[2 * e] * vk + yx[2 * e + 1] * jvk;
+            c[inner[e]] += times(yx[2 * e], yx[2 * e + 1], vk);
         }
     }
 }
@@ -277,11 +277,8 @@ void step_bus(Voltages &v, NewtonWorkspace &ws, Eigen::Index i)
         double sn = 0;
         small_turn(d, c, sn);
         const double scale = v.vm[i] / vm_old;
-        const double tr = c * scale;
-        const double ti = -sn * scale;
-        const double xr = ws.vc[i].real();
-        const double xi = ws.vc[i].imag();
-        ws.vc[i] = cplx(xr * tr - xi * ti, xr * ti + xi * tr);
+        auto &x = reinterpret_cast<Pair &>(ws.vc[i]);
+        x = times(c * scale, -sn * scale, x);
     } else {
         ws.vc[i] = std::polar(v.vm[i], v.va[i]);
     }
@@ -318,11 +315,8 @@ void take_step(Voltages &v, NewtonWorkspace &ws)
         const Pair scale = now / old;
         const Pair tr = c * scale;
         const Pair ti = -sn * scale;
-        for (int k = 0; k < 2; ++k) {
-            const Pair x = vc[i + k];
-            const Pair jx = {-x[1], x[0]};
-            vc[i + k] = tr[k] * x + ti[k] * jx;
-        }
+        vc[i] = times(tr[0], ti[0], vc[i]);
+        vc[i + 1] = times(tr[1], ti[1], vc[i + 1]);
     }
     for (; i < n; ++i) {
         step_bus(v, ws, i);
