@@ -35,6 +35,86 @@ void transpose_upper(LuFactors &f)
     }
 }
 
+// Whether L's columns j and j+1 have the same rows below j+1 (KLU leaves
+// a column's rows unsorted). at: −1 everywhere, and left so.
+bool lower_pair(const LuFactors &f, int j, std::vector<int> &at)
+{
+    const int b = f.lp[j + 1] + 1;
+    const int be = f.lp[j + 2];
+    for (int e = b; e < be; ++e) {
+        at[f.li[e]] = e;
+    }
+    int shared = 0;
+    bool same = true;
+    for (int e = f.lp[j] + 1; e < f.lp[j + 1] && same; ++e) {
+        const int r = f.li[e];
+        same = r == j + 1 || at[r] >= 0;
+        shared += r == j + 1 ? 0 : 1;
+    }
+    for (int e = b; e < be; ++e) {
+        at[f.li[e]] = -1;
+    }
+    return same && shared == be - b;
+}
+
+// Whether U's rows j and j+1 have the same columns right of j+1 (ut's
+// columns hold them in order).
+bool upper_pair(const LuFactors &f, int j)
+{
+    int a = f.utp[j];
+    if (a < f.utp[j + 1] && f.uti[a] == j + 1) {
+        ++a;
+    }
+    return std::equal(f.uti.begin() + a, f.uti.begin() + f.utp[j + 1], f.uti.begin() + f.utp[j + 1],
+                      f.uti.begin() + f.utp[j + 2]);
+}
+
+// The blocks of one or two columns the dense solves go by (see LuFactors).
+void pair_blocks(LuFactors &f)
+{
+    const int n = f.n;
+    std::vector<int> at(static_cast<std::size_t>(n), -1);
+    for (int j = 0; j < n;) {
+        const bool two = j + 1 < n && lower_pair(f, j, at) && upper_pair(f, j);
+        f.bj.push_back(j);
+        f.lbp.push_back(static_cast<int>(f.lb.size()));
+        f.ubp.push_back(static_cast<int>(f.ub.size()));
+        double l21 = 0;
+        double u12 = 0;
+        if (two) {
+            for (int e = f.lp[j + 1] + 1; e < f.lp[j + 2]; ++e) {
+                at[f.li[e]] = e;
+            }
+        }
+        for (int e = f.lp[j] + 1; e < f.lp[j + 1]; ++e) {
+            const int r = f.li[e];
+            if (two && r == j + 1) {
+                l21 = f.lx[e];
+                continue;
+            }
+            f.lb.push_back({Pair{f.lx[e], two ? f.lx[at[r]] : 0.0}, r});
+        }
+        int a = f.utp[j];
+        if (two) {
+            for (int e = f.lp[j + 1] + 1; e < f.lp[j + 2]; ++e) {
+                at[f.li[e]] = -1;
+            }
+            if (a < f.utp[j + 1] && f.uti[a] == j + 1) {
+                u12 = f.utx[a++];
+            }
+        }
+        for (int e = a; e < f.utp[j + 1]; ++e) {
+            f.ub.push_back({Pair{f.utx[e], two ? f.utx[f.utp[j + 1] + (e - a)] : 0.0}, f.uti[e]});
+        }
+        f.l21.push_back(l21);
+        f.u12.push_back(u12);
+        j += two ? 2 : 1;
+    }
+    f.bj.push_back(n);
+    f.lbp.push_back(static_cast<int>(f.lb.size()));
+    f.ubp.push_back(static_cast<int>(f.ub.size()));
+}
+
 // The nodes reachable from b's nonzeros in the graph of M (lower
 // triangular, by columns; an edge j → i for each M_ij ≠ 0, i ≠ j), into
 // w.order with every j after all it reaches: a depth-first search.
@@ -149,6 +229,7 @@ bool extract_factors(klu_numeric *numeric, klu_symbolic *symbolic, klu_common *c
         g.rinv[k] = 1.0 / g.rs[k];
     }
     transpose_upper(g);
+    pair_blocks(g);
     f = std::move(g);
     return true;
 }
@@ -159,28 +240,62 @@ void lower_solve(const LuFactors &f, const double *b, double *t)
     for (int k = 0; k < f.n; ++k) {
         t[k] = b[f.p[k]] * f.rinv[k];
     }
-    for (int j = 0; j < f.n; ++j) {
+    // By blocks: a pair's two columns update each row as the columns one
+    // after the other would, in the same order.
+    const int blocks = static_cast<int>(f.bj.size()) - 1;
+    for (int s = 0; s < blocks; ++s) {
+        const int j = f.bj[s];
         const double tj = t[j];
-        if (tj != 0.0) {
-            for (int e = f.lp[j] + 1; e < f.lp[j + 1]; ++e) {
-                t[f.li[e]] -= f.lx[e] * tj;
+        const BlockEntry *e = f.lb.data() + f.lbp[s];
+        const BlockEntry *end = f.lb.data() + f.lbp[s + 1];
+        if (f.bj[s + 1] - j == 1) {
+            for (; tj != 0.0 && e < end; ++e) {
+                t[e->i] -= e->x[0] * tj;
             }
+            continue;
+        }
+        if (tj != 0.0) {
+            t[j + 1] -= f.l21[s] * tj;
+        }
+        const Pair tp = {tj, t[j + 1]};
+        if (tp[0] == 0.0 && tp[1] == 0.0) {
+            continue;
+        }
+        for (; e < end; ++e) {
+            const Pair d = e->x * tp;
+            double &ti = t[e->i];
+            ti = ti - d[0] - d[1];
         }
     }
 }
 
 void upper_solve(const LuFactors &f, double *t, double *x)
 {
-    // By U's rows (ut), each a sum into one value, and by the diagonal's
+    // By U's rows, each a sum into one value, and by the diagonal's
     // reciprocals: by U's columns, with a division each, this took twice
-    // as long on the 10,000-bus case.
-    for (int j = f.n - 1; j >= 0; --j) {
-        double sum = t[j];
-        for (int e = f.utp[j]; e < f.utp[j + 1]; ++e) {
-            sum -= f.utx[e] * t[f.uti[e]];
+    // as long on the 10,000-bus case. A pair's two rows are summed side by
+    // side; row j takes U(j, j+1)·t(j+1) last, once t(j+1) is known.
+    for (int s = static_cast<int>(f.bj.size()) - 2; s >= 0; --s) {
+        const int j = f.bj[s];
+        const BlockEntry *e = f.ub.data() + f.ubp[s];
+        const BlockEntry *end = f.ub.data() + f.ubp[s + 1];
+        if (f.bj[s + 1] - j == 1) {
+            double sum = t[j];
+            for (; e < end; ++e) {
+                sum -= e->x[0] * t[e->i];
+            }
+            t[j] = sum * f.uinv[j];
+            x[f.q[j]] = t[j];
+            continue;
         }
-        t[j] = sum * f.uinv[j];
+        Pair sum = {t[j], t[j + 1]};
+        for (; e < end; ++e) {
+            sum -= e->x * t[e->i];
+        }
+        t[j + 1] = sum[1] * f.uinv[j + 1];
+        t[j] = (sum[0] - f.u12[s] * t[j + 1]) * f.uinv[j];
         x[f.q[j]] = t[j];
+        x[f.q[j + 1]] = t[j + 1];
     }
 }
 

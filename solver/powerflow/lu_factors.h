@@ -3,6 +3,8 @@
 // with sparse right-hand sides that reach few of the factors' columns.
 #pragma once
 
+#include "powerflow/pair.h"
+
 #include <klu.h>
 
 #include <vector>
@@ -15,11 +17,27 @@
 // reciprocal, a product per row for the dense solve). ut is U's
 // transpose without its diagonal (udiag, and its reciprocals uinv), column
 // j holding row j of U.
+//
+// The dense solves read the same factors by blocks of one or two: block s
+// covers columns of L and rows of U bj[s] ≤ j < bj[s+1]. Two where they
+// share their pattern beyond the pair, as a bus's angle and magnitude do
+// (the ordering keeps them side by side), so that an index read serves two
+// products. Block s's rows of L below it are lb[lbp[s] .. lbp[s+1]), each
+// with its values in column j and j+1 (x[1] unused in a single), and
+// l21[s] = L(j+1, j); its columns of U right of it likewise in ub and ubp,
+// u12[s] = U(j, j+1).
+struct BlockEntry {
+    Pair x;
+    int i;
+};
 struct LuFactors {
     int n = 0;
     std::vector<int> lp, li, up, ui, utp, uti;
     std::vector<double> lx, ux, utx, udiag, uinv, rs, rinv;
     std::vector<int> p, q, pinv, qinv;
+    std::vector<int> bj, lbp, ubp;
+    std::vector<BlockEntry> lb, ub;
+    std::vector<double> l21, u12;
     bool empty() const { return n == 0; }
 };
 

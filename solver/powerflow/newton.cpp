@@ -1,5 +1,6 @@
 #include "powerflow/newton.h"
 
+#include "powerflow/pair.h"
 #include "powerflow/regulation.h"
 
 #include <Eigen/SparseLU>
@@ -131,11 +132,6 @@ bool factor_jacobian(NewtonWorkspace &ws)
 }
 
 namespace {
-
-// Two doubles side by side: a complex number's real and imaginary parts,
-// for products the compiler keeps in one register each (loaded from
-// memory aligned to 8 bytes at least).
-using Pair = double __attribute__((vector_size(16), aligned(8)));
 
 // (a + jb)·z = a·z + b·(j·z), where j·z = (−Im z, Re z): both parts at
 // once, with the operations of the product written out, in its order.
