@@ -590,6 +590,9 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     }
     // The solve's last complex voltages, where they are the solution's.
     const bool vc_is_v = w.vc_at.vm.size() == r.sol.v.vm.size() && w.vc_at.vm == r.sol.v.vm && w.vc_at.va == r.sol.v.va;
-    r.assessment = assess(*c.net, c.on, r.sol, opt.contingency_rating, true, o.unit, vc_is_v ? &w.vc : nullptr);
+    // The base case's table of branches, where the outage is solved on the
+    // base network itself.
+    r.assessment = assess(*c.net, c.on, r.sol, opt.contingency_rating, true, o.unit, vc_is_v ? &w.vc : nullptr,
+                          c.net == &net ? &base.flows : nullptr);
     return finish(std::move(r), t0);
 }

@@ -10,10 +10,14 @@ namespace {
 constexpr double vm_tie = 1e-8; // pu
 }
 
+BranchFlow branch_flow(const BranchStamp &st, std::complex<double> vf, std::complex<double> vt)
+{
+    return {vf * std::conj(st.yff * vf + st.yft * vt), vt * std::conj(st.ytf * vf + st.ytt * vt)};
+}
+
 BranchFlow branch_flow(const NetBranch &br, std::complex<double> vf, std::complex<double> vt)
 {
-    const BranchStamp st = branch_stamp(br, false);
-    return {vf * std::conj(st.yff * vf + st.yft * vt), vt * std::conj(st.ytf * vf + st.ytt * vt)};
+    return branch_flow(branch_stamp(br, false), vf, vt);
 }
 
 BranchFlow branch_flow(const NetBranch &br, const Voltages &v)
@@ -40,6 +44,26 @@ std::vector<BranchFlow> branch_flows(const Network &net, const std::vector<char>
 double rating(const NetBranch &br, int set)
 {
     return set >= 1 && set <= static_cast<int>(br.rate.size()) ? br.rate.at(static_cast<std::size_t>(set - 1)) : 0.0;
+}
+
+namespace {
+
+FlowBranch flow_branch(const NetBranch &br, int set)
+{
+    return {br.f, br.t, br.tie, rating(br, set), branch_stamp(br, false)};
+}
+
+} // namespace
+
+FlowTable flow_table(const Network &net, int set)
+{
+    FlowTable table;
+    table.rating_set = set;
+    table.branches.reserve(net.branches.size());
+    for (const NetBranch &br : net.branches) {
+        table.branches.push_back(flow_branch(br, set));
+    }
+    return table;
 }
 
 std::string branch_label(const NetBranch &br)
@@ -98,7 +122,7 @@ void assess_voltages(const Network &net, const PfSolution &sol, bool after_conti
 // the larger of |S_f| and |S_t| against its rating. Only a network with
 // ties has every flow found first (ties need their neighbours' flows).
 void assess_loadings(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
-                     int removed_unit, const Eigen::VectorXcd *given, Assessment &a)
+                     int removed_unit, const Eigen::VectorXcd *given, const FlowTable *table, Assessment &a)
 {
     const auto n = static_cast<Eigen::Index>(net.buses.size());
     Eigen::VectorXcd own;
@@ -111,22 +135,27 @@ void assess_loadings(const Network &net, const std::vector<char> &on, const PfSo
     const Eigen::VectorXcd &vc = own.size() == n ? own : *given;
     const std::vector<BranchFlow> ties =
         net.tie_nodes.empty() ? std::vector<BranchFlow>() : branch_flows(net, on, sol, removed_unit);
+    const bool tabled =
+        table != nullptr && table->rating_set == rating_set && table->branches.size() == net.branches.size();
     for (size_t k = 0; k < net.branches.size(); ++k) {
-        const NetBranch &br = net.branches[k];
-        const double rate = rating(br, rating_set);
-        if (!on[k] || !(rate > 0) || sol.sch.kind[br.f] == BusKind::off || sol.sch.kind[br.t] == BusKind::off) {
+        if (!on[k]) {
             continue;
         }
-        const BranchFlow fl = br.tie ? ties[k] : branch_flow(br, vc[br.f], vc[br.t]);
+        const FlowBranch br = tabled ? table->branches[k] : flow_branch(net.branches[k], rating_set);
+        const double rate = br.rate;
+        if (!(rate > 0) || sol.sch.kind[br.f] == BusKind::off || sol.sch.kind[br.t] == BusKind::off) {
+            continue;
+        }
+        const BranchFlow fl = br.tie ? ties[k] : branch_flow(br.s, vc[br.f], vc[br.t]);
         const auto squared = [](std::complex<double> z) { return z.real() * z.real() + z.imag() * z.imag(); };
         const double mva = std::sqrt(std::max(squared(fl.from), squared(fl.to))) * net.sbase;
         const double pct = 100.0 * mva / rate;
         if (pct > a.max_loading) {
             a.max_loading = pct;
-            a.max_loading_branch = branch_label(br);
+            a.max_loading_branch = branch_label(net.branches[k]);
         }
         if (pct > 100.0) {
-            a.violations.push_back({"overload", branch_label(br), mva, rate});
+            a.violations.push_back({"overload", branch_label(net.branches[k]), mva, rate});
             ++a.overloads;
         }
     }
@@ -135,10 +164,10 @@ void assess_loadings(const Network &net, const std::vector<char> &on, const PfSo
 } // namespace
 
 Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
-                  bool after_contingency, int removed_unit, const Eigen::VectorXcd *vc)
+                  bool after_contingency, int removed_unit, const Eigen::VectorXcd *vc, const FlowTable *table)
 {
     Assessment a;
     assess_voltages(net, sol, after_contingency, a);
-    assess_loadings(net, on, sol, rating_set, removed_unit, vc, a);
+    assess_loadings(net, on, sol, rating_set, removed_unit, vc, table, a);
     return a;
 }

@@ -12,6 +12,7 @@
 struct BranchFlow {
     std::complex<double> from, to;
 };
+BranchFlow branch_flow(const BranchStamp &st, std::complex<double> vf, std::complex<double> vt);
 BranchFlow branch_flow(const NetBranch &br, std::complex<double> vf, std::complex<double> vt);
 BranchFlow branch_flow(const NetBranch &br, const Voltages &v);
 
@@ -24,6 +25,10 @@ std::vector<BranchFlow> branch_flows(const Network &net, const std::vector<char>
 // The rating of a branch in MVA in rating set `set` (1 to 12: RATEA, RATEB,
 // RATEC are 1 to 3); 0 means not monitored.
 double rating(const NetBranch &br, int set);
+
+// The network's branches for the loading check in rating set `set`, to be
+// given to assess with the same network and set (see FlowTable).
+FlowTable flow_table(const Network &net, int set);
 
 // "I-J-CKT" (and "I-J-K-CKT" for a 3-winding unit's winding), the RAW order
 // of the buses.
@@ -43,7 +48,9 @@ struct Violation {
 // base case, EVLO/EVHI after a contingency). Cut-off buses are left out.
 // Ties are assessed like any branch; `removed_unit` as for branch_flows.
 // vc, where given, holds sol.v as complex voltages (a solve's last, see
-// NewtonWorkspace::vc_at), and spares the flows a sine and cosine per bus.
+// NewtonWorkspace::vc_at), and spares the flows a sine and cosine per bus;
+// table, where given, is flow_table(net, rating_set), and spares them the
+// branches' stamps and their records' scattered reads.
 struct Assessment {
     double min_vm = 0, max_vm = 0;
     int min_vm_bus = 0, max_vm_bus = 0;
@@ -53,4 +60,5 @@ struct Assessment {
     std::vector<Violation> violations;
 };
 Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
-                  bool after_contingency, int removed_unit = -1, const Eigen::VectorXcd *vc = nullptr);
+                  bool after_contingency, int removed_unit = -1, const Eigen::VectorXcd *vc = nullptr,
+                  const FlowTable *table = nullptr);

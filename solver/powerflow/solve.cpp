@@ -1,6 +1,7 @@
 #include "powerflow/solve.h"
 
 #include "network/islands.h"
+#include "powerflow/flows.h"
 #include "powerflow/regulation.h"
 
 #include <algorithm>
@@ -492,6 +493,7 @@ BaseCase solve_base_case(const Network &net, const PfOptions &opt)
     bc.elements = index_elements(net);
     bc.on = branches_in_service(net);
     bc.y = make_ybus(net, bc.on);
+    bc.flows = flow_table(net, opt.contingency_rating);
     bc.ws = make_workspace(bc.y, net);
     BusSchedule sch = base_schedule(net);
 

@@ -82,6 +82,7 @@ struct BaseCase {
     int cut_off = 0;         // RAW buses outside the solved islands
     std::vector<int> island; // island of every bus (0, 1, ...), -1 where cut off
     ElementIndex elements;   // what the contingencies name, by bus
+    FlowTable flows;         // the network's branches in opt.contingency_rating (flows.h)
 };
 
 // Solves the network as the RAW has it. Where the branches in service do

@@ -3,6 +3,7 @@
 // solved states that the RAW files store.
 
 #include "network/network.h"
+#include "powerflow/flows.h"
 #include "powerflow/solve.h"
 #include "raw/raw.h"
 #include "test_data.h"
@@ -248,4 +249,32 @@ TEST(Step, TurnsEveryComplexVoltageAsPolarWould)
         EXPECT_LE(std::abs(ws.vc[i] - std::polar(v.vm[i], v.va[i])), 1e-15) << "bus " << i;
     }
     EXPECT_TRUE(ws.vc_at.vm == v.vm && ws.vc_at.va == v.va);
+}
+
+// The loading check from the base case's table of branches finds what it
+// finds from the branches themselves, to the bit, phase shifters included
+// (go_617); a table of another rating set is not used.
+TEST(Assess, FromTheTableOfBranchesAsFromTheBranches)
+{
+    REQUIRE_CASES();
+    for (const char *name : {"go_617", "activsg2000"}) {
+        const Network net = build_network(read_raw(cases_dir() + "/" + name + "/case.raw"));
+        PfOptions opt;
+        opt.contingency_rating = 1; // RATEA: the set both cases fill
+        const BaseCase bc = solve_base_case(net, opt);
+        ASSERT_TRUE(bc.sol.converged) << name;
+        for (const int set : {1, 3}) {
+            const Assessment want = assess(net, bc.on, bc.sol, set, true);
+            const Assessment got = assess(net, bc.on, bc.sol, set, true, -1, nullptr, &bc.flows);
+            EXPECT_TRUE(set != 1 || want.max_loading > 0.0) << name;
+            EXPECT_EQ(got.max_loading, want.max_loading) << name << " set " << set;
+            EXPECT_EQ(got.max_loading_branch, want.max_loading_branch) << name << " set " << set;
+            EXPECT_EQ(got.overloads, want.overloads) << name << " set " << set;
+            ASSERT_EQ(got.violations.size(), want.violations.size()) << name << " set " << set;
+            for (std::size_t k = 0; k < got.violations.size(); ++k) {
+                EXPECT_EQ(got.violations[k].element, want.violations[k].element) << name;
+                EXPECT_EQ(got.violations[k].value, want.violations[k].value) << name;
+            }
+        }
+    }
 }
