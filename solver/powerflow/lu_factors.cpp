@@ -69,6 +69,45 @@ bool upper_pair(const LuFactors &f, int j)
                       f.uti.begin() + f.utp[j + 2]);
 }
 
+// Block j's rows of L below it (two: with column j+1's values), and
+// L(j+1, j) for a pair. at: −1 everywhere, and left so.
+double add_lower_block(LuFactors &f, int j, bool two, std::vector<int> &at)
+{
+    double l21 = 0;
+    const int b = two ? f.lp[j + 1] + 1 : 0;
+    const int be = two ? f.lp[j + 2] : 0;
+    for (int e = b; e < be; ++e) {
+        at[f.li[e]] = e;
+    }
+    for (int e = f.lp[j] + 1; e < f.lp[j + 1]; ++e) {
+        const int r = f.li[e];
+        if (two && r == j + 1) {
+            l21 = f.lx[e];
+        } else {
+            f.lb.push_back({Pair{f.lx[e], two ? f.lx[at[r]] : 0.0}, r});
+        }
+    }
+    for (int e = b; e < be; ++e) {
+        at[f.li[e]] = -1;
+    }
+    return l21;
+}
+
+// Block j's columns of U right of it (two: with row j+1's values), and
+// U(j, j+1) for a pair.
+double add_upper_block(LuFactors &f, int j, bool two)
+{
+    double u12 = 0;
+    int a = f.utp[j];
+    if (two && a < f.utp[j + 1] && f.uti[a] == j + 1) {
+        u12 = f.utx[a++];
+    }
+    for (int e = a; e < f.utp[j + 1]; ++e) {
+        f.ub.push_back({Pair{f.utx[e], two ? f.utx[f.utp[j + 1] + (e - a)] : 0.0}, f.uti[e]});
+    }
+    return u12;
+}
+
 // The blocks of one or two columns the dense solves go by (see LuFactors).
 void pair_blocks(LuFactors &f)
 {
@@ -79,35 +118,8 @@ void pair_blocks(LuFactors &f)
         f.bj.push_back(j);
         f.lbp.push_back(static_cast<int>(f.lb.size()));
         f.ubp.push_back(static_cast<int>(f.ub.size()));
-        double l21 = 0;
-        double u12 = 0;
-        if (two) {
-            for (int e = f.lp[j + 1] + 1; e < f.lp[j + 2]; ++e) {
-                at[f.li[e]] = e;
-            }
-        }
-        for (int e = f.lp[j] + 1; e < f.lp[j + 1]; ++e) {
-            const int r = f.li[e];
-            if (two && r == j + 1) {
-                l21 = f.lx[e];
-                continue;
-            }
-            f.lb.push_back({Pair{f.lx[e], two ? f.lx[at[r]] : 0.0}, r});
-        }
-        int a = f.utp[j];
-        if (two) {
-            for (int e = f.lp[j + 1] + 1; e < f.lp[j + 2]; ++e) {
-                at[f.li[e]] = -1;
-            }
-            if (a < f.utp[j + 1] && f.uti[a] == j + 1) {
-                u12 = f.utx[a++];
-            }
-        }
-        for (int e = a; e < f.utp[j + 1]; ++e) {
-            f.ub.push_back({Pair{f.utx[e], two ? f.utx[f.utp[j + 1] + (e - a)] : 0.0}, f.uti[e]});
-        }
-        f.l21.push_back(l21);
-        f.u12.push_back(u12);
+        f.l21.push_back(add_lower_block(f, j, two, at));
+        f.u12.push_back(add_upper_block(f, j, two));
         j += two ? 2 : 1;
     }
     f.bj.push_back(n);
