@@ -135,11 +135,12 @@ std::vector<char> parts_to_keep(const Network &net, const BaseCase &base, const 
 
 // Cuts off every part that parts_to_keep does not keep; returns the RAW
 // buses cut off, adds their load to load_mw and leaves in `part` the island
-// of every bus kept (-1 for the rest).
+// of every bus kept (-1 for the rest). all: the base case's branches at
+// each bus where net is the base network, else null.
 int cut_islands(const Network &net, const BaseCase &base, const std::vector<char> &on, BusSchedule &sch,
-                std::vector<signed char> &held, double &load_mw, std::vector<int> &part)
+                std::vector<signed char> &held, double &load_mw, std::vector<int> &part, const BusBranches *all)
 {
-    const int count = find_islands(net, on, sch.kind, part);
+    const int count = find_islands(net, on, sch.kind, part, all);
     if (count <= 1) {
         return 0;
     }
@@ -535,7 +536,8 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
         c.may_split = cut_off_bus(o.bus, c, island, r);
     }
     if (c.may_split) {
-        r.buses_cut_off += cut_islands(*c.net, base, c.on, c.sch, c.held, r.load_cut_off_mw, island);
+        r.buses_cut_off += cut_islands(*c.net, base, c.on, c.sch, c.held, r.load_cut_off_mw, island,
+                                       c.net == &net ? &base.branches_at : nullptr);
     }
     r.islanded = r.buses_cut_off > 0;
     if (r.islanded) {

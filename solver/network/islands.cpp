@@ -5,19 +5,16 @@
 
 namespace {
 
-// The branches in service at each bus, in compressed form: the neighbours
-// of bus i are adj[start[i]..start[i+1]), reached over branches via[...].
-struct Adjacency {
-    std::vector<int> start, adj, via;
-};
-
-Adjacency adjacency(const Network &net, const std::vector<char> &on)
+// The branches at each bus, in compressed form (see BusBranches): those
+// marked in `on`, or every one where on is null.
+BusBranches adjacency(const Network &net, const std::vector<char> *on)
 {
     const size_t n = net.buses.size();
-    Adjacency a;
+    const auto in = [&](size_t k) { return on == nullptr || (*on)[k] != 0; };
+    BusBranches a;
     a.start.assign(n + 1, 0);
     for (size_t k = 0; k < net.branches.size(); ++k) {
-        if (on[k]) {
+        if (in(k)) {
             ++a.start[net.branches[k].f + 1];
             ++a.start[net.branches[k].t + 1];
         }
@@ -29,7 +26,7 @@ Adjacency adjacency(const Network &net, const std::vector<char> &on)
     a.via.resize(a.start[n]);
     std::vector<int> fill(a.start.begin(), a.start.end() - 1);
     for (size_t k = 0; k < net.branches.size(); ++k) {
-        if (on[k]) {
+        if (in(k)) {
             const NetBranch &br = net.branches[k];
             a.adj[fill[br.f]] = br.t;
             a.via[fill[br.f]++] = static_cast<int>(k);
@@ -42,11 +39,17 @@ Adjacency adjacency(const Network &net, const std::vector<char> &on)
 
 } // namespace
 
+BusBranches bus_branches(const Network &net) { return adjacency(net, nullptr); }
+
 int find_islands(const Network &net, const std::vector<char> &on, const std::vector<BusKind> &kind,
-                 std::vector<int> &island)
+                 std::vector<int> &island, const BusBranches *all)
 {
+    // Over every branch, those out of service skipped, a bus's neighbours
+    // come in the same order as over the branches in service alone.
     const size_t n = net.buses.size();
-    const Adjacency g = adjacency(net, on);
+    const bool given = all != nullptr && all->start.size() == n + 1 && all->via.size() == 2 * net.branches.size();
+    const BusBranches own = given ? BusBranches{} : adjacency(net, &on);
+    const BusBranches &g = given ? *all : own;
     island.assign(n, -1);
     int count = 0;
     std::vector<int> stack;
@@ -61,7 +64,7 @@ int find_islands(const Network &net, const std::vector<char> &on, const std::vec
             stack.pop_back();
             for (int e = g.start[i]; e < g.start[i + 1]; ++e) {
                 const int j = g.adj[e];
-                if (island[j] < 0 && kind[j] != BusKind::off) {
+                if (island[j] < 0 && kind[j] != BusKind::off && on[g.via[e]] != 0) {
                     island[j] = count;
                     stack.push_back(j);
                 }
@@ -121,7 +124,7 @@ struct BridgeSearch {
 };
 
 // Searches the island of `root`, flagging its bridges.
-void bridges_from(const Adjacency &g, const std::vector<BusKind> &kind, int root, BridgeSearch &b,
+void bridges_from(const BusBranches &g, const std::vector<BusKind> &kind, int root, BridgeSearch &b,
                   std::vector<char> &bridge)
 {
     b.order[root] = b.low[root] = b.counter++;
@@ -161,7 +164,7 @@ std::vector<char> find_bridges(const Network &net, const std::vector<char> &on, 
     // Tarjan's rule on a depth-first search: the tree edge into v is a bridge
     // when no back edge from v's subtree reaches above v (low[v] > order[u]).
     // Iterative, so that large networks do not overflow the call stack.
-    const Adjacency g = adjacency(net, on);
+    const BusBranches g = adjacency(net, &on);
     const size_t n = net.buses.size();
     BridgeSearch b;
     b.order.assign(n, -1);

@@ -494,11 +494,12 @@ BaseCase solve_base_case(const Network &net, const PfOptions &opt)
     bc.on = branches_in_service(net);
     bc.y = make_ybus(net, bc.on);
     bc.flows = flow_table(net, opt.contingency_rating);
+    bc.branches_at = bus_branches(net);
     bc.ws = make_workspace(bc.y, net);
     BusSchedule sch = base_schedule(net);
 
     std::vector<int> island;
-    const int count = find_islands(net, bc.on, sch.kind, island);
+    const int count = find_islands(net, bc.on, sch.kind, island, &bc.branches_at);
     const std::vector<char> keep = islands_to_solve(net, island, count);
     for (size_t i = 0; i < net.buses.size(); ++i) {
         if (island[i] >= 0 && keep[static_cast<std::size_t>(island[i])] == 0) {

@@ -2,6 +2,7 @@
 // case built on it.
 #pragma once
 
+#include "network/islands.h"
 #include "powerflow/chord.h"
 #include "powerflow/newton.h"
 
@@ -83,6 +84,7 @@ struct BaseCase {
     std::vector<int> island; // island of every bus (0, 1, ...), -1 where cut off
     ElementIndex elements;   // what the contingencies name, by bus
     FlowTable flows;         // the network's branches in opt.contingency_rating (flows.h)
+    BusBranches branches_at; // every branch at each bus, for island searches
 };
 
 // Solves the network as the RAW has it. Where the branches in service do

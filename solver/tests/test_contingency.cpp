@@ -272,6 +272,8 @@ TEST(Contingencies, BridgesAreTheBranchesWhoseOutageSplitsTheNetwork)
             kind.push_back(b.kind);
         }
         std::vector<int> island;
+        std::vector<int> island_all;
+        const BusBranches all = bus_branches(net);
         const int base_count = find_islands(net, on, kind, island);
         const std::vector<char> bridge = find_bridges(net, on, kind);
         int bridges = 0;
@@ -282,6 +284,9 @@ TEST(Contingencies, BridgesAreTheBranchesWhoseOutageSplitsTheNetwork)
             }
             on[k] = 0;
             const bool splits = find_islands(net, on, kind, island) > base_count;
+            // The same islands, numbered alike, from the branches of every bus.
+            find_islands(net, on, kind, island_all, &all);
+            EXPECT_EQ(island_all, island) << "branch " << k;
             on[k] = 1;
             EXPECT_EQ(bridge[k] != 0, splits) << "branch " << net.branches[k].from_bus << "-" << net.branches[k].to_bus;
             bridges += splits ? 1 : 0;
