@@ -493,6 +493,17 @@ void add_element_notes(const Element &e, const Outage &o, std::string &note)
     }
 }
 
+// The solution's assessment: from the solve's last complex voltages where
+// they are the solution's, and from the base case's table of branches where
+// the outage is solved on the base network itself.
+Assessment assess_outage(const Network &net, const BaseCase &base, const OutageCase &c, const NewtonWorkspace &w,
+                         const PfSolution &sol, int rating_set, int unit)
+{
+    const bool vc_is_v = w.vc_at.vm.size() == sol.v.vm.size() && w.vc_at.vm == sol.v.vm && w.vc_at.va == sol.v.va;
+    return assess(*c.net, c.on, sol, rating_set, true, unit, vc_is_v ? &w.vc : nullptr,
+                  c.net == &net ? &base.flows : nullptr);
+}
+
 CtgResult finish(CtgResult r, std::chrono::steady_clock::time_point t0)
 {
     r.solve_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
@@ -590,11 +601,6 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
             add_note(r.note, note);
         }
     }
-    // The solve's last complex voltages, where they are the solution's.
-    const bool vc_is_v = w.vc_at.vm.size() == r.sol.v.vm.size() && w.vc_at.vm == r.sol.v.vm && w.vc_at.va == r.sol.v.va;
-    // The base case's table of branches, where the outage is solved on the
-    // base network itself.
-    r.assessment = assess(*c.net, c.on, r.sol, opt.contingency_rating, true, o.unit, vc_is_v ? &w.vc : nullptr,
-                          c.net == &net ? &base.flows : nullptr);
+    r.assessment = assess_outage(net, base, c, w, r.sol, opt.contingency_rating, o.unit);
     return finish(std::move(r), t0);
 }
