@@ -35,26 +35,30 @@ void transpose_upper(LuFactors &f)
     }
 }
 
-// Whether L's columns j and j+1 have the same rows below j+1 (KLU leaves
-// a column's rows unsorted). at: −1 everywhere, and left so.
-bool lower_pair(const LuFactors &f, int j, std::vector<int> &at)
+// Marks (value ≥ 0, its place in li) the rows of L's column c below its
+// diagonal in at, or clears them back to −1.
+void mark_column(const LuFactors &f, int c, std::vector<int> &at, bool clear)
 {
-    const int b = f.lp[j + 1] + 1;
-    const int be = f.lp[j + 2];
-    for (int e = b; e < be; ++e) {
-        at[f.li[e]] = e;
+    for (int e = f.lp[c] + 1; e < f.lp[c + 1]; ++e) {
+        at[f.li[e]] = clear ? -1 : e;
     }
+}
+
+// Whether L's columns j and j+1 have the same rows below j+1 (KLU leaves
+// a column's rows unsorted), column j+1's rows marked in at.
+bool lower_pair(const LuFactors &f, int j, const std::vector<int> &at)
+{
     int shared = 0;
-    bool same = true;
-    for (int e = f.lp[j] + 1; e < f.lp[j + 1] && same; ++e) {
+    for (int e = f.lp[j] + 1; e < f.lp[j + 1]; ++e) {
         const int r = f.li[e];
-        same = r == j + 1 || at[r] >= 0;
-        shared += r == j + 1 ? 0 : 1;
+        if (r != j + 1) {
+            if (at[r] < 0) {
+                return false;
+            }
+            ++shared;
+        }
     }
-    for (int e = b; e < be; ++e) {
-        at[f.li[e]] = -1;
-    }
-    return same && shared == be - b;
+    return shared == f.lp[j + 2] - f.lp[j + 1] - 1;
 }
 
 // Whether U's rows j and j+1 have the same columns right of j+1 (ut's
@@ -69,16 +73,11 @@ bool upper_pair(const LuFactors &f, int j)
                       f.uti.begin() + f.utp[j + 2]);
 }
 
-// Block j's rows of L below it (two: with column j+1's values), and
-// L(j+1, j) for a pair. at: −1 everywhere, and left so.
-double add_lower_block(LuFactors &f, int j, bool two, std::vector<int> &at)
+// Block j's rows of L below it (two: with column j+1's values, its rows
+// marked in at), and L(j+1, j) for a pair.
+double add_lower_block(LuFactors &f, int j, bool two, const std::vector<int> &at)
 {
     double l21 = 0;
-    const int b = two ? f.lp[j + 1] + 1 : 0;
-    const int be = two ? f.lp[j + 2] : 0;
-    for (int e = b; e < be; ++e) {
-        at[f.li[e]] = e;
-    }
     for (int e = f.lp[j] + 1; e < f.lp[j + 1]; ++e) {
         const int r = f.li[e];
         if (two && r == j + 1) {
@@ -86,9 +85,6 @@ double add_lower_block(LuFactors &f, int j, bool two, std::vector<int> &at)
         } else {
             f.lb.push_back({Pair{f.lx[e], two ? f.lx[at[r]] : 0.0}, r});
         }
-    }
-    for (int e = b; e < be; ++e) {
-        at[f.li[e]] = -1;
     }
     return l21;
 }
@@ -114,12 +110,18 @@ void pair_blocks(LuFactors &f)
     const int n = f.n;
     std::vector<int> at(static_cast<std::size_t>(n), -1);
     for (int j = 0; j < n;) {
+        if (j + 1 < n) {
+            mark_column(f, j + 1, at, false);
+        }
         const bool two = j + 1 < n && lower_pair(f, j, at) && upper_pair(f, j);
         f.bj.push_back(j);
         f.lbp.push_back(static_cast<int>(f.lb.size()));
         f.ubp.push_back(static_cast<int>(f.ub.size()));
         f.l21.push_back(add_lower_block(f, j, two, at));
         f.u12.push_back(add_upper_block(f, j, two));
+        if (j + 1 < n) {
+            mark_column(f, j + 1, at, true);
+        }
         j += two ? 2 : 1;
     }
     f.bj.push_back(n);
