@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "io/csv.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -31,6 +33,20 @@ bool path_exists(const std::string &path)
 {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::vector<std::string>> csv_records(const std::string &text)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(text);
+    std::string line;
+    std::getline(in, line);
+    std::vector<std::string> fields;
+    while (std::getline(in, line)) {
+        EXPECT_TRUE(csv_fields(line, fields)) << "not a CSV record: " << line;
+        rows.push_back(fields);
+    }
+    return rows;
 }
 
 std::string real_lists_dir() { return std::string(SHARED_DATA_DIR) + "/real"; }

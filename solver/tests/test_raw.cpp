@@ -1,7 +1,7 @@
 // The RAW reader: the shared real cases, the corners of the format, and every
 // way a file is refused, each with its exact message.
+#include "io/input_error.h"
 #include "network/network.h"
-#include "raw/input_error.h"
 #include "raw/raw.h"
 
 #include <gtest/gtest.h>
@@ -403,7 +403,7 @@ TEST(RawErrors, FilesThatCanNotBeRead)
 {
     EXPECT_EQ(read_error_of("/nonexistent/case.raw"), "/nonexistent/case.raw: can not open the file");
     const std::string dir = ::testing::TempDir();
-    EXPECT_EQ(read_error_of(dir), dir + ": can not read the file");
+    EXPECT_EQ(read_error_of(dir), dir + ": can not read the file: it is a directory");
 }
 
 } // namespace
