@@ -1,7 +1,5 @@
 #include "harness.h"
 
-#include "io/csv.h"
-
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,43 +8,11 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const std::string &path, const std::string &text)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    out.close();
-    ASSERT_FALSE(out.fail()) << "can not write " << path;
-}
 
 bool path_exists(const std::string &path)
 {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
-}
-
-std::vector<std::vector<std::string>> csv_records(const std::string &text)
-{
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream in(text);
-    std::string line;
-    std::getline(in, line);
-    std::vector<std::string> fields;
-    while (std::getline(in, line)) {
-        EXPECT_TRUE(csv_fields(line, fields)) << "not a CSV record: " << line;
-        rows.push_back(fields);
-    }
-    return rows;
 }
 
 std::string real_lists_dir() { return std::string(SHARED_DATA_DIR) + "/real"; }

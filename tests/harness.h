@@ -4,18 +4,15 @@
 // run left behind byte for byte. A failed test keeps its layout for a look.
 #pragma once
 
+#include "helpers.h" // read_file, write_file, csv_rows: shared with the solver's tests
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
-std::string read_file(const std::string &path);
-void write_file(const std::string &path, const std::string &text);
 bool path_exists(const std::string &path); // without following a final link
-// The records of a CSV text after its header line, quotes undone as the
-// solver's readers undo them; a line that is not valid CSV is a failure.
-std::vector<std::vector<std::string>> csv_records(const std::string &text);
 // A real contingency list of ../shared/data/real/, read in place.
 std::string real_list(const std::string &name);
 std::string real_lists_dir();

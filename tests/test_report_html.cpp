@@ -104,8 +104,8 @@ Rows ranked(const Rows &report, size_t column, bool largest)
 void expect_agrees(const Page &page, const std::string &report_csv, const std::string &violations_csv)
 {
     ASSERT_TRUE(page.ok()) << "the page is not well-formed";
-    const Rows report = csv_records(report_csv);
-    const Rows violations = csv_records(violations_csv);
+    const Rows report = csv_rows(report_csv);
+    const Rows violations = csv_rows(violations_csv);
     std::map<std::string, int> count;
     for (const auto &f : report) {
         ++count[f[status]];

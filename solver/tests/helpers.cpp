@@ -1,6 +1,7 @@
 #include "helpers.h"
 
 #include "io/csv.h"
+#include "io/input_error.h"
 
 #include <gtest/gtest.h>
 
@@ -45,3 +46,13 @@ std::vector<std::vector<std::string>> csv_rows(const std::string &text)
 }
 
 std::vector<std::vector<std::string>> read_csv(const std::string &path) { return csv_rows(read_file(path)); }
+
+std::string input_error_of(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const InputError &e) {
+        return where_what(e);
+    }
+    return "";
+}

@@ -2,6 +2,7 @@
 // editing a text at a pattern, and reading the rows of a CSV file.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,3 +19,7 @@ std::string replaced(std::string text, const std::string &from, const std::strin
 // solver's readers undo them; a line that is not valid CSV is a failure.
 std::vector<std::vector<std::string>> csv_rows(const std::string &text);
 std::vector<std::vector<std::string>> read_csv(const std::string &path);
+
+// "FILE:LINE: what" of the InputError that `f` throws, as vandrelsolve
+// prints it; "" when `f` throws none.
+std::string input_error_of(const std::function<void()> &f);

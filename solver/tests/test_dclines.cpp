@@ -240,12 +240,8 @@ TEST(DcLines, RefusesDataTheModelCanNotTake)
     const auto error = [&](const std::string &record) {
         std::istringstream in(
             replaced(base, "0 / END OF TWO-TERMINAL DC DATA", record + "0 / END OF TWO-TERMINAL DC DATA"));
-        try {
-            build_network(parse_raw(in, "t.raw"));
-        } catch (const InputError &e) {
-            return where_what(e);
-        }
-        return std::string("no error");
+        const std::string what = input_error_of([&] { build_network(parse_raw(in, "t.raw")); });
+        return what.empty() ? std::string("no error") : what;
     };
     EXPECT_EQ(error(lcc), "no error");
     const std::string at = "t.raw:39: two-terminal DC line 'L1': ";

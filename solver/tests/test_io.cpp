@@ -30,12 +30,7 @@ std::string fresh_dir(const std::string &name)
 
 std::string read_error(const std::string &path)
 {
-    try {
-        read_text_file(path);
-    } catch (const InputError &e) {
-        return where_what(e);
-    }
-    return "";
+    return input_error_of([&] { read_text_file(path); });
 }
 
 } // namespace
@@ -94,12 +89,7 @@ TEST(AtomicFile, ReplacesTheFileWholeAndLeavesNothingOnFailure)
     // A target whose folder does not exist: an InputError naming it, and no
     // temporary file left behind.
     const std::string bad = dir + "/no/such/folder/out.csv";
-    try {
-        write_file_atomically(bad, "x");
-        ADD_FAILURE() << "wrote into a missing folder";
-    } catch (const InputError &e) {
-        EXPECT_EQ(where_what(e), bad + ": can not write the file");
-    }
+    EXPECT_EQ(input_error_of([&] { write_file_atomically(bad, "x"); }), bad + ": can not write the file");
     // A directory in the way of the rename: the temporary file is removed.
     fs::create_directory(dir + "/taken");
     fs::create_directory(dir + "/taken/inside");
