@@ -1,9 +1,10 @@
-// Reads PSS/E RAW revisions 23 to 36: splits each line into fields, reads the
-// sections in the order of the file's revision, takes each record's fields by
-// name from the revision's layout (raw/layouts.h), then checks that the
-// records name buses, branches and tables that exist. Fields the solver has no
-// use for are read past unchecked. Every problem is an InputError naming the
-// file and the line.
+// Reads PSS/E RAW revisions 23 to 36 (read_raw, parse_raw): the case
+// identification, then the sections in the order of the file's revision, each
+// record read by its parser (raw/records.h) from its fields (raw/fields.h),
+// taken by name from the revision's layout (raw/layouts.h); then the checks
+// that the records name buses, branches and tables that exist
+// (raw/checks.h). Fields the solver has no use for are read past unchecked.
+// Every problem is an InputError naming the file and the line.
 #include "raw/raw.h"
 
 #include "io/input_error.h"
