@@ -5,8 +5,8 @@
 //
 // Usage: solver_bench CASE.raw LIST.con [REPEATS]
 #include "contingency/contingency.h"
+#include "io/input_error.h"
 #include "network/network.h"
-#include "raw/input_error.h"
 #include "raw/raw.h"
 
 #include <sys/resource.h>

@@ -1,7 +1,7 @@
 // libFuzzer target: a solver options or case settings file (see entry_points.h).
 #include "entry_points.h"
 
-#include "raw/input_error.h"
+#include "io/input_error.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -8,24 +8,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const std::string &path, const std::string &text)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    out.close();
-    ASSERT_FALSE(out.fail()) << "can not write " << path;
-}
 
 bool path_exists(const std::string &path)
 {

@@ -4,14 +4,14 @@
 // run left behind byte for byte. A failed test keeps its layout for a look.
 #pragma once
 
+#include "helpers.h" // read_file, write_file, csv_rows: shared with the solver's tests
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
-std::string read_file(const std::string &path);
-void write_file(const std::string &path, const std::string &text);
 bool path_exists(const std::string &path); // without following a final link
 // A real contingency list of ../shared/data/real/, read in place.
 std::string real_list(const std::string &name);

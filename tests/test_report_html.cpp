@@ -23,34 +23,6 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-// The records of a CSV file after its header, quotes undone.
-Rows csv_records(const std::string &text)
-{
-    Rows rows;
-    std::istringstream in(text);
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::vector<std::string> f(1);
-        bool quoted = false;
-        for (size_t i = 0; i < line.size(); ++i) {
-            const char c = line[i];
-            if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-                f.back() += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = !quoted;
-            } else if (c == ',' && !quoted) {
-                f.emplace_back();
-            } else {
-                f.back() += c;
-            }
-        }
-        rows.push_back(f);
-    }
-    return rows;
-}
-
 // Columns of report.csv.
 constexpr size_t label = 3, status = 4, min_vm = 7, min_vm_bus = 8, loading = 11, branch = 12, overloads = 13,
                  voltage_violations = 14, buses_cut = 15, load_cut = 16, note = 18;
@@ -132,8 +104,8 @@ Rows ranked(const Rows &report, size_t column, bool largest)
 void expect_agrees(const Page &page, const std::string &report_csv, const std::string &violations_csv)
 {
     ASSERT_TRUE(page.ok()) << "the page is not well-formed";
-    const Rows report = csv_records(report_csv);
-    const Rows violations = csv_records(violations_csv);
+    const Rows report = csv_rows(report_csv);
+    const Rows violations = csv_rows(violations_csv);
     std::map<std::string, int> count;
     for (const auto &f : report) {
         ++count[f[status]];

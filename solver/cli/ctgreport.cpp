@@ -9,16 +9,15 @@
 // an unreadable list or a report that can not be written. Labels, notes and
 // paths are printed as printable() makes them.
 
-#include "raw/input_error.h"
-#include "raw/printable.h"
+#include "io/atomic_file.h"
+#include "io/input_error.h"
+#include "io/printable.h"
+#include "io/text_file.h"
 #include "report/html.h"
 #include "report/report.h"
-#include "results/results.h"
 
 #include <ctime>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -67,10 +66,11 @@ bool parse_args(int argc, char *argv[], Args &a)
 // none: the page is still worth having without it.
 std::string case_name(const std::string &work_dir)
 {
-    std::ifstream in(in_dir(work_dir, "case.json"), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return in.is_open() ? case_name_of(text.str()) : "";
+    try {
+        return case_name_of(read_text_file(in_dir(work_dir, "case.json")));
+    } catch (const InputError &) {
+        return "";
+    }
 }
 
 std::string now_utc()

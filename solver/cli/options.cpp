@@ -1,40 +1,15 @@
 #include "cli/options.h"
 
-#include "raw/input_error.h"
+#include "io/input_error.h"
+#include "io/text_file.h"
 #include "raw/layouts.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 
 namespace {
-
-// The whole file as text; InputError when it can not be opened or read (a
-// directory opens on Linux, but can not be read).
-std::string slurp(const std::string &path)
-{
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        throw InputError(path, 0, "can not read the file: it is a directory");
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) {
-        throw InputError(path, 0, "can not open the file");
-    }
-    std::string text;
-    std::array<char, 65536> buf{};
-    while (in.read(buf.data(), buf.size()) || in.gcount() > 0) {
-        text.append(buf.data(), static_cast<size_t>(in.gcount()));
-    }
-    if (in.bad()) {
-        throw InputError(path, 0, "can not read the file");
-    }
-    return text;
-}
 
 // Parses a JSON object; a syntax error is reported at its line.
 nlohmann::json parse_object(const std::string &text, const std::string &path)
@@ -126,7 +101,7 @@ ControlMode control_mode(const std::string &path, const std::string &key, const 
 
 } // namespace
 
-PfOptions read_options(const std::string &path) { return parse_options(slurp(path), path); }
+PfOptions read_options(const std::string &path) { return parse_options(read_text_file(path), path); }
 
 PfOptions parse_options(const std::string &text, const std::string &path)
 {
@@ -162,7 +137,7 @@ PfOptions parse_options(const std::string &text, const std::string &path)
     return opt;
 }
 
-CaseSettings read_case_settings(const std::string &path) { return parse_case_settings(slurp(path), path); }
+CaseSettings read_case_settings(const std::string &path) { return parse_case_settings(read_text_file(path), path); }
 
 CaseSettings parse_case_settings(const std::string &text, const std::string &path)
 {

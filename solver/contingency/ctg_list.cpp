@@ -1,14 +1,12 @@
 #include "contingency/ctg_list.h"
 
-#include "raw/input_error.h"
+#include "io/input_error.h"
+#include "io/text_file.h"
 
-#include <array>
 #include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 namespace {
 
@@ -285,26 +283,7 @@ std::vector<CtgBlock> cut_ctg_blocks(const std::string &text)
     return blocks;
 }
 
-std::vector<CtgBlock> read_ctg_blocks(const std::string &path)
-{
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        throw InputError(path, 0, "can not read the file: it is a directory");
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) {
-        throw InputError(path, 0, "can not open the file");
-    }
-    std::string text;
-    std::array<char, 65536> buf{};
-    while (in.read(buf.data(), buf.size()) || in.gcount() > 0) {
-        text.append(buf.data(), static_cast<size_t>(in.gcount()));
-    }
-    if (in.bad()) {
-        throw InputError(path, 0, "can not read the file");
-    }
-    return cut_ctg_blocks(text);
-}
+std::vector<CtgBlock> read_ctg_blocks(const std::string &path) { return cut_ctg_blocks(read_text_file(path)); }
 
 Element parse_element(const std::string &line)
 {

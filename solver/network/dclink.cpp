@@ -1,7 +1,7 @@
 #include "network/dclink.h"
 
+#include "io/input_error.h"
 #include "network/network.h"
-#include "raw/input_error.h"
 
 #include <algorithm>
 #include <cmath>

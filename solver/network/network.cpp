@@ -1,8 +1,8 @@
 #include "network/network.h"
 
+#include "io/input_error.h"
 #include "network/regulation.h"
 #include "network/ties.h"
-#include "raw/input_error.h"
 
 #include <algorithm>
 #include <array>

@@ -224,7 +224,8 @@ struct RawCase {
 
 // Reads a RAW file of revision 23 to 36: the case identification's REV, or
 // for a file without one the layout its bus records show; `rev` other than 0
-// overrides both. Throws InputError naming the file and line.
+// overrides both. Throws InputError naming the file and line. (The reader is
+// raw/sections.cpp, raw/records.cpp, raw/fields.cpp and raw/checks.cpp.)
 RawCase read_raw(const std::string &path, int rev = 0);
 
 // The same from a stream; `file` is the name used in messages.

@@ -1,6 +1,6 @@
 #include "report/html.h"
 
-#include "raw/printable.h"
+#include "io/printable.h"
 #include "report/report.h"
 
 #include <nlohmann/json.hpp>

@@ -1,7 +1,9 @@
 #include "report/report.h"
 
-#include "raw/input_error.h"
-#include "raw/printable.h"
+#include "io/csv.h"
+#include "io/input_error.h"
+#include "io/printable.h"
+#include "io/text_file.h"
 #include "results/ctg_results.h"
 #include "results/results.h"
 
@@ -12,7 +14,6 @@
 #include <cmath>
 #include <cstdio>
 #include <dirent.h>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <sstream>
@@ -77,12 +78,14 @@ bool read_records(std::istream &in, const std::string &path, size_t columns,
 bool read_records(const std::string &path, size_t columns, std::vector<std::vector<std::string>> &records,
                   std::string &why)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) {
+    std::string text;
+    try {
+        text = read_text_file(path);
+    } catch (const InputError &) {
         why = "can not read " + path;
         return false;
     }
-    return read_records(in, path, columns, records, why);
+    return parse_records(text, path, columns, records, why);
 }
 
 bool same_blocks(const std::vector<CtgBlock> &a, size_t a0, const std::vector<CtgBlock> &b)

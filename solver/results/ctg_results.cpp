@@ -1,5 +1,6 @@
 #include "results/ctg_results.h"
 
+#include "io/csv.h"
 #include "results/results.h"
 
 #include <cmath>

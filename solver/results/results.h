@@ -10,10 +10,6 @@
 #include <string>
 #include <vector>
 
-// Writes `text` to `path` through a temporary file and a rename. Throws
-// InputError(path, 0, ...) when it can not, leaving nothing behind.
-void write_file_atomically(const std::string &path, const std::string &text);
-
 // base_buses.csv: every energised RAW bus in file order,
 //   bus,name,base_kv,vm_pu,va_deg,pg_mw,qg_mvar,pd_mw,qd_mvar
 // generation and load in MW/Mvar (load with its V-dependent parts at the
@@ -77,14 +73,3 @@ std::vector<ControlRow> regulation_rows(const Network &net, const BaseCase &bc);
 
 // One number as the result files print it: 12 significant digits, no "-0".
 std::string num(double x);
-
-// A CSV field: the text made printable (control bytes, line ends among
-// them, and bytes that are not UTF-8 written as \xNN; see printable()),
-// then quoted, with quotes doubled, where it holds a comma, a quote or
-// blanks at either end.
-std::string csv_text(const std::string &text);
-
-// The fields of one CSV record (one line, its line end removed), quotes
-// undone. False when a quote is left open or a quoted field is followed by
-// anything but a comma.
-bool csv_fields(const std::string &line, std::vector<std::string> &fields);

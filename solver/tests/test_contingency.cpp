@@ -3,6 +3,7 @@
 // loading and what an outage cuts off.
 
 #include "contingency/contingency.h"
+#include "helpers.h"
 #include "network/islands.h"
 #include "network/network.h"
 #include "powerflow/controls.h"
@@ -19,33 +20,6 @@
 #include <vector>
 
 namespace {
-
-// Fields of a CSV line without quoted commas (the reference files have none).
-std::vector<std::string> fields(const std::string &line)
-{
-    std::vector<std::string> f;
-    std::istringstream s(line);
-    std::string x;
-    while (std::getline(s, x, ',')) {
-        f.push_back(x);
-    }
-    if (!line.empty() && line.back() == ',') {
-        f.emplace_back();
-    }
-    return f;
-}
-
-std::vector<std::vector<std::string>> read_csv(const std::string &path)
-{
-    std::ifstream in(path);
-    std::vector<std::vector<std::string>> rows;
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        rows.push_back(fields(line));
-    }
-    return rows;
-}
 
 double angle_deg(const PfSolution &s, int i) { return s.v.va[i] * 180.0 / M_PI; }
 

@@ -4,10 +4,11 @@
 // same network with units in place of its converters.
 
 #include "contingency/contingency.h"
+#include "helpers.h"
+#include "io/input_error.h"
 #include "network/network.h"
 #include "powerflow/solve.h"
 #include "powerflow/tie_flows.h"
-#include "raw/input_error.h"
 #include "raw/raw.h"
 #include "test_data.h"
 
@@ -59,21 +60,6 @@ TwoTerminalDc ieee300_line()
     d.rectifier = {119, 4, 20, 15, 0, 6.8, 115, 0.7478, 0.99365, 1.5, 0.51, 0.00625, 0};
     d.inverter = {120, 4, 18, 20, 0, 6.8, 115, 0.7478, 0.935, 1.5, 0.51, 0.00625, 0};
     return d;
-}
-
-std::string read_text(const std::string &path)
-{
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string replaced(std::string text, const std::string &from, const std::string &to)
-{
-    const std::size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
 } // namespace
@@ -205,7 +191,7 @@ TEST(DcLines, ConverterEquationsAndControls)
 // The case equals the same network with a load and a unit in their place.
 TEST(DcLines, VscLineEqualsALoadAndAUnitAtItsConverters)
 {
-    const std::string base = read_text(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw");
+    const std::string base = read_file(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw");
     const std::string vsc = replaced(base, "0 / END OF VSC DC LINE DATA",
                                      "'V1', 1, 2.0\n"
                                      "3, 2, 2, -40.0, 0.95, 100.0, 0.0, 50.0, 0.0, 0.0, 1.0, 30.0, -30.0, 0, 100.0\n"
@@ -247,19 +233,15 @@ TEST(DcLines, VscLineEqualsALoadAndAUnitAtItsConverters)
 // of the DC record.
 TEST(DcLines, RefusesDataTheModelCanNotTake)
 {
-    const std::string base = read_text(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw");
+    const std::string base = read_file(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw");
     const std::string lcc = "'L1', 1, 5.0, 50.0, 400.0, 300.0, 0.0, 0.1, 'I', 0.0, 20, 1.0\n"
                             "3, 2, 20.0, 10.0, 0.0, 5.0, 138.0, 0.8, 1.0, 1.2, 0.8, 0.01, 0, 0, 0, '1', 0.0\n"
                             "5, 2, 25.0, 18.0, 0.0, 5.0, 69.0, 1.6, 1.0, 1.2, 0.8, 0.01, 0, 0, 0, '1', 0.0\n";
     const auto error = [&](const std::string &record) {
         std::istringstream in(
             replaced(base, "0 / END OF TWO-TERMINAL DC DATA", record + "0 / END OF TWO-TERMINAL DC DATA"));
-        try {
-            build_network(parse_raw(in, "t.raw"));
-        } catch (const InputError &e) {
-            return where_what(e);
-        }
-        return std::string("no error");
+        const std::string what = input_error_of([&] { build_network(parse_raw(in, "t.raw")); });
+        return what.empty() ? std::string("no error") : what;
     };
     EXPECT_EQ(error(lcc), "no error");
     const std::string at = "t.raw:39: two-terminal DC line 'L1': ";
@@ -315,7 +297,7 @@ TEST(DcLines, AConverterOnATiedBusDrawsAtItsNode)
                                    "1, 2, 20.0, 10.0, 0.0, 5.0, 138.0, 0.8, 1.0, 1.2, 0.8, 0.01, 0, 0, 0, '1', 0.0\n" +
                                    std::to_string(inverter) +
                                    ", 2, 25.0, 18.0, 0.0, 5.0, 69.0, 1.6, 1.0, 1.2, 0.8, 0.01, 0, 0, 0, '1', 0.0\n";
-        std::istringstream in(replaced(read_text(std::string(SOLVER_TEST_DATA) + file),
+        std::istringstream in(replaced(read_file(std::string(SOLVER_TEST_DATA) + file),
                                        "0 / END OF TWO-TERMINAL DC DATA", record + "0 / END OF TWO-TERMINAL DC DATA"));
         return parse_raw(in, file);
     };

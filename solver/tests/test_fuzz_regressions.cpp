@@ -3,7 +3,8 @@
 // targets (fuzz/entry_points.h): each must read, or be refused with an
 // InputError; no other exception, and no crash under the sanitizers.
 #include "entry_points.h"
-#include "raw/input_error.h"
+#include "helpers.h"
+#include "io/input_error.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +20,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string read_file(const fs::path &p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // The files of one target's folder, in name order; none when it is absent.
 std::vector<fs::path> inputs(const std::string &target)

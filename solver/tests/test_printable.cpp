@@ -2,8 +2,8 @@
 // that are not UTF-8 shown as \xNN, valid text left alone, in messages, in
 // result files and in the report.
 
-#include "raw/input_error.h"
-#include "raw/printable.h"
+#include "io/input_error.h"
+#include "io/printable.h"
 #include "report/report.h"
 
 #include <gtest/gtest.h>

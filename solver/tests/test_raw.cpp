@@ -1,7 +1,8 @@
 // The RAW reader: the shared real cases, the corners of the format, and every
 // way a file is refused, each with its exact message.
+#include "helpers.h"
+#include "io/input_error.h"
 #include "network/network.h"
-#include "raw/input_error.h"
 #include "raw/raw.h"
 
 #include <gtest/gtest.h>
@@ -35,22 +36,12 @@ RawCase parse(const std::string &text)
 // refuses, "" for text that makes a network.
 std::string error_of(const std::string &text)
 {
-    try {
-        build_network(parse(text));
-    } catch (const InputError &e) {
-        return where_what(e);
-    }
-    return "";
+    return input_error_of([&] { build_network(parse(text)); });
 }
 
 std::string read_error_of(const std::string &path)
 {
-    try {
-        read_raw(path);
-    } catch (const InputError &e) {
-        return where_what(e);
-    }
-    return "";
+    return input_error_of([&] { read_raw(path); });
 }
 
 TEST(RawRealCases, ReadWithTheCountsOfTheCaseTable)
@@ -403,7 +394,7 @@ TEST(RawErrors, FilesThatCanNotBeRead)
 {
     EXPECT_EQ(read_error_of("/nonexistent/case.raw"), "/nonexistent/case.raw: can not open the file");
     const std::string dir = ::testing::TempDir();
-    EXPECT_EQ(read_error_of(dir), dir + ": can not read the file");
+    EXPECT_EQ(read_error_of(dir), dir + ": can not read the file: it is a directory");
 }
 
 } // namespace

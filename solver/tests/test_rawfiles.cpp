@@ -4,9 +4,9 @@
 // message; a file that stores a solved state gives it back. Then the same
 // network written in several revisions gives the same solution.
 
+#include "io/input_error.h"
 #include "network/network.h"
 #include "powerflow/solve.h"
-#include "raw/input_error.h"
 #include "raw/raw.h"
 #include "test_data.h"
 

@@ -2,6 +2,7 @@
 // with the command line the driver passes. A failed test leaves its folder
 // behind and says where.
 
+#include "helpers.h"
 #include "test_data.h"
 
 #include <gtest/gtest.h>
@@ -63,23 +64,6 @@ std::string command_line(int run_type)
            std::to_string(run_type) + " ./options.json ../work_dir/";
 }
 
-std::string replaced(std::string s, const std::string &from, const std::string &to)
-{
-    const size_t at = s.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return at == std::string::npos ? s : s.replace(at, from.size(), to);
-}
-
-void write(const fs::path &p, const std::string &text) { std::ofstream(p, std::ios::binary) << text; }
-
-std::string read(const fs::path &p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class Solver : public ::testing::Test {
 protected:
     fs::path root;
@@ -90,10 +74,10 @@ protected:
         root = ::mkdtemp(tmpl);
         fs::create_directories(root / "start");
         fs::create_directories(root / "work_dir");
-        write(root / "work_dir/case_subctg0.con", "END\n");
-        write(root / "work_dir/case.json", R"({"name": "three buses"})");
-        write(root / "work_dir/case.raw", three_bus);
-        write(root / "start/options.json", "{}\n");
+        write_file(root / "work_dir/case_subctg0.con", "END\n");
+        write_file(root / "work_dir/case.json", R"({"name": "three buses"})");
+        write_file(root / "work_dir/case.raw", three_bus);
+        write_file(root / "start/options.json", "{}\n");
     }
 
     void TearDown() override
@@ -116,8 +100,8 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    std::string err() const { return read(root / "err"); }
-    std::string out() const { return read(root / "out"); }
+    std::string err() const { return read_file(root / "err"); }
+    std::string out() const { return read_file(root / "out"); }
 
     // Files in work_dir other than the inputs.
     std::vector<std::string> outputs() const
@@ -143,11 +127,11 @@ TEST_F(Solver, SolvesTheBaseCaseAndWritesItsFiles)
     EXPECT_NE(out().find("; 3 buses, 3 branches, 2 units, 0 held at a reactive limit, 0 violations\n"),
               std::string::npos)
         << out();
-    const std::string buses = read(root / "work_dir/base_buses.csv");
+    const std::string buses = read_file(root / "work_dir/base_buses.csv");
     EXPECT_EQ(buses.substr(0, buses.find('\n')), "bus,name,base_kv,vm_pu,va_deg,pg_mw,qg_mvar,pd_mw,qd_mvar");
     EXPECT_NE(buses.find("\n3,THREE,138,"), std::string::npos) << buses;
     EXPECT_NE(buses.find(",90,30\n"), std::string::npos) << "the load at bus 3 is 90 MW, 30 Mvar\n" << buses;
-    const std::string branches = read(root / "work_dir/base_branches.csv");
+    const std::string branches = read_file(root / "work_dir/base_branches.csv");
     EXPECT_EQ(std::count(branches.begin(), branches.end(), '\n'), 4) << branches;
     std::vector<std::string> files = outputs();
     std::sort(files.begin(), files.end());
@@ -243,7 +227,7 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
-        write(root / "start" / c.file, c.text);
+        write_file(root / "start" / c.file, c.text);
         EXPECT_EQ(run(), 1);
         EXPECT_EQ(err(), "vandrelsolve: " + c.message + "\n");
         EXPECT_TRUE(outputs().empty());
@@ -258,7 +242,7 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
 // in the table above).
 TEST_F(Solver, EchoesTheInputInMessagesOnlyAsPrintableText)
 {
-    write(root / "work_dir/case.json", R"({"name": "three\u001b]0;x\u0007 buses"})");
+    write_file(root / "work_dir/case.json", R"({"name": "three\u001b]0;x\u0007 buses"})");
     ASSERT_EQ(run(), 0) << err();
     EXPECT_EQ(out().rfind("vandrelsolve: three\\x1b]0;x\\x07 buses: base case converged in ", 0), 0U) << out();
 }
@@ -273,13 +257,13 @@ TEST_F(Solver, ReadsEveryRevisionAndSaysWhatItAssumed)
     ASSERT_EQ(run(), 0) << err();
     EXPECT_EQ(err(), "vandrelsolve: warning: ../work_dir//case.raw:1: no RAW revision (REV) in the case "
                      "identification; read as revision 23, the layout of the bus record at line 4\n");
-    write(root / "work_dir/case.json", R"({"raw_version": 23})");
+    write_file(root / "work_dir/case.json", R"({"raw_version": 23})");
     ASSERT_EQ(run(), 0) << err();
     EXPECT_EQ(err(), "");
 
     fs::copy_file(revisions + "six_bus_v34.raw", root / "work_dir/case.raw", fs::copy_options::overwrite_existing);
-    write(root / "work_dir/case.json", "{}");
-    write(root / "start/options.json", R"({"base_rating": "12", "contingency_rating": "7"})");
+    write_file(root / "work_dir/case.json", "{}");
+    write_file(root / "start/options.json", R"({"base_rating": "12", "contingency_rating": "7"})");
     ASSERT_EQ(run(), 0) << err();
     EXPECT_EQ(err(), "");
 }
@@ -291,7 +275,7 @@ TEST_F(Solver, NamesAnInputItCanNotOpenOrRead)
     EXPECT_EQ(err(), "vandrelsolve: ../work_dir//case.raw: can not open the file\n");
     fs::create_directory(root / "work_dir/case.raw");
     EXPECT_EQ(run(), 1);
-    EXPECT_EQ(err(), "vandrelsolve: ../work_dir//case.raw: can not read the file\n");
+    EXPECT_EQ(err(), "vandrelsolve: ../work_dir//case.raw: can not read the file: it is a directory\n");
     fs::remove(root / "start/options.json");
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(err(), "vandrelsolve: ./options.json: can not open the file\n");
@@ -300,7 +284,7 @@ TEST_F(Solver, NamesAnInputItCanNotOpenOrRead)
 
 TEST_F(Solver, ReportsABaseCaseWithoutSolution)
 {
-    write(root / "start/options.json", R"({"max_iterations": 1})");
+    write_file(root / "start/options.json", R"({"max_iterations": 1})");
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(err().rfind("vandrelsolve: ../work_dir//case.raw: the base case has no solution: no convergence in 1 "
                           "iteration (the last Newton solve stopped at max_iterations = 1); largest mismatch ",
@@ -311,39 +295,6 @@ TEST_F(Solver, ReportsABaseCaseWithoutSolution)
 }
 
 namespace {
-
-// Fields of one CSV record, quotes honoured.
-std::vector<std::string> csv_fields(const std::string &line)
-{
-    std::vector<std::string> f(1);
-    bool quoted = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-            f.back() += '"';
-            ++i;
-        } else if (c == '"') {
-            quoted = !quoted;
-        } else if (c == ',' && !quoted) {
-            f.emplace_back();
-        } else {
-            f.back() += c;
-        }
-    }
-    return f;
-}
-
-std::vector<std::vector<std::string>> csv_rows(const std::string &text)
-{
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream in(text);
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        rows.push_back(csv_fields(line));
-    }
-    return rows;
-}
 
 // The three buses plus a fourth that hangs on bus 3 alone, with a 10 MW load.
 std::string four_bus()
@@ -388,9 +339,9 @@ TEST_F(Solver, GivesEveryContingencyItsRow)
         list += "CONTINGENCY " + b.label + "\n" + b.element + "\nEND\n";
     }
     list += "END\nCONTINGENCY cut short\n"; // a list cut after a header
-    write(root / "work_dir/case_subctg0.con", list);
-    write(root / "work_dir/case.raw", four_bus());
-    write(root / "start/options.json", R"({"contingency_rating": "C"})");
+    write_file(root / "work_dir/case_subctg0.con", list);
+    write_file(root / "work_dir/case.raw", four_bus());
+    write_file(root / "start/options.json", R"({"contingency_rating": "C"})");
 
     ASSERT_EQ(run(command_line(2)), 0) << err();
     EXPECT_EQ(err(), "");
@@ -399,7 +350,7 @@ TEST_F(Solver, GivesEveryContingencyItsRow)
                          "../work_dir/case_subctg0.results.csv\n"),
               std::string::npos)
         << out();
-    const auto rows = csv_rows(read(root / "work_dir/case_subctg0.results.csv"));
+    const auto rows = csv_rows(read_file(root / "work_dir/case_subctg0.results.csv"));
     ASSERT_EQ(rows.size(), blocks.size() + 1);
     for (size_t n = 0; n < rows.size(); ++n) {
         const Block want = n < blocks.size() ? blocks[n] : Block{"cut short", "", "unsupported", "empty element line"};
@@ -417,7 +368,7 @@ TEST_F(Solver, GivesEveryContingencyItsRow)
     EXPECT_EQ(rows[3][13] + " " + rows[3][14] + " " + rows[3][17], "1 10 0") << "cut off, not lost";
     EXPECT_EQ(rows[13][13] + " " + rows[13][14] + " " + rows[13][17], "0 0 10") << "lost, not cut off";
     // Losing 2-3 or 1-3 pushes the other one past its 100 MVA RATE C.
-    const auto violations = csv_rows(read(root / "work_dir/case_subctg0.violations.csv"));
+    const auto violations = csv_rows(read_file(root / "work_dir/case_subctg0.violations.csv"));
     ASSERT_EQ(violations.size(), 2U);
     EXPECT_EQ(violations[0][0] + " " + violations[0][1] + " " + violations[0][2] + " " + violations[0][3],
               "3 no circuit overload 1-3-1");
@@ -447,12 +398,12 @@ TEST_F(Solver, WritesLabelsAndNotesAsPrintableText)
     for (const Block &b : blocks) {
         list += "CONTINGENCY " + b.label + "\n" + b.element + "\nEND\n";
     }
-    write(root / "work_dir/case_subctg0.con", list + "END\n");
-    write(root / "work_dir/case.raw", four_bus());
+    write_file(root / "work_dir/case_subctg0.con", list + "END\n");
+    write_file(root / "work_dir/case.raw", four_bus());
 
     ASSERT_EQ(run(command_line(2)), 0) << err();
-    const std::string results = read(root / "work_dir/case_subctg0.results.csv");
-    const std::string violations = read(root / "work_dir/case_subctg0.violations.csv");
+    const std::string results = read_file(root / "work_dir/case_subctg0.results.csv");
+    const std::string violations = read_file(root / "work_dir/case_subctg0.violations.csv");
     for (const std::string &text : {results, violations}) {
         EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](char c) {
             return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7f;
@@ -477,11 +428,12 @@ TEST_F(Solver, WritesLabelsAndNotesAsPrintableText)
 // names the branch, its flow and its rating.
 TEST_F(Solver, ListsViolationsWithTheirLimits)
 {
-    write(root / "work_dir/case_subctg0.con", "CONTINGENCY loses 1-3\nOPEN BRANCH FROM BUS 1 TO BUS 3\nEND\nEND\n");
-    write(root / "work_dir/case.raw",
-          replaced(three_bus, "2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 100", "2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 60"));
+    write_file(root / "work_dir/case_subctg0.con",
+               "CONTINGENCY loses 1-3\nOPEN BRANCH FROM BUS 1 TO BUS 3\nEND\nEND\n");
+    write_file(root / "work_dir/case.raw", replaced(three_bus, "2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 100",
+                                                    "2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 60"));
     ASSERT_EQ(run(command_line(2)), 0) << err();
-    const auto rows = csv_rows(read(root / "work_dir/case_subctg0.violations.csv"));
+    const auto rows = csv_rows(read_file(root / "work_dir/case_subctg0.violations.csv"));
     ASSERT_EQ(rows.size(), 1U);
     EXPECT_EQ(rows[0][0], "1");
     EXPECT_EQ(rows[0][1], "loses 1-3");
@@ -489,7 +441,7 @@ TEST_F(Solver, ListsViolationsWithTheirLimits)
     EXPECT_EQ(rows[0][3], "2-3-1");
     EXPECT_GT(std::stod(rows[0][4]), 60.0);
     EXPECT_EQ(rows[0][5], "60");
-    const auto results = csv_rows(read(root / "work_dir/case_subctg0.results.csv"));
+    const auto results = csv_rows(read_file(root / "work_dir/case_subctg0.results.csv"));
     EXPECT_EQ(results[0][10], "2-3-1");
     EXPECT_EQ(results[0][11], "1");
 }
@@ -500,12 +452,12 @@ TEST_F(Solver, WritesNoStaleOrPartialResults)
 {
     ASSERT_EQ(run(command_line(2)), 0) << err();
     EXPECT_EQ(
-        read(root / "work_dir/case_subctg0.results.csv"),
+        read_file(root / "work_dir/case_subctg0.results.csv"),
         std::string(
             "index,label,status,iterations,max_mismatch_pu,min_vm_pu,min_vm_bus,max_vm_pu,max_vm_bus,max_loading_pct,"
             "max_loading_branch,overloads,voltage_violations,buses_cut_off,load_cut_off_mw,solve_ms,note,load_lost_"
             "mw\n"));
-    EXPECT_EQ(read(root / "work_dir/case_subctg0.violations.csv"), "index,label,kind,element,value,limit\n");
+    EXPECT_EQ(read_file(root / "work_dir/case_subctg0.violations.csv"), "index,label,kind,element,value,limit\n");
 
     fs::remove(root / "work_dir/case_subctg0.con");
     EXPECT_EQ(run(command_line(2)), 1);
@@ -513,10 +465,10 @@ TEST_F(Solver, WritesNoStaleOrPartialResults)
     EXPECT_FALSE(fs::exists(root / "work_dir/case_subctg0.results.csv"));
     EXPECT_FALSE(fs::exists(root / "work_dir/case_subctg0.violations.csv"));
 
-    write(root / "work_dir/case_subctg0.con", "END\n");
-    write(root / "work_dir/case_subctg0.results.csv", "stale\n");
-    write(root / "work_dir/case_subctg0.violations.csv", "stale\n");
-    write(root / "work_dir/case.raw", "");
+    write_file(root / "work_dir/case_subctg0.con", "END\n");
+    write_file(root / "work_dir/case_subctg0.results.csv", "stale\n");
+    write_file(root / "work_dir/case_subctg0.violations.csv", "stale\n");
+    write_file(root / "work_dir/case.raw", "");
     EXPECT_EQ(run(command_line(2)), 1);
     EXPECT_FALSE(fs::exists(root / "work_dir/case_subctg0.results.csv"));
     EXPECT_FALSE(fs::exists(root / "work_dir/case_subctg0.violations.csv"));
@@ -531,23 +483,24 @@ TEST_F(Solver, SolvesBusesJoinedByTiesAsOneNode)
 {
     fs::copy_file(std::string(SOLVER_TEST_DATA) + "/ties/six_bus_ties_v34.raw", root / "work_dir/case.raw",
                   fs::copy_options::overwrite_existing);
-    write(root / "work_dir/case_subctg0.con", "CONTINGENCY tie\nOPEN BRANCH FROM BUS 7 TO BUS 4 CKT 1\nEND\n"
-                                              "CONTINGENCY open breaker\nOPEN BRANCH FROM BUS 3 TO BUS 7 CKT Z\nEND\n"
-                                              "CONTINGENCY line\nOPEN BRANCH FROM BUS 7 TO BUS 6\nEND\nEND\n");
+    write_file(root / "work_dir/case_subctg0.con",
+               "CONTINGENCY tie\nOPEN BRANCH FROM BUS 7 TO BUS 4 CKT 1\nEND\n"
+               "CONTINGENCY open breaker\nOPEN BRANCH FROM BUS 3 TO BUS 7 CKT Z\nEND\n"
+               "CONTINGENCY line\nOPEN BRANCH FROM BUS 7 TO BUS 6\nEND\nEND\n");
     ASSERT_EQ(run(command_line(2)), 0) << err();
     EXPECT_EQ(err(),
               "vandrelsolve: warning: 4 tie(s) (lines of |R + jX| below 0.0001 pu, closed switching devices) "
               "join 5 buses into 2 node(s), each solved as one bus\n"
               "vandrelsolve: warning: 1 node(s) hold a loop of ties; the ties of a loop share its flow evenly\n");
     std::map<std::string, std::vector<std::string>> rows;
-    for (const auto &row : csv_rows(read(root / "work_dir/base_buses.csv"))) {
+    for (const auto &row : csv_rows(read_file(root / "work_dir/base_buses.csv"))) {
         rows[row[0]] = row;
     }
     EXPECT_EQ(rows["7"][3] + rows["7"][4] + " " + rows["9"][3] + rows["9"][4],
               rows["4"][3] + rows["4"][4] + " " + rows["2"][3] + rows["2"][4]);
     EXPECT_EQ(rows["7"][7], "25") << "its own load";
     rows.clear();
-    for (const auto &row : csv_rows(read(root / "work_dir/base_branches.csv"))) {
+    for (const auto &row : csv_rows(read_file(root / "work_dir/base_branches.csv"))) {
         rows[row[0] + "-" + row[1] + "-" + row[3]] = row;
     }
     EXPECT_EQ(rows.size(), 12U) << "no row for the open switching device";
@@ -556,13 +509,13 @@ TEST_F(Solver, SolvesBusesJoinedByTiesAsOneNode)
         std::max(std::hypot(std::stod(tie[5]), std::stod(tie[6])), std::hypot(std::stod(tie[7]), std::stod(tie[8])));
     EXPECT_NEAR(std::stod(tie[9]), 100.0 * mva / 30.0, 1e-9) << "against its RATE1";
 
-    const auto results = csv_rows(read(root / "work_dir/case_subctg0.results.csv"));
+    const auto results = csv_rows(read_file(root / "work_dir/case_subctg0.results.csv"));
     ASSERT_EQ(results.size(), 3U);
     EXPECT_EQ(results[0][2] + " " + results[0][6], "converged 7") << "bus 7 alone is the lowest once its tie opens";
     EXPECT_EQ(results[1][2] + " " + results[1][16], "converged already out");
     EXPECT_EQ(results[2][2] + " " + results[2][10], "converged 4-7-1") << "the tie carries bus 7's load alone";
 
-    write(root / "start/options.json", R"({"zero_impedance_threshold_pu": 0})");
+    write_file(root / "start/options.json", R"({"zero_impedance_threshold_pu": 0})");
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(err(), "vandrelsolve: ../work_dir//case.raw:53: branch 4-7-1 has zero impedance (R = X = 0); with "
                      "zero_impedance_threshold_pu above 0 it is a tie\n");
@@ -573,17 +526,17 @@ TEST_F(Solver, SolvesBusesJoinedByTiesAsOneNode)
 // and there is no control to list.
 TEST_F(Solver, ListsRemoteRegulationAmongTheControls)
 {
-    write(root / "work_dir/case.raw",
-          replaced(three_bus, "40.0, 0.0, 100.0, -100.0, 1.01, 0,", "40.0, 0.0, 100.0, -100.0, 1.01, 3,"));
+    write_file(root / "work_dir/case.raw",
+               replaced(three_bus, "40.0, 0.0, 100.0, -100.0, 1.01, 0,", "40.0, 0.0, 100.0, -100.0, 1.01, 3,"));
     ASSERT_EQ(run(), 0) << err();
     EXPECT_EQ(err(), "");
-    const std::string controls = read(root / "work_dir/base_controls.csv");
+    const std::string controls = read_file(root / "work_dir/base_controls.csv");
     EXPECT_EQ(controls.substr(0, controls.find('\n')),
               "kind,device,winding,regulated_bus,band_low,band_high,value,setting,at_limit,state");
     EXPECT_EQ(controls.find("\nremote_voltage,2,,3,1.01,1.01,1.01,"), controls.find('\n')) << controls;
     EXPECT_NE(controls.find(",0,in_band\n"), std::string::npos) << controls;
 
-    write(root / "start/options.json", R"({"remote_regulation": false})");
+    write_file(root / "start/options.json", R"({"remote_regulation": false})");
     ASSERT_EQ(run(), 0) << err();
     EXPECT_EQ(err(), "vandrelsolve: warning: 1 in-service unit(s) name a remote regulated bus (IREG); with "
                      "remote_regulation false, each holds its own terminal at VS\n");

@@ -3,7 +3,7 @@
 // printed there as "vandrelsolve: FILE:LINE: what is wrong".
 #pragma once
 
-#include "raw/printable.h"
+#include "io/printable.h"
 
 #include <stdexcept>
 #include <string>

@@ -1,4 +1,4 @@
-#include "raw/printable.h"
+#include "io/printable.h"
 
 #include <cstddef>
 
