@@ -5,7 +5,9 @@
 //
 // Usage: solver_bench CASE.raw LIST.con [REPEATS]
 #include "contingency/contingency.h"
+#include "network/build.h"
 #include "network/network.h"
+#include "powerflow/base_case.h"
 #include "raw/input_error.h"
 #include "raw/raw.h"
 

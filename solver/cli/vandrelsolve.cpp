@@ -16,9 +16,11 @@
 
 #include "cli/options.h"
 #include "contingency/contingency.h"
+#include "network/build.h"
 #include "network/network.h"
-#include "powerflow/controls.h"
-#include "powerflow/solve.h"
+#include "powerflow/base_case.h"
+#include "powerflow/control_loop.h"
+#include "powerflow/state.h"
 #include "raw/input_error.h"
 #include "raw/printable.h"
 #include "raw/raw.h"

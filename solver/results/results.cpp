@@ -1,6 +1,9 @@
 #include "results/results.h"
 
+#include "network/control_setup.h"
+#include "network/dclink.h"
 #include "powerflow/flows.h"
+#include "powerflow/q_limits.h"
 #include "powerflow/tie_flows.h"
 #include "raw/input_error.h"
 #include "raw/printable.h"

@@ -3,9 +3,11 @@
 // loading and what an outage cuts off.
 
 #include "contingency/contingency.h"
+#include "network/build.h"
 #include "network/islands.h"
 #include "network/network.h"
-#include "powerflow/controls.h"
+#include "powerflow/base_case.h"
+#include "powerflow/control_loop.h"
 #include "raw/raw.h"
 #include "test_data.h"
 

@@ -4,8 +4,13 @@
 // same network with units in place of its converters.
 
 #include "contingency/contingency.h"
+#include "network/build.h"
+#include "network/dclink.h"
 #include "network/network.h"
-#include "powerflow/solve.h"
+#include "powerflow/base_case.h"
+#include "powerflow/dc_rounds.h"
+#include "powerflow/newton.h"
+#include "powerflow/state.h"
 #include "powerflow/tie_flows.h"
 #include "raw/input_error.h"
 #include "raw/raw.h"

@@ -1,5 +1,6 @@
 // The RAW reader: the shared real cases, the corners of the format, and every
 // way a file is refused, each with its exact message.
+#include "network/build.h"
 #include "network/network.h"
 #include "raw/input_error.h"
 #include "raw/raw.h"

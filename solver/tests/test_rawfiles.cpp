@@ -4,8 +4,11 @@
 // message; a file that stores a solved state gives it back. Then the same
 // network written in several revisions gives the same solution.
 
+#include "network/build.h"
 #include "network/network.h"
-#include "powerflow/solve.h"
+#include "powerflow/base_case.h"
+#include "powerflow/newton.h"
+#include "powerflow/state.h"
 #include "raw/input_error.h"
 #include "raw/raw.h"
 #include "test_data.h"
