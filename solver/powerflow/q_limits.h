@@ -14,7 +14,10 @@ struct ChordBase;
 // bus's voltage counts as a unit).
 double unit_q(const Network &net, const BusSchedule &sch, const NewtonWorkspace &ws, const Voltages &v, int i);
 
-// The reactive-limit loop of solve_with_q_limits, its tied buses' voltages
-// left where they started.
+// The reactive-limit loop of solve_with_q_limits (dc_rounds.h gives its
+// rules): batch rounds of holds and releases on loose solves, then on tight
+// ones, then one bus held and one released at a time, a solve (solve_once)
+// after each change, until every voltage-controlled bus is in one of its
+// three states. Its tied buses' voltages are left where they started.
 PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held, Voltages v,
                         const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord);
