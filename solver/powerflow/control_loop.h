@@ -1,5 +1,5 @@
-// Adjusting the controls of network/control_setup.h: an outer loop around the
-// reactive-limit loop that moves switched shunts, tap ratios and phase
+// Adjusting the controls of network/control_setup.h: an outer loop around
+// the reactive-limit loop that moves switched shunts, tap ratios and phase
 // shift angles until each holds its quantity within its band.
 #pragma once
 

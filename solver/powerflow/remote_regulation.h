@@ -9,8 +9,9 @@
 // a_b the RMPCT of b's plant (its first in-service unit's; 1 each where
 // every a_b is 0) and ref the member with the largest share. A member whose
 // Qg reaches its own limit is held there and leaves the sharing (the
-// reactive-limit loop, q_limits.h); the others go on holding the voltage. vhold is r where r is a member (its
-// own units hold it: its row is then the usual identity on |V_r|), else ref.
+// reactive-limit loop, q_limits.h); the others go on holding the voltage.
+// vhold is r where r is a member (its own units hold it: its row is then
+// the usual identity on |V_r|), else ref.
 // A member's |V| stays an unknown; r's own Q row stays a load bus's.
 #pragma once
 
