@@ -9,6 +9,8 @@
 
 #include "raw/raw.h"
 
+#include <Eigen/SparseCore>
+
 #include <array>
 #include <cmath>
 #include <complex>
@@ -207,6 +209,10 @@ struct Network {
     // at the settings the buses and branches now hold.
     std::vector<NetControl> controls;
 };
+
+// Bus admittance matrix, I = Ybus·V, per unit on SBASE (network/ybus.h
+// builds it).
+using Ybus = Eigen::SparseMatrix<std::complex<double>, Eigen::ColMajor, int>;
 
 // Branches of line records whose |R + jX| is below this (pu on SBASE) are
 // ties; closed switching devices are ties whatever their X.

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "network/network.h"
-#include "network/ybus.h"
 
 #include <Eigen/Core>
 #include <Eigen/SparseCore>
