@@ -6,7 +6,9 @@
 // Usage: solver_bench CASE.raw LIST.con [REPEATS]
 #include "contingency/contingency.h"
 #include "io/input_error.h"
+#include "network/build.h"
 #include "network/network.h"
+#include "powerflow/base_case.h"
 #include "raw/raw.h"
 
 #include <sys/resource.h>

@@ -7,7 +7,8 @@
 #             driver's tests and the programs they run (the solver's own
 #             tests do not link MPI and run in the mpich stage)
 #   sanitize  the MPICH build with AddressSanitizer and UBSan, run the suite
-#   static    clang-format, clang-tidy and cppcheck on the sources
+#   static    the include-cycle check, clang-format, clang-tidy and cppcheck
+#             on the sources
 #   fuzz      the libFuzzer targets of fuzz/ (clang, ASan, UBSan), each run
 #             for FUZZ_SECONDS (default 60); a crash, sanitizer report, leak
 #             or timeout fails it, the input kept under build/fuzz/crashes/
@@ -65,11 +66,13 @@ build_and_test() { # as configure; with only=driver, just the driver's tests
 }
 
 static_checks() (
-    echo "=== static: clang-format, clang-tidy, cppcheck"
+    echo "=== static: include cycles, clang-format, clang-tidy, cppcheck"
     need_packages clang-format clang-tidy cppcheck
     # clang-tidy takes the compiler flags from the MPICH build's compile database.
     [ -f "$repo/build/mpich/compile_commands.json" ] || configure mpich mpich
     cd "$repo"
+    # No include cycles among the modules (a header with its source).
+    python3 scripts/check-includes.py solver src
     local solver_src
     solver_src=$(find solver -name '*.cpp' -not -path 'solver/tests/*' | sort)
     clang-format --dry-run --Werror src/*.cpp tests/*.cpp tests/*.h $(find solver -name '*.cpp' -o -name '*.h') \

@@ -1,7 +1,7 @@
 // The solver's JSON inputs: the solver options and the case settings.
 #pragma once
 
-#include "powerflow/newton.h"
+#include "powerflow/state.h"
 
 #include <string>
 

@@ -1,5 +1,7 @@
 #include "contingency/changes.h"
 
+#include "network/build.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>

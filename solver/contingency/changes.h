@@ -4,7 +4,8 @@
 #pragma once
 
 #include "contingency/ctg_list.h"
-#include "powerflow/solve.h"
+#include "powerflow/base_case.h"
+#include "powerflow/state.h"
 
 #include <complex>
 #include <string>

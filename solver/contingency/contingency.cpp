@@ -3,7 +3,8 @@
 #include "contingency/changes.h"
 #include "network/islands.h"
 #include "network/ties.h"
-#include "powerflow/regulation.h"
+#include "powerflow/dc_rounds.h"
+#include "powerflow/remote_regulation.h"
 
 #include <algorithm>
 #include <array>

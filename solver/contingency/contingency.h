@@ -3,9 +3,10 @@
 #pragma once
 
 #include "contingency/ctg_list.h"
-#include "powerflow/controls.h"
+#include "powerflow/base_case.h"
+#include "powerflow/control_loop.h"
 #include "powerflow/flows.h"
-#include "powerflow/solve.h"
+#include "powerflow/state.h"
 
 #include <string>
 #include <vector>

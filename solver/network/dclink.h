@@ -7,31 +7,7 @@
 
 #include "raw/raw.h"
 
-#include <array>
 #include <string>
-#include <vector>
-
-// A two-terminal line-commutated DC line; in service with MDC 1 or 2.
-struct NetLcc {
-    TwoTerminalDc d; // as read; its converters' bus fields are RAW numbers
-    int rbus = 0;    // bus index of the rectifier's AC bus
-    int ibus = 0;    // and of the inverter's
-    bool in_service = true;
-};
-
-// A VSC DC line; in service with MDC 1 and both converters' TYPE not 0. Its
-// active powers do not depend on the AC
-// solution, so they are found once: p_ac[k] MW into the AC network at
-// converter k, the DC current and voltages, the converters' losses.
-struct NetVsc {
-    VscDc d;
-    std::array<int, 2> bus{}; // bus indexes of the converters' AC buses
-    std::array<double, 2> p_ac{}, vdc_kv{}, loss_mw{};
-    double idc_a = 0;                     // from the DC-voltage converter to the other
-    std::array<double, 2> q_ac{};         // Mvar into the AC network, for a converter at a fixed power factor (MODE 2)
-    std::array<double, 2> qmax{}, qmin{}; // Mvar, the limits of a converter that holds its AC voltage (MODE 1)
-    bool in_service = true;
-};
 
 // The operating point of a two-terminal DC line at given AC voltages.
 struct LccPoint {

@@ -7,10 +7,11 @@
 // devices) are one node, solved at its representative (network/ties.h).
 #pragma once
 
-#include "network/controls.h"
-#include "network/dclink.h"
 #include "raw/raw.h"
 
+#include <Eigen/SparseCore>
+
+#include <array>
 #include <cmath>
 #include <complex>
 #include <string>
@@ -23,7 +24,7 @@
 // after each solve.
 // reg: its units hold another bus's voltage (remote regulation, IREG): its
 // |V| is free and its Q row carries one equation of its regulation group
-// (powerflow/regulation.h).
+// (powerflow/remote_regulation.h).
 enum class BusKind { pq, pv, slack, off, tied, reg };
 
 struct NetBus {
@@ -123,6 +124,59 @@ struct TieNode {
     bool loop = false;      // its ties hold a loop
 };
 
+// A DC link as the AC network sees it (network/dclink.h).
+// A two-terminal line-commutated DC line; in service with MDC 1 or 2.
+struct NetLcc {
+    TwoTerminalDc d; // as read; its converters' bus fields are RAW numbers
+    int rbus = 0;    // bus index of the rectifier's AC bus
+    int ibus = 0;    // and of the inverter's
+    bool in_service = true;
+};
+
+// A VSC DC line; in service with MDC 1 and both converters' TYPE not 0. Its
+// active powers do not depend on the AC
+// solution, so they are found once: p_ac[k] MW into the AC network at
+// converter k, the DC current and voltages, the converters' losses.
+struct NetVsc {
+    VscDc d;
+    std::array<int, 2> bus{}; // bus indexes of the converters' AC buses
+    std::array<double, 2> p_ac{}, vdc_kv{}, loss_mw{};
+    double idc_a = 0;                     // from the DC-voltage converter to the other
+    std::array<double, 2> q_ac{};         // Mvar into the AC network, for a converter at a fixed power factor (MODE 2)
+    std::array<double, 2> qmax{}, qmin{}; // Mvar, the limits of a converter that holds its AC voltage (MODE 1)
+    bool in_service = true;
+};
+
+// An adjustable device (network/control_setup.h).
+enum class ControlKind { switched_shunt, tap_voltage, tap_reactive, phase_shifter };
+
+struct NetControl {
+    ControlKind kind = ControlKind::switched_shunt;
+    int bus = -1;    // the shunt's bus index (switched shunts)
+    int branch = -1; // the winding's branch index (taps, phase shifters)
+    int reg = -1;    // bus index whose voltage is held (shunts, COD 1), else -1
+    // The band the held quantity is kept in: pu for a voltage; for COD 2
+    // and 3 the Mvar or MW flowing into the winding at its own bus (the
+    // branch's from end; charging in, magnetizing admittance out).
+    double lo = 0, hi = 0;
+    double min = 0, max = 0; // the setting's range (RMI..RMA; the shunt's block sums)
+    double setting = 0;      // in force now
+    double read = 0;         // as the RAW has it
+    // Discrete settings in increasing order; empty for a continuous
+    // control (MODSW 2, COD 3).
+    std::vector<double> positions;
+    // For a winding: tap = setting·ratio_per_unit (ratio kinds);
+    // ys = 1/(z·F(setting)), F the correction table's factor (1 without).
+    double ratio_per_unit = 1;
+    std::complex<double> z;
+    ImpedanceTable table; // no points: no correction
+    // The way the setting moves the held quantity where the network gives
+    // no usable sensitivity: +1 raising it raises the quantity, −1 lowers.
+    int sign = 1;
+    std::string id; // a shunt's ID
+    int line = 0;   // RAW line of the record
+};
+
 struct Network {
     std::string file;
     double sbase = 100;
@@ -145,28 +199,24 @@ struct Network {
     std::vector<NetBus> own;
     std::vector<TieNode> tie_nodes;
     std::vector<std::string> notes; // "FILE:LINE: what": warnings about ties, DC lines, regulation, controls
-    // Remote voltage regulation by units (network/regulation.h): its groups,
+    // Remote voltage regulation by units (network/reg_groups.h): its groups,
     // and the group of every member bus, -1 for the rest; both empty
     // without any.
     bool remote_regulation = true;
     std::vector<RegGroup> groups;
     std::vector<int> group_of;
-    // Switched shunts and windings that may be adjusted (network/controls.h),
+    // Switched shunts and windings that may be adjusted (network/control_setup.h),
     // at the settings the buses and branches now hold.
     std::vector<NetControl> controls;
 };
 
+// Bus admittance matrix, I = Ybus·V, per unit on SBASE (network/ybus.h
+// builds it).
+using Ybus = Eigen::SparseMatrix<std::complex<double>, Eigen::ColMajor, int>;
+
 // Branches of line records whose |R + jX| is below this (pu on SBASE) are
 // ties; closed switching devices are ties whatever their X.
 constexpr double default_zero_impedance_threshold_pu = 1e-4;
-
-// RAW data -> per-unit network, ties joined into nodes, units regulating a
-// remote bus grouped (unless remote_regulation is false: each then holds
-// its own terminal). Throws InputError for data the model can not take (a
-// transformer of zero impedance, a line of zero impedance with a threshold
-// of 0, a winding ratio that is not positive).
-Network build_network(const RawCase &raw, double zero_impedance_threshold_pu = default_zero_impedance_threshold_pu,
-                      bool remote_regulation = true);
 
 // The elements at each RAW bus number, for finding what a contingency
 // names at the cost of what its buses hold rather than a scan of the
@@ -176,11 +226,3 @@ Network build_network(const RawCase &raw, double zero_impedance_threshold_pu = d
 struct ElementIndex {
     std::unordered_map<int, std::vector<int>> branches, units, loads, shunts;
 };
-ElementIndex index_elements(const Network &net);
-
-// The list of `number` in one of an ElementIndex's maps (empty if none).
-const std::vector<int> &at_bus(const std::unordered_map<int, std::vector<int>> &map, int number);
-
-// Factor of impedance correction table `t` at x (linear between points,
-// the end point's factor beyond the ends).
-std::complex<double> correction_factor(const ImpedanceTable &t, double x);

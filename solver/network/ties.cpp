@@ -1,6 +1,6 @@
 #include "network/ties.h"
 
-#include "network/regulation.h"
+#include "network/reg_groups.h"
 
 #include <algorithm>
 #include <numeric>

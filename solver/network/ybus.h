@@ -1,4 +1,5 @@
-// Bus admittance matrix, I = Ybus·V, per unit on SBASE.
+// Bus admittance matrix, I = Ybus·V, per unit on SBASE (the type: Ybus,
+// network/network.h).
 #pragma once
 
 #include "network/network.h"
@@ -7,8 +8,6 @@
 
 #include <complex>
 #include <vector>
-
-using Ybus = Eigen::SparseMatrix<std::complex<double>, Eigen::ColMajor, int>;
 
 // The four entries a branch adds to Ybus (see NetBranch), with and without
 // its end shunts ysh_f/ysh_t: flows leave those out.

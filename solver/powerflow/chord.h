@@ -101,6 +101,6 @@ struct ChordResult {
 // converged, when a step reduces the largest mismatch by less than half,
 // after `max_steps`, or when |R| exceeds cb.max_rank; v then holds the
 // last iterate and the caller goes on from there or from its own start
-// (solve.cpp: on its own factors, then by Newton-Raphson).
+// (ladder.cpp: on its own factors, then by Newton-Raphson).
 ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v, const PfOptions &opt,
                      NewtonWorkspace &ws, const ChordBase &cb, ChordState &st);

@@ -1,17 +1,15 @@
 // Branch flows and the limits a solution is checked against.
 #pragma once
 
-#include "powerflow/solve.h"
+#include "network/ybus.h"
+#include "powerflow/state.h"
 
 #include <complex>
 #include <string>
 #include <vector>
 
-// Power into a branch at each end, pu: S_f = V_f·conj(Yff·V_f + Yft·V_t),
+// Power into a branch at each end (BranchFlow): S_f = V_f·conj(Yff·V_f + Yft·V_t),
 // S_t = V_t·conj(Ytf·V_f + Ytt·V_t), charging included, end shunts not.
-struct BranchFlow {
-    std::complex<double> from, to;
-};
 BranchFlow branch_flow(const BranchStamp &st, std::complex<double> vf, std::complex<double> vt);
 BranchFlow branch_flow(const NetBranch &br, std::complex<double> vf, std::complex<double> vt);
 BranchFlow branch_flow(const NetBranch &br, const Voltages &v);

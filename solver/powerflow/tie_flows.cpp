@@ -1,5 +1,8 @@
 #include "powerflow/tie_flows.h"
 
+#include "network/ybus.h"
+#include "powerflow/dc_rounds.h"
+
 #include <Eigen/SparseCholesky>
 
 #include <numeric>

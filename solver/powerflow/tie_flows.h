@@ -2,7 +2,7 @@
 // its flow: after the solve, Kirchhoff's law at the buses of its node does.
 #pragma once
 
-#include "powerflow/flows.h"
+#include "powerflow/state.h"
 
 #include <complex>
 #include <vector>

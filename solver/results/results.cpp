@@ -1,7 +1,10 @@
 #include "results/results.h"
 
 #include "io/csv.h"
+#include "network/control_setup.h"
+#include "network/dclink.h"
 #include "powerflow/flows.h"
+#include "powerflow/q_limits.h"
 #include "powerflow/tie_flows.h"
 
 #include <cmath>

@@ -3,9 +3,9 @@
 // or the whole new one, never a torn one; P ranks may write the same file.
 #pragma once
 
-#include "powerflow/controls.h"
+#include "powerflow/base_case.h"
+#include "powerflow/control_loop.h"
 #include "powerflow/flows.h"
-#include "powerflow/solve.h"
 
 #include <string>
 #include <vector>

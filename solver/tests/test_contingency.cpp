@@ -4,9 +4,11 @@
 
 #include "contingency/contingency.h"
 #include "helpers.h"
+#include "network/build.h"
 #include "network/islands.h"
 #include "network/network.h"
-#include "powerflow/controls.h"
+#include "powerflow/base_case.h"
+#include "powerflow/control_loop.h"
 #include "raw/raw.h"
 #include "test_data.h"
 

@@ -4,8 +4,11 @@
 
 #include "cli/options.h"
 #include "contingency/contingency.h"
+#include "network/build.h"
+#include "network/control_setup.h"
 #include "network/network.h"
-#include "powerflow/controls.h"
+#include "powerflow/base_case.h"
+#include "powerflow/control_loop.h"
 #include "raw/raw.h"
 #include "results/results.h"
 #include "test_data.h"

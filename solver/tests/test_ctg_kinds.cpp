@@ -4,9 +4,12 @@
 // voltages and held buses). Then how the lines are read.
 
 #include "contingency/contingency.h"
+#include "network/build.h"
 #include "network/islands.h"
 #include "network/network.h"
-#include "powerflow/regulation.h"
+#include "powerflow/base_case.h"
+#include "powerflow/dc_rounds.h"
+#include "powerflow/remote_regulation.h"
 #include "raw/raw.h"
 #include "test_data.h"
 

@@ -2,8 +2,10 @@
 // together solve J0, and the sparse solves the chord corrections use give
 // what the dense ones give, everywhere.
 
+#include "network/build.h"
 #include "network/network.h"
-#include "powerflow/solve.h"
+#include "powerflow/base_case.h"
+#include "powerflow/state.h"
 #include "raw/raw.h"
 #include "test_data.h"
 

@@ -2,9 +2,12 @@
 // the reference solutions of an established open-source tool, and the
 // solved states that the RAW files store.
 
+#include "network/build.h"
 #include "network/network.h"
+#include "powerflow/base_case.h"
 #include "powerflow/flows.h"
-#include "powerflow/solve.h"
+#include "powerflow/newton.h"
+#include "powerflow/state.h"
 #include "raw/raw.h"
 #include "test_data.h"
 

@@ -2,6 +2,7 @@
 // way a file is refused, each with its exact message.
 #include "helpers.h"
 #include "io/input_error.h"
+#include "network/build.h"
 #include "network/network.h"
 #include "raw/raw.h"
 

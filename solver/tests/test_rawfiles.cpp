@@ -5,8 +5,11 @@
 // network written in several revisions gives the same solution.
 
 #include "io/input_error.h"
+#include "network/build.h"
 #include "network/network.h"
-#include "powerflow/solve.h"
+#include "powerflow/base_case.h"
+#include "powerflow/newton.h"
+#include "powerflow/state.h"
 #include "raw/raw.h"
 #include "test_data.h"
 

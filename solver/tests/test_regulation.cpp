@@ -3,8 +3,11 @@
 // a member or the regulated bus away.
 
 #include "contingency/contingency.h"
+#include "network/build.h"
 #include "network/network.h"
-#include "powerflow/solve.h"
+#include "powerflow/base_case.h"
+#include "powerflow/q_limits.h"
+#include "powerflow/state.h"
 #include "raw/raw.h"
 #include "test_data.h"
 

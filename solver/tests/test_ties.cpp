@@ -4,7 +4,10 @@
 // then how the threshold and the set-points are read.
 
 #include "contingency/contingency.h"
+#include "network/build.h"
 #include "network/network.h"
+#include "powerflow/base_case.h"
+#include "powerflow/q_limits.h"
 #include "powerflow/tie_flows.h"
 #include "raw/raw.h"
 #include "test_data.h"

@@ -1,6 +1,6 @@
 // The equations of remote voltage regulation, inside the Newton solve.
 //
-// A group (network/regulation.h) of members M regulating bus r at VS adds
+// A group (network/reg_groups.h) of members M regulating bus r at VS adds
 // |M| unknowns (the members' unit Q, Qg_b = Im(S_b) + qd_b + iq_b·|V_b| +
 // qdc_b) and takes |M| equations, written into the members' Q rows:
 //   |V_r| = VS                            in the row of vhold,
@@ -9,13 +9,15 @@
 // a_b the RMPCT of b's plant (its first in-service unit's; 1 each where
 // every a_b is 0) and ref the member with the largest share. A member whose
 // Qg reaches its own limit is held there and leaves the sharing (the
-// reactive-limit loop, solve.h); the others go on holding the voltage. vhold is r where r is a member (its
-// own units hold it: its row is then the usual identity on |V_r|), else ref.
+// reactive-limit loop, q_limits.h); the others go on holding the voltage.
+// vhold is r where r is a member (its own units hold it: its row is then
+// the usual identity on |V_r|), else ref.
 // A member's |V| stays an unknown; r's own Q row stays a load bus's.
 #pragma once
 
-#include "powerflow/newton.h"
+#include "powerflow/state.h"
 
+#include <utility>
 #include <vector>
 
 // The (row, column) pairs the groups add to the Jacobian's pattern: for

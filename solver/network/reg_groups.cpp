@@ -1,4 +1,6 @@
-#include "network/regulation.h"
+#include "network/reg_groups.h"
+
+#include "network/network.h"
 
 #include <cmath>
 #include <sstream>

@@ -1,4 +1,9 @@
-#include "powerflow/controls.h"
+#include "powerflow/control_loop.h"
+
+#include "network/control_setup.h"
+#include "powerflow/chord.h"
+#include "powerflow/dc_rounds.h"
+#include "powerflow/newton.h"
 
 #include <Eigen/Dense>
 

@@ -1,9 +1,12 @@
-// Adjusting the controls of network/controls.h: an outer loop around the
-// reactive-limit loop that moves switched shunts, tap ratios and phase
+// Adjusting the controls of network/control_setup.h: an outer loop around
+// the reactive-limit loop that moves switched shunts, tap ratios and phase
 // shift angles until each holds its quantity within its band.
 #pragma once
 
-#include "powerflow/solve.h"
+#include "network/network.h"
+#include "network/ybus.h"
+#include "powerflow/base_case.h"
+#include "powerflow/state.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,7 @@
-#include "network/controls.h"
+#include "network/control_setup.h"
 
-#include "network/network.h"
+#include "network/correction.h"
+#include "raw/raw.h"
 
 #include <algorithm>
 #include <cmath>

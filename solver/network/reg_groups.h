@@ -2,10 +2,10 @@
 // holds that bus's voltage at its VS instead of its own terminal's. Every
 // bus whose units regulate one bus joins that bus's group; the group holds
 // the regulated bus at the set-point with the members' reactive powers
-// shared in proportion to their RMPCT (powerflow/regulation.h solves it).
+// shared in proportion to their RMPCT (powerflow/remote_regulation.h solves it).
 #pragma once
 
-#include "network/network.h"
+struct Network;
 
 // Builds net.groups from the in-service units' IREG (on the buses as ties
 // joined them) and makes every member other than the regulated bus `reg`.

@@ -1,4 +1,4 @@
-#include "powerflow/regulation.h"
+#include "powerflow/remote_regulation.h"
 
 #include <algorithm>
 #include <cmath>

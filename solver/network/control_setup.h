@@ -11,46 +11,12 @@
 // made from the network, or a branch stamp taken from it, agrees with them.
 #pragma once
 
-#include "raw/raw.h"
+#include "network/network.h"
 
-#include <complex>
-#include <string>
-#include <vector>
-
-struct Network;
-struct NetBranch;
-
-enum class ControlKind { switched_shunt, tap_voltage, tap_reactive, phase_shifter };
+struct RawCase;
 
 // "switched_shunt", "tap_voltage", "tap_reactive", "phase_shifter".
 const char *control_kind_name(ControlKind k);
-
-struct NetControl {
-    ControlKind kind = ControlKind::switched_shunt;
-    int bus = -1;    // the shunt's bus index (switched shunts)
-    int branch = -1; // the winding's branch index (taps, phase shifters)
-    int reg = -1;    // bus index whose voltage is held (shunts, COD 1), else -1
-    // The band the held quantity is kept in: pu for a voltage; for COD 2
-    // and 3 the Mvar or MW flowing into the winding at its own bus (the
-    // branch's from end; charging in, magnetizing admittance out).
-    double lo = 0, hi = 0;
-    double min = 0, max = 0; // the setting's range (RMI..RMA; the shunt's block sums)
-    double setting = 0;      // in force now
-    double read = 0;         // as the RAW has it
-    // Discrete settings in increasing order; empty for a continuous
-    // control (MODSW 2, COD 3).
-    std::vector<double> positions;
-    // For a winding: tap = setting·ratio_per_unit (ratio kinds);
-    // ys = 1/(z·F(setting)), F the correction table's factor (1 without).
-    double ratio_per_unit = 1;
-    std::complex<double> z;
-    ImpedanceTable table; // no points: no correction
-    // The way the setting moves the held quantity where the network gives
-    // no usable sensitivity: +1 raising it raises the quantity, −1 lowers.
-    int sign = 1;
-    std::string id; // a shunt's ID
-    int line = 0;   // RAW line of the record
-};
 
 // Reads the controls of the RAW into net.controls (after the buses and
 // branches are built), and one note each for controls left as read:
