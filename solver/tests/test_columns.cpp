@@ -48,15 +48,6 @@ template <std::size_t N> void expect_table(const std::string &text, const Column
 
 } // namespace
 
-TEST(Columns, HeaderLinesAndNamedIndexes)
-{
-    EXPECT_EQ(header_line(violations_columns), "index,label,kind,element,value,limit\n");
-    EXPECT_EQ(results_columns[col::max_loading_branch], "max_loading_branch");
-    EXPECT_EQ(results_columns[col::load_lost_mw], "load_lost_mw");
-    EXPECT_EQ(col::load_lost_mw, results_columns.size() - 1); // appended last, for older readers
-    EXPECT_EQ(violations_columns[vcol::limit], "limit");
-}
-
 // A results row of every kind of outcome is as wide as the table, with the
 // fields the report reads by name in their columns.
 TEST(Columns, ResultsRowsOfEveryOutcomeFitTheTable)
