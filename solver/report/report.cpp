@@ -393,9 +393,9 @@ std::string summary(const Report &r)
         islanded += field_number(f[col::buses_cut_off], x) && x > 0 ? 1 : 0;
         double o = 0;
         double v = 0;
-        with_violations +=
-            (field_number(f[col::overloads], o) && o > 0) || (field_number(f[col::voltage_violations], v) && v > 0) ? 1
-                                                                                                                    : 0;
+        const bool violated =
+            (field_number(f[col::overloads], o) && o > 0) || (field_number(f[col::voltage_violations], v) && v > 0);
+        with_violations += violated ? 1 : 0;
         if (field_number(f[col::load_cut_off_mw], x) && x > cut_mw) {
             cut_mw = x;
             cut_at = i;
