@@ -99,7 +99,7 @@ void fuzz_results_input(const std::string &text)
     std::vector<std::vector<std::string>> records;
     std::string why;
     Report rep;
-    if (parse_records(text, "r.results.csv", results_columns, records, why)) {
+    if (parse_records(text, "r.results.csv", results_columns.size(), records, why)) {
         rep.ranks = 1;
         for (std::size_t i = 0; i < records.size(); ++i) {
             CtgBlock b;
@@ -113,7 +113,7 @@ void fuzz_results_input(const std::string &text)
             rep.rows.push_back(row);
         }
     }
-    if (parse_records(text, "r.violations.csv", violation_columns, records, why)) {
+    if (parse_records(text, "r.violations.csv", violations_columns.size(), records, why)) {
         rep.violations = records;
     }
     require_printable(report_csv(rep));

@@ -16,6 +16,8 @@
 #             (installs no MPI; for machines with an MPI of their own)
 # Name stages to run only those: scripts/test.sh openmpi static
 # Installs what a stage needs and is missing; each stage builds in build/STAGE.
+# Every stage compiles through ccache (see use_ccache) and prints the stage's
+# cache hits at the end of its build.
 # The tests read the public cases and real lists of $CTGBATCH_SHARED_DIR/data
 # (default: ../shared beside the checkout) in place; without them those tests
 # skip, except with CI=true, where missing data is an error.
@@ -36,6 +38,33 @@ stages=("$@")
 [ ${#stages[@]} -gt 0 ] || stages=(mpich openmpi sanitize static fuzz)
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# Every build compiles through ccache. Paths under the checkout are hashed
+# relative to it (CCACHE_BASEDIR) and the build directory is left out of the
+# hash of -g's debug info (CCACHE_NOHASHDIR), so the stages share the objects
+# of identical compiles (the solver library of mpich and openmpi), and so does
+# a clone of the repository in another folder. The test programs compile
+# paths of the checkout and the build in (-D...), so those of their sources
+# that use one are compiled again in each stage and clone. The cache is
+# ccache's default one unless CCACHE_DIR names another.
+use_ccache() {
+    need_packages ccache
+    export CCACHE_BASEDIR=$repo CCACHE_NOHASHDIR=1
+}
+
+# The cache's hits and misses since `ccache_mark` as one line: compiles of
+# other builds sharing the cache at the same time count too.
+ccache_count() {
+    ccache --print-stats | awk '$1 ~ /^(direct|preprocessed)_cache_hit$/ { h += $2 } $1 == "cache_miss" { m += $2 }
+        END { print h + 0, m + 0 }'
+}
+ccache_mark() { read -r hits0 misses0 < <(ccache_count); }
+ccache_line() { # stage
+    local hits misses
+    read -r hits misses < <(ccache_count)
+    echo "=== $1: ccache: $((hits - hits0)) hits, $((misses - misses0)) misses;" \
+        "$(ccache -s | sed -n 's|^ *Cache size (GB): *\([^ ]*\) */ *\([^ ]*\).*|\1 of \2 GB used|p')"
+}
+
 configure() { # stage, mpi (empty: the one on the PATH), extra cmake flags
     local stage=$1 mpi=$2
     shift 2
@@ -45,6 +74,7 @@ configure() { # stage, mpi (empty: the one on the PATH), extra cmake flags
     need_packages libgtest-dev libxml2-dev libpng-dev
     select_mpi "$mpi"
     cmake -S "$repo" -B "$repo/build/$stage" -DCTGBATCH_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+        -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
         -DCTGBATCH_SHARED_DIR="$(realpath -m "$shared")" \
         -DMPI_CXX_COMPILER="$MPI_CXX" -DMPIEXEC_EXECUTABLE="$MPIEXEC" "$@" >"$repo/build/$stage.configure.log" ||
         { cat "$repo/build/$stage.configure.log"; return 1; }
@@ -53,11 +83,13 @@ configure() { # stage, mpi (empty: the one on the PATH), extra cmake flags
 build_and_test() { # as configure; with only=driver, just the driver's tests
     echo "=== $1: build${only:+ ($only tests)}"
     configure "$@"
+    ccache_mark
     if [ "${only:-}" = driver ]; then
         cmake --build "$repo/build/$1" -j "$jobs" --target ctgbatch_tests
     else
         cmake --build "$repo/build/$1" -j "$jobs"
     fi
+    ccache_line "$1"
     # A headless browser renders ctgreport's page in one test (a few
     # seconds); without one that test is skipped, and under CI=true fails.
     need_packages chromium
@@ -113,9 +145,12 @@ fuzz_run() (
     need_packages clang libclang-rt-dev
     local dir="$repo/build/fuzz" target failed=() running=()
     CC=clang CXX=clang++ cmake -S "$repo" -B "$dir" -DCTGBATCH_FUZZ=ON -DCTGBATCH_WERROR=ON \
+        -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
         -DCTGBATCH_SHARED_DIR="$(realpath -m "${CTGBATCH_SHARED_DIR:-$repo/../shared}")" \
         >"$repo/build/fuzz.configure.log" || { cat "$repo/build/fuzz.configure.log"; exit 1; }
+    ccache_mark
     cmake --build "$dir" -j "$jobs" --target fuzz_targets fuzz_seeds
+    ccache_line fuzz
     mkdir -p "$dir/crashes"
     local targets=(raw ctg options results)
     # libFuzzer runs on one core: one target per core.
@@ -143,6 +178,7 @@ fuzz_run() (
 )
 
 mkdir -p "$repo/build"
+use_ccache
 for stage in "${stages[@]}"; do
     case "$stage" in
         mpich) build_and_test mpich mpich ;;

@@ -116,8 +116,8 @@ int count_in_service_units(const Network &net, const BaseCase &bc)
 void run_contingencies(const Args &args, const Network &net, BaseCase &bc, const PfOptions &opt)
 {
     const std::vector<CtgBlock> blocks = read_ctg_blocks(args.subfile);
-    std::string results = results_header;
-    std::string violations = violations_header;
+    std::string results = header_line(results_columns);
+    std::string violations = header_line(violations_columns);
     int count[4] = {0, 0, 0, 0};
     int islanded = 0;
     int with_violations = 0;

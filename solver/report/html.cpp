@@ -16,21 +16,6 @@
 
 namespace {
 
-// Columns of a results row (see results_header).
-constexpr size_t col_label = 1;
-constexpr size_t col_status = 2;
-constexpr size_t col_iterations = 3;
-constexpr size_t col_min_vm = 5;
-constexpr size_t col_min_vm_bus = 6;
-constexpr size_t col_loading = 9;
-constexpr size_t col_loading_branch = 10;
-constexpr size_t col_overloads = 11;
-constexpr size_t col_voltage_violations = 12;
-constexpr size_t col_buses_cut = 13;
-constexpr size_t col_load_cut = 14;
-constexpr size_t col_note = 16;
-constexpr size_t col_load_lost = 17;
-
 // The Okabe-Ito colours, told apart with every common kind of colour
 // blindness; each is also paired with words or a mark on the page.
 constexpr const char *within = "#0072B2"; // blue
@@ -49,12 +34,12 @@ std::string at(double x) { return fixed(x, 1); }
 
 const std::string &label_of(const Report &r, size_t i)
 {
-    return r.rows[i].fields.empty() ? r.blocks[i].label : r.rows[i].fields[col_label];
+    return r.rows[i].fields.empty() ? r.blocks[i].label : r.rows[i].fields[col::label];
 }
 
 std::string status_of(const Report &r, size_t i)
 {
-    return r.rows[i].fields.empty() ? "no_result" : r.rows[i].fields[col_status];
+    return r.rows[i].fields.empty() ? "no_result" : r.rows[i].fields[col::status];
 }
 
 bool positive(const std::vector<std::string> &f, size_t column)
@@ -72,7 +57,7 @@ std::vector<std::pair<double, size_t>> ranked(const Report &r, size_t column, bo
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const auto &f = r.rows[i].fields;
         double x = 0;
-        if (!f.empty() && f[col_status] == "converged" && field_number(f[column], x)) {
+        if (!f.empty() && f[col::status] == "converged" && field_number(f[column], x)) {
             v.emplace_back(x, i);
         }
     }
@@ -137,7 +122,7 @@ std::string none(const std::string &why = "")
 std::string no_loading(const Report &r)
 {
     const bool any = std::any_of(r.rows.begin(), r.rows.end(), [](const ReportRow &row) {
-        return !row.fields.empty() && row.fields[col_status] == "converged";
+        return !row.fields.empty() && row.fields[col::status] == "converged";
     });
     return any ? "no branch has a rating in the column used for contingencies, so no loading is known" : "";
 }
@@ -151,7 +136,7 @@ constexpr double row_h = 22;
 // across them; bars beyond it are vermillion and their value says so.
 std::string loading_chart(const Report &r)
 {
-    const auto top = ranked(r, col_loading, true, chart_rows);
+    const auto top = ranked(r, col::max_loading_pct, true, chart_rows);
     if (top.empty()) {
         return none(no_loading(r));
     }
@@ -173,14 +158,14 @@ std::string loading_chart(const Report &r)
         const double w = std::max(1.0, bars * (top[k].first / scale));
         const bool over = top[k].first > 100;
         s += "<g class=\"bar\" data-index=\"" + std::to_string(top[k].second + 1) + "\">\n";
-        s += "<title>" + html_text(f[col_label]) + ": " + fixed(top[k].first, 2) + " % of rating on branch " +
-             html_text(f[col_loading_branch]) + "</title>\n";
-        s += text(left - 6, y + 15, "label", "end", short_label(f[col_label], label_bytes));
+        s += "<title>" + html_text(f[col::label]) + ": " + fixed(top[k].first, 2) + " % of rating on branch " +
+             html_text(f[col::max_loading_branch]) + "</title>\n";
+        s += text(left - 6, y + 15, "label", "end", short_label(f[col::label], label_bytes));
         s += "<rect x=\"" + at(left) + "\" y=\"" + at(y + 3) + "\" width=\"" + at(w) + "\" height=\"" + at(row_h - 6) +
              "\" fill=\"" + (over ? beyond : within) + "\"/>\n";
         s += text(left + w + 5, y + 15, "value", "start",
                   "<tspan class=\"pct\">" + fixed(top[k].first, 2) + "</tspan> %" + (over ? " over" : "") +
-                      " on <tspan class=\"branch\">" + html_text(f[col_loading_branch]) + "</tspan>");
+                      " on <tspan class=\"branch\">" + html_text(f[col::max_loading_branch]) + "</tspan>");
         s += "</g>\n";
     }
     return s + "</svg>\n";
@@ -193,8 +178,8 @@ std::map<std::pair<std::string, std::string>, double> low_limits(const Report &r
     std::map<std::pair<std::string, std::string>, double> lim;
     for (const auto &v : r.violations) {
         double x = 0;
-        if (v[2] == "low_voltage" && field_number(v[5], x)) {
-            lim[{v[0], v[3]}] = x;
+        if (v[vcol::kind] == "low_voltage" && field_number(v[vcol::limit], x)) {
+            lim[{v[vcol::index], v[vcol::element]}] = x;
         }
     }
     return lim;
@@ -241,7 +226,7 @@ int decimals_of(double step)
 // without a low-voltage violation there is within its limit).
 std::string voltage_chart(const Report &r)
 {
-    const auto low = ranked(r, col_min_vm, false, chart_rows);
+    const auto low = ranked(r, col::min_vm_pu, false, chart_rows);
     if (low.empty()) {
         return none();
     }
@@ -253,7 +238,7 @@ std::string voltage_chart(const Report &r)
     std::vector<double> limit(low.size(), NAN);
     for (size_t k = 0; k < low.size(); ++k) {
         const auto &f = r.rows[low[k].second].fields;
-        const auto it = limits.find({std::to_string(low[k].second + 1), f[col_min_vm_bus]});
+        const auto it = limits.find({std::to_string(low[k].second + 1), f[col::min_vm_bus]});
         if (it != limits.end()) {
             limit[k] = it->second;
             lo = std::min(lo, it->second);
@@ -294,7 +279,7 @@ std::string voltage_chart(const Report &r)
         const double y = head + row_h * static_cast<double>(k) + 11;
         const bool under = !std::isnan(limit[k]) && low[k].first < limit[k];
         s += "<g class=\"dot\" data-index=\"" + std::to_string(low[k].second + 1) + "\">\n";
-        s += text(left - 6, y + 4, "label", "end", short_label(f[col_label], label_bytes));
+        s += text(left - 6, y + 4, "label", "end", short_label(f[col::label], label_bytes));
         if (!std::isnan(limit[k])) {
             s += line(xs(low[k].first), y, xs(limit[k]), y, under ? "gap" : "grid");
             s += line(xs(limit[k]), y - 7, xs(limit[k]), y + 7, "tick");
@@ -302,7 +287,7 @@ std::string voltage_chart(const Report &r)
         s += "<circle cx=\"" + at(xs(low[k].first)) + "\" cy=\"" + at(y) + "\" r=\"5\" fill=\"" +
              (under ? beyond : within) + "\"/>\n";
         std::string words = "<tspan class=\"vm\">" + fixed(low[k].first, 4) +
-                            "</tspan> pu at bus <tspan class=\"bus\">" + html_text(f[col_min_vm_bus]) + "</tspan>";
+                            "</tspan> pu at bus <tspan class=\"bus\">" + html_text(f[col::min_vm_bus]) + "</tspan>";
         if (!std::isnan(limit[k])) {
             words += (under ? ", under " : ", limit ") + fixed(limit[k], 4);
         }
@@ -492,8 +477,8 @@ std::string counts_section(const Report &r)
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const auto &f = r.rows[i].fields;
         ++count[status_of(r, i)];
-        islanded += positive(f, col_buses_cut) ? 1 : 0;
-        with_violations += positive(f, col_overloads) || positive(f, col_voltage_violations) ? 1 : 0;
+        islanded += positive(f, col::buses_cut_off) ? 1 : 0;
+        with_violations += positive(f, col::overloads) || positive(f, col::voltage_violations) ? 1 : 0;
     }
     std::string s = "<table id=\"counts\" class=\"counts\">\n<tbody>\n";
     for (const char *status : {"converged", "diverged", "not_found", "unsupported", "no_result"}) {
@@ -525,8 +510,8 @@ std::string charts_sections(const Report &r)
         std::transform(ranks.begin(), ranks.end(), v.begin(), [](const auto &x) { return x.first; });
         return v;
     };
-    const std::vector<double> loading = values(col_loading);
-    const std::vector<double> vm = values(col_min_vm);
+    const std::vector<double> loading = values(col::max_loading_pct);
+    const std::vector<double> vm = values(col::min_vm_pu);
     Limit low{0, 0, ""};
     if (shared_low_limit(r, low.at)) {
         low.side = -1;
@@ -547,11 +532,11 @@ std::string violations_section(const Report &r)
     std::vector<std::vector<Cell>> rows;
     std::set<std::string> contingencies;
     for (const auto &v : r.violations) {
-        const bool mva = v[2] == "overload";
-        rows.push_back({count_cell(v[0]), plain(v[1]), plain(v[2]), plain(v[3]),
-                        numeric(v[4], mva ? 2 : 4, mva ? " MVA" : " pu"),
-                        numeric(v[5], mva ? 2 : 4, mva ? " MVA" : " pu")});
-        contingencies.insert(v[0]);
+        const bool mva = v[vcol::kind] == "overload";
+        rows.push_back({count_cell(v[vcol::index]), plain(v[vcol::label]), plain(v[vcol::kind]),
+                        plain(v[vcol::element]), numeric(v[vcol::value], mva ? 2 : 4, mva ? " MVA" : " pu"),
+                        numeric(v[vcol::limit], mva ? 2 : 4, mva ? " MVA" : " pu")});
+        contingencies.insert(v[vcol::index]);
     }
     const std::string lead = rows.empty()
                                  ? ""
@@ -573,7 +558,8 @@ std::string failures_section(const Report &r)
         const auto &f = r.rows[i].fields;
         rows.push_back({count_cell(std::to_string(i + 1)), plain(label_of(r, i)), plain(status),
                         count_cell(r.rows[i].rank >= 0 ? std::to_string(r.rows[i].rank) : ""),
-                        count_cell(f.empty() ? "" : f[col_iterations]), note(f.empty() ? r.rows[i].why : f[col_note])});
+                        count_cell(f.empty() ? "" : f[col::iterations]),
+                        note(f.empty() ? r.rows[i].why : f[col::note])});
     }
     return section("failures", "Failures: diverged, not found, unsupported, no result",
                    table("failure-table", {"#", "contingency", "status", "rank", "iterations", "note"}, rows));
@@ -586,15 +572,15 @@ std::string islands_section(const Report &r)
     double mw = 0;
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const auto &f = r.rows[i].fields;
-        if (!positive(f, col_buses_cut)) {
+        if (!positive(f, col::buses_cut_off)) {
             continue;
         }
         double x = 0;
-        buses = std::max(buses, field_number(f[col_buses_cut], x) ? x : 0);
-        mw = std::max(mw, field_number(f[col_load_cut], x) ? x : 0);
-        rows.push_back({count_cell(std::to_string(i + 1)), plain(f[col_label]), plain(f[col_status]),
-                        count_cell(f[col_buses_cut]), numeric(f[col_load_cut], 2), numeric(f[col_load_lost], 2),
-                        note(f[col_note])});
+        buses = std::max(buses, field_number(f[col::buses_cut_off], x) ? x : 0);
+        mw = std::max(mw, field_number(f[col::load_cut_off_mw], x) ? x : 0);
+        rows.push_back({count_cell(std::to_string(i + 1)), plain(f[col::label]), plain(f[col::status]),
+                        count_cell(f[col::buses_cut_off]), numeric(f[col::load_cut_off_mw], 2),
+                        numeric(f[col::load_lost_mw], 2), note(f[col::note])});
     }
     const std::string lead = rows.empty() ? ""
                                           : "<p>" + plural(rows.size(), "contingency cuts", "contingencies cut") +

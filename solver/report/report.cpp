@@ -4,6 +4,7 @@
 #include "io/input_error.h"
 #include "io/printable.h"
 #include "io/text_file.h"
+#include "results/columns.h"
 #include "results/ctg_results.h"
 #include "results/results.h"
 
@@ -168,7 +169,7 @@ std::string check_rank(const std::string &work_dir, int r, const RankCheck &shar
         return "its results file " + res_path + " is older than its sub-file";
     }
     std::string why;
-    if (!read_records(res_path, results_columns, rows, why)) {
+    if (!read_records(res_path, results_columns.size(), rows, why)) {
         return why;
     }
     if (rows.size() != sub.size()) {
@@ -179,25 +180,25 @@ std::string check_rank(const std::string &work_dir, int r, const RankCheck &shar
     // are matches too.
     for (size_t i = 0; i < rows.size(); ++i) {
         const std::string label = printable(sub[i].label);
-        if (rows[i][0] != std::to_string(i + 1) || printable(rows[i][1]) != label) {
-            return "row " + std::to_string(i + 1) + " of its results file is for '" + printable(rows[i][1]) +
+        if (rows[i][col::index] != std::to_string(i + 1) || printable(rows[i][col::label]) != label) {
+            return "row " + std::to_string(i + 1) + " of its results file is for '" + printable(rows[i][col::label]) +
                    "', not '" + label + "'";
         }
     }
     const std::string vio_path = violations_path(work_dir, sub_path);
     std::vector<std::vector<std::string>> vio;
-    if (!read_records(vio_path, violation_columns, vio, why)) {
+    if (!read_records(vio_path, violations_columns.size(), vio, why)) {
         return why;
     }
     for (auto &v : vio) {
-        const std::string &index = v[0];
+        const std::string &index = v[vcol::index];
         const bool number =
             !index.empty() && index.size() < 10 && index.find_first_not_of("0123456789") == std::string::npos;
         const size_t i = number ? std::stoul(index) : 0;
-        if (i < 1 || i > sub.size() || printable(v[1]) != printable(sub[i - 1].label)) {
+        if (i < 1 || i > sub.size() || printable(v[vcol::label]) != printable(sub[i - 1].label)) {
             return "a row of its violations file names no contingency of its sub-file";
         }
-        v[0] = std::to_string(share.first + i); // list index, from 1
+        v[vcol::index] = std::to_string(share.first + i); // list index, from 1
         violations.push_back(v);
     }
     return "";
@@ -267,29 +268,35 @@ Report build_report(const std::string &work_dir)
     return rep;
 }
 
+// report.csv: list_index and rank, then a results row, or for a block
+// without one its index, label, status no_result and the reason as note.
 std::string report_csv(const Report &r)
 {
-    std::string out = std::string("list_index,rank,") + results_header;
+    std::string out = "list_index,rank," + header_line(results_columns);
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const ReportRow &row = r.rows[i];
         out += std::to_string(i + 1) + "," + (row.rank >= 0 ? std::to_string(row.rank) : "");
-        if (row.fields.empty()) {
-            // index, label, status, 13 empty columns, note, load_lost_mw empty
-            out += "," + (row.index > 0 ? std::to_string(row.index) : "") + "," + csv_text(r.blocks[i].label) +
-                   ",no_result" + std::string(13, ',') + "," + csv_text(row.why) + ",";
-        } else {
-            for (const std::string &f : row.fields) {
-                out += "," + csv_text(f);
-            }
+        std::vector<std::string> fields = row.fields;
+        if (fields.empty()) {
+            fields.assign(results_columns.size(), "");
+            fields[col::index] = row.index > 0 ? std::to_string(row.index) : "";
+            fields[col::label] = r.blocks[i].label;
+            fields[col::status] = "no_result";
+            fields[col::note] = row.why;
+        }
+        for (const std::string &f : fields) {
+            out += "," + csv_text(f);
         }
         out += "\n";
     }
     return out;
 }
 
+// violations.csv: the ranks' violation rows, their index the list's.
 std::string violations_csv(const Report &r)
 {
-    std::string out = "list_index,label,kind,element,value,limit\n";
+    static_assert(vcol::index == 0, "list_index is the first column");
+    std::string out = "list_" + header_line(violations_columns);
     for (const auto &v : r.violations) {
         for (size_t k = 0; k < v.size(); ++k) {
             out += (k > 0 ? "," : "") + csv_text(v[k]);
@@ -355,7 +362,7 @@ std::vector<std::vector<std::string>> worst(const Report &r, size_t column, bool
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const auto &f = r.rows[i].fields;
         double x = 0;
-        if (!f.empty() && f[2] == "converged" && field_number(f[column], x)) {
+        if (!f.empty() && f[col::status] == "converged" && field_number(f[column], x)) {
             v.emplace_back(largest ? -x : x, i);
         }
     }
@@ -363,7 +370,7 @@ std::vector<std::vector<std::string>> worst(const Report &r, size_t column, bool
     std::vector<std::vector<std::string>> rows = {header};
     for (size_t k = 0; k < v.size() && k < 10; ++k) {
         const auto &f = r.rows[v[k].second].fields;
-        rows.push_back({f[1], fixed(largest ? -v[k].first : v[k].first, decimals), f[other]});
+        rows.push_back({f[col::label], fixed(largest ? -v[k].first : v[k].first, decimals), f[other]});
     }
     return rows;
 }
@@ -381,21 +388,23 @@ std::string summary(const Report &r)
     std::vector<std::vector<std::string>> diverged = {{"label", "iterations", "note"}};
     for (size_t i = 0; i < r.rows.size(); ++i) {
         const auto &f = r.rows[i].fields;
-        ++count[f.empty() ? "no_result" : f[2]];
+        ++count[f.empty() ? "no_result" : f[col::status]];
         if (f.empty()) {
             continue;
         }
         double x = 0;
-        islanded += field_number(f[13], x) && x > 0 ? 1 : 0;
+        islanded += field_number(f[col::buses_cut_off], x) && x > 0 ? 1 : 0;
         double o = 0;
         double v = 0;
-        with_violations += (field_number(f[11], o) && o > 0) || (field_number(f[12], v) && v > 0) ? 1 : 0;
-        if (field_number(f[14], x) && x > cut_mw) {
+        const bool violated =
+            (field_number(f[col::overloads], o) && o > 0) || (field_number(f[col::voltage_violations], v) && v > 0);
+        with_violations += violated ? 1 : 0;
+        if (field_number(f[col::load_cut_off_mw], x) && x > cut_mw) {
             cut_mw = x;
             cut_at = i;
         }
-        if (f[2] == "diverged") {
-            diverged.push_back({f[1], f[3], f[16]});
+        if (f[col::status] == "diverged") {
+            diverged.push_back({f[col::label], f[col::iterations], f[col::note]});
         }
     }
     std::string out = std::to_string(r.rows.size()) + " contingencies in the list, " + std::to_string(r.ranks) +
@@ -410,12 +419,15 @@ std::string summary(const Report &r)
     counts.push_back({"islanded", std::to_string(islanded)});
     counts.push_back({"with violations", std::to_string(with_violations)});
     out += table(counts) + "\n";
-    out += "Highest loading\n" + table(worst(r, 9, true, {"label", "loading %", "branch"}, 10, 2)) + "\n";
-    out += "Lowest voltage\n" + table(worst(r, 5, false, {"label", "vm pu", "bus"}, 6, 4)) + "\n";
+    out += "Highest loading\n" +
+           table(worst(r, col::max_loading_pct, true, {"label", "loading %", "branch"}, col::max_loading_branch, 2)) +
+           "\n";
+    out += "Lowest voltage\n" + table(worst(r, col::min_vm_pu, false, {"label", "vm pu", "bus"}, col::min_vm_bus, 4)) +
+           "\n";
     out += "Diverged\n" + table(diverged) + "\n";
     out += "Largest load cut off: " +
-           (cut_at < r.rows.size() ? fixed(cut_mw, 2) + " MW by " + printable(r.rows[cut_at].fields[1]) + " (" +
-                                         printable(r.rows[cut_at].fields[13]) + " buses cut off)"
+           (cut_at < r.rows.size() ? fixed(cut_mw, 2) + " MW by " + printable(r.rows[cut_at].fields[col::label]) +
+                                         " (" + printable(r.rows[cut_at].fields[col::buses_cut_off]) + " buses cut off)"
                                    : std::string("none")) +
            "\n";
     return out;

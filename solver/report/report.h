@@ -3,6 +3,7 @@
 #pragma once
 
 #include "contingency/ctg_list.h"
+#include "results/columns.h"
 
 #include <cstddef>
 #include <string>
@@ -12,7 +13,7 @@
 struct ReportRow {
     int rank = -1;                   // the rank whose share holds the block
     int index = 0;                   // its place in that rank's sub-file, from 1
-    std::vector<std::string> fields; // its results row, or empty: no result
+    std::vector<std::string> fields; // its results row (results_columns), or empty: no result
     std::string why;                 // why there is no result
 };
 
@@ -30,7 +31,7 @@ struct Report {
     std::vector<int> beyond;      // ranks with sub-files beyond the run
     std::vector<RankCheck> checks;
     std::vector<ReportRow> rows;                      // one per block, list order
-    std::vector<std::vector<std::string>> violations; // rank, then the violation row
+    std::vector<std::vector<std::string>> violations; // violation rows (violations_columns), list index first
     int missing = 0;                                  // blocks without a result
 };
 
@@ -50,21 +51,17 @@ Report build_report(const std::string &work_dir);
 // text, NaN or an infinity.
 bool field_number(const std::string &s, double &x);
 
-// Fields in a record of a rank's results file and of its violations file.
-constexpr std::size_t results_columns = 18;
-constexpr std::size_t violation_columns = 6;
-
 // The records of a results or violations file after its header line, from
 // the file's text; `path` names the file in `why`. False, with `why` set,
 // when the text has no header line or a record is not `columns` CSV fields.
 bool parse_records(const std::string &text, const std::string &path, std::size_t columns,
                    std::vector<std::vector<std::string>> &records, std::string &why);
 
-// The report files' text: report.csv, one row per block in list order
-//   list_index,rank,index,label,status,... (every column of the results files)
-// with status no_result and the reason as note where a rank gave none; and
-// violations.csv, every rank's violations in list order
-//   list_index,label,kind,element,value,limit
+// The report files' text: report.csv, one row per block in list order, a
+// rank's results row after the block's list_index and rank (status
+// no_result and the reason as note where a rank gave none); and
+// violations.csv, every rank's violations in list order, indexed in the
+// list. Columns: docs/file-formats.md
 std::string report_csv(const Report &r);
 std::string violations_csv(const Report &r);
 

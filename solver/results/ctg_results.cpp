@@ -6,12 +6,9 @@
 #include <cmath>
 #include <cstdio>
 
-const char *const results_header =
-    "index,label,status,iterations,max_mismatch_pu,min_vm_pu,min_vm_bus,max_vm_pu,max_vm_bus,max_loading_pct,"
-    "max_loading_branch,overloads,voltage_violations,buses_cut_off,load_cut_off_mw,solve_ms,note,load_lost_mw\n";
-
-const char *const violations_header = "index,label,kind,element,value,limit\n";
-
+// The fields in the order of results_columns. Voltage and loading fields are
+// empty unless converged; the cut-off fields and load_lost_mw (the load the
+// element line itself takes out) are empty for not_found and unsupported.
 std::string results_row(int index, const std::string &label, const CtgResult &r)
 {
     std::string row = std::to_string(index) + "," + csv_text(label) + "," + status_name(r.status) + ",";
@@ -40,6 +37,7 @@ std::string results_row(int index, const std::string &label, const CtgResult &r)
     return row + ms + "," + csv_text(r.note) + "," + (r.attempted ? num(r.load_lost_mw) : "") + "\n";
 }
 
+// kind overload (value and limit in MVA), low_voltage or high_voltage (pu).
 std::string violation_rows(int index, const std::string &label, const Assessment &a)
 {
     std::string rows;

@@ -6,6 +6,7 @@
 #include "powerflow/flows.h"
 #include "powerflow/q_limits.h"
 #include "powerflow/tie_flows.h"
+#include "results/columns.h"
 
 #include <cmath>
 #include <cstdio>
@@ -44,15 +45,16 @@ std::vector<std::complex<double>> tied_output(const Network &net, const BaseCase
 
 namespace {
 
-const char *const dclines_header = "name,type,status,bus_1,bus_2,p_1_mw,q_1_mvar,p_2_mw,q_2_mvar,idc_a,vdc_1_kv,"
-                                   "vdc_2_kv,angle_1_deg,angle_2_deg,tap_1,tap_2,mode,note\n";
-
 // Bus b (its node, where ties join it to others) is outside the solved islands.
 bool cut_off(const Network &net, const PfSolution &s, int b)
 {
     return s.sch.kind[static_cast<std::size_t>(net.buses[static_cast<std::size_t>(b)].node)] == BusKind::off;
 }
 
+// A two-terminal line: converter 1 the rectifier, 2 the inverter, angles α
+// and γ; status "in service", "blocked" or "cut off" (an end outside the
+// solved islands). P and Q are what each converter injects into its AC bus:
+// the rectifier's P and both converters' Q are negative.
 std::string lcc_row(const Network &net, const BaseCase &bc, std::size_t k)
 {
     const NetLcc &x = net.lcc[k];
@@ -89,6 +91,7 @@ double vsc_q(const Network &net, const BaseCase &bc, const NetVsc &x, std::size_
     return range > 0 ? q * (x.qmax.at(k) - x.qmin.at(k)) / range : q;
 }
 
+// A VSC line: converters in file order, no angles or taps.
 std::string vsc_row(const Network &net, const BaseCase &bc, const NetVsc &x)
 {
     const std::string head = csv_text(x.d.name) + ",VSC,";
@@ -114,7 +117,7 @@ std::string vsc_row(const Network &net, const BaseCase &bc, const NetVsc &x)
 
 std::string base_dclines_csv(const Network &net, const BaseCase &bc)
 {
-    std::string out = dclines_header;
+    std::string out = header_line(base_dclines_columns);
     for (std::size_t k = 0; k < net.lcc.size(); ++k) {
         out += lcc_row(net, bc, k);
     }
@@ -124,11 +127,15 @@ std::string base_dclines_csv(const Network &net, const BaseCase &bc)
     return out;
 }
 
+// Generation and load in MW/Mvar (load with its V-dependent parts at the
+// solved voltage), angles in degrees. A bus of a tie node shows the node's
+// voltage, its own load and its units' share of the node's output
+// (tie_node_output).
 std::string base_buses_csv(const Network &net, const BaseCase &bc)
 {
     const PfSolution &s = bc.sol;
     const double sb = net.sbase;
-    std::string out = "bus,name,base_kv,vm_pu,va_deg,pg_mw,qg_mvar,pd_mw,qd_mvar\n";
+    std::string out = header_line(base_buses_columns);
     std::vector<char> in_node;
     const std::vector<std::complex<double>> tied = tied_output(net, bc, in_node);
     for (int i = 0; i < net.raw_buses; ++i) {
@@ -156,11 +163,16 @@ std::string base_buses_csv(const Network &net, const BaseCase &bc)
     return out;
 }
 
+// Flows into the branch at each end (charging included, end shunts not);
+// loading = 100·max(|S_from|, |S_to|)/rating, empty where the rating is 0.
+// A 3-winding transformer gives one row per winding (k and winding set), its
+// "to" end being the star point. A tie is a row like any branch, its flow
+// found from the injections around it (fill_tie_flows).
 std::string base_branches_csv(const Network &net, const BaseCase &bc, int rating_set)
 {
     const PfSolution &s = bc.sol;
     const double sb = net.sbase;
-    std::string out = "from,to,k,ckt,winding,p_from_mw,q_from_mvar,p_to_mw,q_to_mvar,loading_pct\n";
+    std::string out = header_line(base_branches_columns);
     const std::vector<BranchFlow> flows = branch_flows(net, bc.on, s);
     for (size_t k = 0; k < net.branches.size(); ++k) {
         const NetBranch &br = net.branches[k];
@@ -183,7 +195,7 @@ std::string base_branches_csv(const Network &net, const BaseCase &bc, int rating
 
 std::string base_violations_csv(const Assessment &a)
 {
-    std::string out = "kind,element,value,limit\n";
+    std::string out = header_line(base_violations_columns);
     for (const Violation &v : a.violations) {
         out += v.kind + "," + csv_text(v.element) + "," + num(v.value) + "," + num(v.limit) + "\n";
     }
@@ -254,9 +266,10 @@ std::vector<ControlRow> regulation_rows(const Network &net, const BaseCase &bc)
     return rows;
 }
 
+// at_limit 1 where the state is at_limit, else 0.
 std::string controls_csv(const std::vector<ControlRow> &rows)
 {
-    std::string out = "kind,device,winding,regulated_bus,band_low,band_high,value,setting,at_limit,state\n";
+    std::string out = header_line(base_controls_columns);
     for (const ControlRow &r : rows) {
         out += r.kind + "," + csv_text(r.device) + "," + (r.winding > 0 ? std::to_string(r.winding) : "") + "," +
                (r.regulated_bus != 0 ? std::to_string(r.regulated_bus) : "") + "," + num(r.low) + "," + num(r.high) +

@@ -10,37 +10,22 @@
 #include <string>
 #include <vector>
 
-// base_buses.csv: every energised RAW bus in file order,
-//   bus,name,base_kv,vm_pu,va_deg,pg_mw,qg_mvar,pd_mw,qd_mvar
-// generation and load in MW/Mvar (load with its V-dependent parts at the
-// solved voltage), angles in degrees. A bus of a tie node shows the node's
-// voltage, its own load and its units' share of the node's output
-// (tie_node_output).
+// base_buses.csv (base_buses_columns): every energised RAW bus in file
+// order. Columns: docs/file-formats.md
 std::string base_buses_csv(const Network &net, const BaseCase &bc);
 
-// base_branches.csv: every in-service branch of the solved island,
-//   from,to,k,ckt,winding,p_from_mw,q_from_mvar,p_to_mw,q_to_mvar,loading_pct
-// flows into the branch at each end (charging included, end shunts not);
-// loading = 100·max(|S_from|, |S_to|)/rating, the rating in the column the
-// options name for the base case (A by default), empty where it is 0. A
-// 3-winding transformer gives one row per winding (k and winding set), its
-// "to" end being the star point. A tie is a row like any branch, its flow
-// found from the injections around it (fill_tie_flows).
+// base_branches.csv (base_branches_columns): every in-service branch of the
+// solved island, loadings against `rating_set`.
+// Columns: docs/file-formats.md
 std::string base_branches_csv(const Network &net, const BaseCase &bc, int rating_set);
 
-// base_dclines.csv: every DC line of the network in RAW order, two-terminal
-// lines first,
-//   name,type,status,bus_1,bus_2,p_1_mw,q_1_mvar,p_2_mw,q_2_mvar,idc_a,
-//   vdc_1_kv,vdc_2_kv,angle_1_deg,angle_2_deg,tap_1,tap_2,mode,note
-// type "two-terminal" (converter 1 the rectifier, 2 the inverter; angles α
-// and γ) or "VSC" (converters in file order; no angles or taps); status
-// "in service", "blocked" or "cut off" (an end outside the solved islands).
-// P and Q are what each converter injects into its AC bus: the rectifier's
-// P and both converters' Q of a two-terminal line are negative.
+// base_dclines.csv (base_dclines_columns): every DC line of the network in
+// RAW order, two-terminal lines first. Columns: docs/file-formats.md
 std::string base_dclines_csv(const Network &net, const BaseCase &bc);
 
-// base_violations.csv: kind,element,value,limit, the violations of the base
-// case (limits NVLO/NVHI and the base rating).
+// base_violations.csv (base_violations_columns): the violations of the
+// base case (limits NVLO/NVHI and the base rating).
+// Columns: docs/file-formats.md
 std::string base_violations_csv(const Assessment &a);
 
 // One row of base_controls.csv: a control (or any device that holds a
@@ -60,9 +45,8 @@ struct ControlRow {
 // (switched shunts in RAW order, then windings).
 std::vector<ControlRow> base_control_rows(const Network &net, const ControlsOutcome &out);
 
-// base_controls.csv:
-//   kind,device,winding,regulated_bus,band_low,band_high,value,setting,at_limit,state
-// at_limit 1 where the state is at_limit, else 0.
+// base_controls.csv (base_controls_columns): one row per ControlRow.
+// Columns: docs/file-formats.md
 std::string controls_csv(const std::vector<ControlRow> &rows);
 
 // A row per bus held by remote regulation in the base case: kind

@@ -75,7 +75,7 @@ TEST(Printable, ErrorMessagesShowFileAndMessagePrintable)
 // console summary still hold no control byte.
 TEST(Printable, ReportAndSummaryHoldNoControlBytes)
 {
-    std::vector<std::string> f(results_columns);
+    std::vector<std::string> f(results_columns.size());
     f[0] = "1";
     f[1] = "\x1b[31mred\xff";
     f[2] = "diverged";
