@@ -42,10 +42,11 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # relative to it (CCACHE_BASEDIR) and the build directory is left out of the
 # hash of -g's debug info (CCACHE_NOHASHDIR), so the stages share the objects
 # of identical compiles (the solver library of mpich and openmpi), and so does
-# a clone of the repository in another folder. The test programs compile
-# paths of the checkout and the build in (-D...), so those of their sources
-# that use one are compiled again in each stage and clone. The cache is
-# ccache's default one unless CCACHE_DIR names another.
+# a clone of the repository in another folder. The test programs take the
+# paths of the checkout and the build from one generated source each
+# (test_paths.cpp in their build folder), the only test source compiled again
+# in each stage and clone. The cache is ccache's default one unless
+# CCACHE_DIR names another.
 use_ccache() {
     need_packages ccache
     export CCACHE_BASEDIR=$repo CCACHE_NOHASHDIR=1

@@ -1,4 +1,5 @@
 #include "harness.h"
+#include "test_paths.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -15,7 +16,7 @@ bool path_exists(const std::string &path)
     return lstat(path.c_str(), &st) == 0;
 }
 
-std::string real_lists_dir() { return std::string(SHARED_DATA_DIR) + "/real"; }
+std::string real_lists_dir() { return std::string(paths::shared_data) + "/real"; }
 
 std::string real_list(const std::string &name)
 {
@@ -143,14 +144,14 @@ void RunLayout::SetUp()
     setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
     setenv("OMPI_MCA_rmaps_base_oversubscribe", "1", 1);
     setenv("OMPI_MCA_plm_rsh_agent", "", 0);
-#ifdef SANITIZER_SUPP
-    // Any report fails the rank, and so the run. The suppressions file says
-    // why hwloc's PCI plugin is kept out.
-    setenv("ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0:exitcode=86", 1);
-    setenv("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1", 1);
-    setenv("LSAN_OPTIONS", "suppressions=" SANITIZER_SUPP ":exitcode=86", 1);
-    setenv("HWLOC_COMPONENTS", "-pci", 1);
-#endif
+    if (*paths::sanitizer_supp != '\0') {
+        // Any report fails the rank, and so the run. The suppressions file says
+        // why hwloc's PCI plugin is kept out.
+        setenv("ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0:exitcode=86", 1);
+        setenv("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1", 1);
+        setenv("LSAN_OPTIONS", (std::string("suppressions=") + paths::sanitizer_supp + ":exitcode=86").c_str(), 1);
+        setenv("HWLOC_COMPONENTS", "-pci", 1);
+    }
 
     const char *tmp = std::getenv("TMPDIR");
     std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/ctgbatch-test.XXXXXX";
@@ -189,10 +190,10 @@ int RunLayout::run(int nproc, const std::string &args)
     for (const std::string &name : list_dir(root + "/console")) {
         unlink((root + "/console/" + name).c_str());
     }
-    std::string pre = MPIEXEC_PRE;
-    std::string cmd = "cd '" + start + "' && timeout 300 " + MPIEXEC_BIN + " " + MPIEXEC_NUMPROC + " " +
-                      std::to_string(nproc) + (pre.empty() ? "" : " " + pre) + " " + RANK_CONSOLE_SH + " '" + root +
-                      "/console' " + CTGBATCH_BIN + (args.empty() ? "" : " " + args) + " >'" + root +
+    std::string pre = paths::mpiexec_pre;
+    std::string cmd = "cd '" + start + "' && timeout 300 " + paths::mpiexec + " " + paths::mpiexec_numproc + " " +
+                      std::to_string(nproc) + (pre.empty() ? "" : " " + pre) + " " + paths::rank_console + " '" + root +
+                      "/console' " + paths::ctgbatch + (args.empty() ? "" : " " + args) + " >'" + root +
                       "/mpiexec.out' 2>&1";
     int status = std::system(cmd.c_str());
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

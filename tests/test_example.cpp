@@ -9,6 +9,7 @@
 //        folder), compared on every column but those named
 // Every table of the README carries such a mark.
 #include "harness.h"
+#include "test_paths.h"
 
 #include <sys/wait.h>
 
@@ -86,12 +87,12 @@ protected:
     // the layout; its console, or "" with a failure.
     std::string run_example()
     {
-        std::string build = CTGBATCH_BIN;
+        std::string build = paths::ctgbatch;
         build.resize(build.find_last_of('/'));
         run_dir = root + "/example-run";
         const std::string out = root + "/example.out";
-        const std::string cmd = "EXAMPLE_BUILD='" + build + "' EXAMPLE_MPIEXEC='" MPIEXEC_BIN "' EXAMPLE_RUN='" +
-                                run_dir + "' '" EXAMPLE_DIR "/../scripts/run-example.sh' >'" + out + "' 2>&1";
+        const std::string cmd = "EXAMPLE_BUILD='" + build + "' EXAMPLE_MPIEXEC='" + paths::mpiexec + "' EXAMPLE_RUN='" +
+                                run_dir + "' '" + paths::example + "/../scripts/run-example.sh' >'" + out + "' 2>&1";
         const int st = std::system(cmd.c_str());
         EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << read_file(out);
         return read_file(out);
@@ -174,7 +175,7 @@ TEST_F(ExampleReadme, ShowsWhatTheExamplePrints)
 {
     const std::string console = run_example();
     ASSERT_FALSE(HasFailure());
-    const std::vector<std::string> lines = lines_of(read_file(EXAMPLE_DIR "/README.md"));
+    const std::vector<std::string> lines = lines_of(read_file(std::string(paths::example) + "/README.md"));
     int blocks = 0;
     int tables = 0;
     std::string mark;

@@ -1,6 +1,7 @@
 // Launching the solver, and the stand-in solver that ships with ctgbatch.
 
 #include "harness.h"
+#include "test_paths.h"
 
 #include <sys/wait.h>
 
@@ -104,10 +105,10 @@ using Example = RunLayout;
 TEST_F(Example, RunsTheRealSolverOnFourRanks)
 {
     for (const char *name : {"case.con", "case.json", "case.raw"}) {
-        write_file(work + "/" + name, read_file(std::string(EXAMPLE_DIR) + "/work_dir/" + name));
+        write_file(work + "/" + name, read_file(std::string(paths::example) + "/work_dir/" + name));
     }
-    write_file(start + "/options.json", read_file(std::string(EXAMPLE_DIR) + "/start/options.json"));
-    ASSERT_EQ(std::system(("cp " VANDRELSOLVE_BIN " '" + start + "/vandrelsolve'").c_str()), 0);
+    write_file(start + "/options.json", read_file(std::string(paths::example) + "/start/options.json"));
+    ASSERT_EQ(std::system(("cp " + std::string(paths::vandrelsolve) + " '" + start + "/vandrelsolve'").c_str()), 0);
     run(4);
     expect_ranks_started(4);
     for (int r = 0; r < 4; ++r) {

@@ -1,6 +1,7 @@
 // Start-up and reading the contingency list.
 
 #include "harness.h"
+#include "test_paths.h"
 
 #include <sys/stat.h>
 
@@ -135,7 +136,7 @@ TEST_F(Reading, WithoutALauncherRunsAsOneRank)
     REQUIRE_REAL_LISTS();
     std::string list = real_list("list9_crlf.con");
     write_list(list);
-    std::string cmd = "cd '" + start + "' && timeout 120 " + CTGBATCH_BIN + " >'" + root + "/console/0.out' 2>'" +
+    std::string cmd = "cd '" + start + "' && timeout 120 " + paths::ctgbatch + " >'" + root + "/console/0.out' 2>'" +
                       root + "/console/0.err'";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << read_file(root + "/console/0.err");
     expect_ranks_started(1);

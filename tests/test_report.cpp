@@ -3,6 +3,7 @@
 // can be lost is caught, named and counted.
 
 #include "harness.h"
+#include "test_paths.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,7 +15,7 @@
 
 namespace {
 
-const std::string case_dir = std::string(SHARED_DATA_DIR) + "/cases/ieee14";
+const std::string case_dir = std::string(paths::shared_data) + "/cases/ieee14";
 
 // A report.csv row without rank, index in the sub-file and solve time,
 // which depend on the split and the machine (the labels here hold no
@@ -51,13 +52,13 @@ protected:
         }
         write_list(read_file(case_dir + "/case.con"));
         write_file(work + "/case.raw", read_file(case_dir + "/case.raw"));
-        ASSERT_EQ(std::system(("cp " VANDRELSOLVE_BIN " '" + start + "/vandrelsolve'").c_str()), 0);
+        ASSERT_EQ(std::system(("cp " + std::string(paths::vandrelsolve) + " '" + start + "/vandrelsolve'").c_str()), 0);
     }
 
     // Runs ctgreport in the start directory; its console goes to `console_`.
     int report()
     {
-        const std::string cmd = "cd '" + start + "' && " + CTGREPORT_BIN + " >'" + root + "/report.out' 2>&1";
+        const std::string cmd = "cd '" + start + "' && " + paths::ctgreport + " >'" + root + "/report.out' 2>&1";
         const int status = std::system(cmd.c_str());
         console_ = read_file(root + "/report.out");
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -5,6 +5,7 @@
 // script error.
 
 #include "harness.h"
+#include "test_paths.h"
 
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
@@ -193,14 +194,14 @@ protected:
     {
         RunLayout::SetUp();
         for (const char *name : {"case.con", "case.raw"}) {
-            write_file(work + "/" + name, read_file(std::string(EXAMPLE_DIR) + "/work_dir/" + name));
+            write_file(work + "/" + name, read_file(std::string(paths::example) + "/work_dir/" + name));
         }
         write_file(work + "/case.json",
                    "{\"name\": \"IEEE 14 <b>bold</b> & \\\"quoted\\\" <script>alert(1)</script>\"}");
         write_file(work + "/case.con", read_file(work + "/case.con") + "CONTINGENCY " + hostile_label +
                                            "\nOPEN BRANCH FROM BUS 98 TO BUS 99 CIRCUIT 1\nEND\n");
-        write_file(start + "/options.json", read_file(std::string(EXAMPLE_DIR) + "/start/options.json"));
-        ASSERT_EQ(std::system(("cp " VANDRELSOLVE_BIN " '" + start + "/vandrelsolve'").c_str()), 0);
+        write_file(start + "/options.json", read_file(std::string(paths::example) + "/start/options.json"));
+        ASSERT_EQ(std::system(("cp " + std::string(paths::vandrelsolve) + " '" + start + "/vandrelsolve'").c_str()), 0);
         run(4);
         expect_ranks_started(4);
     }
@@ -209,7 +210,7 @@ protected:
     int report(const std::string &args = "")
     {
         const std::string cmd =
-            "cd '" + start + "' && " + CTGREPORT_BIN + " " + args + " >'" + root + "/report.out' 2>&1";
+            "cd '" + start + "' && " + paths::ctgreport + " " + args + " >'" + root + "/report.out' 2>&1";
         const int st = std::system(cmd.c_str());
         return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     }

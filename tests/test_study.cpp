@@ -2,6 +2,7 @@
 // split over ranks, and in what order it comes, changes no result.
 
 #include "harness.h"
+#include "test_paths.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,7 +14,7 @@
 
 namespace {
 
-const std::string case_dir = std::string(SHARED_DATA_DIR) + "/cases/activsg200";
+const std::string case_dir = std::string(paths::shared_data) + "/cases/activsg200";
 
 // A results row without its index in the sub-file (fields 0) and its solve
 // time (field 15), the two columns that depend on the split and the
@@ -77,7 +78,7 @@ TEST_F(Study, ResultsDoNotDependOnTheSplitOrTheOrder)
     const std::string list = read_file(case_dir + "/case.con");
     write_list(list);
     write_file(work + "/case.raw", read_file(case_dir + "/case.raw"));
-    ASSERT_EQ(std::system(("cp " VANDRELSOLVE_BIN " '" + start + "/vandrelsolve'").c_str()), 0);
+    ASSERT_EQ(std::system(("cp " + std::string(paths::vandrelsolve) + " '" + start + "/vandrelsolve'").c_str()), 0);
 
     // One solver on the whole list, as a sub-file of its own.
     auto solve_alone = [this](const std::string &name, const std::string &text) {

@@ -11,6 +11,7 @@
 #include "powerflow/control_loop.h"
 #include "raw/raw.h"
 #include "test_data.h"
+#include "test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -330,7 +331,7 @@ std::map<int, std::pair<double, double>> voltages(const Network &net, const PfSo
 // slack that loses its unit hands over to a bus of its own island only.
 TEST(Contingencies, IslandsWithTheirOwnSlackSolveAsSeparateCases)
 {
-    const RawCase one_raw = read_raw(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw");
+    const RawCase one_raw = read_raw(std::string(paths::solver_test_data) + "/revisions/six_bus_v33.raw");
     const Network one = build_network(one_raw);
     const Network two = build_network(doubled(one_raw));
     ASSERT_EQ(two.slacks.size(), 2U);

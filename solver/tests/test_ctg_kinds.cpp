@@ -12,6 +12,7 @@
 #include "powerflow/remote_regulation.h"
 #include "raw/raw.h"
 #include "test_data.h"
+#include "test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -367,8 +368,8 @@ TEST(ContingencyKinds, EachEqualsTheRawEditedToTheNetworkAfterIt)
     const std::string a2000 = cases_dir() + "/activsg2000/case.raw";
     const std::string ieee14 = cases_dir() + "/ieee14/case.raw";
     const std::string a200 = cases_dir() + "/activsg200/case.raw";
-    const std::string six = std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw";
-    const std::string ties = std::string(SOLVER_TEST_DATA) + "/ties/six_bus_ties_v33.raw";
+    const std::string six = std::string(paths::solver_test_data) + "/revisions/six_bus_v33.raw";
+    const std::string ties = std::string(paths::solver_test_data) + "/ties/six_bus_ties_v33.raw";
     const std::vector<Kind> kinds = {
         {"disconnect bus", disconnect_bus, {a2000, ieee14}},
         {"close branch", close_branch, {a2000, ieee14}},

@@ -1,13 +1,15 @@
 // Where the tests find the public cases, used in place.
 #pragma once
 
+#include "test_paths.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-inline std::string cases_dir() { return std::string(SHARED_DATA_DIR) + "/cases"; }
-inline std::string rawfiles_dir() { return std::string(SHARED_DATA_DIR) + "/rawfiles"; }
+inline std::string cases_dir() { return std::string(paths::shared_data) + "/cases"; }
+inline std::string rawfiles_dir() { return std::string(paths::shared_data) + "/rawfiles"; }
 
 // Skips the test, loudly, when the shared folder `dir` (what it holds:
 // `what`) is not there.

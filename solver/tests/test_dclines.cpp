@@ -16,6 +16,7 @@
 #include "powerflow/tie_flows.h"
 #include "raw/raw.h"
 #include "test_data.h"
+#include "test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -196,7 +197,7 @@ TEST(DcLines, ConverterEquationsAndControls)
 // The case equals the same network with a load and a unit in their place.
 TEST(DcLines, VscLineEqualsALoadAndAUnitAtItsConverters)
 {
-    const std::string base = read_file(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw");
+    const std::string base = read_file(std::string(paths::solver_test_data) + "/revisions/six_bus_v33.raw");
     const std::string vsc = replaced(base, "0 / END OF VSC DC LINE DATA",
                                      "'V1', 1, 2.0\n"
                                      "3, 2, 2, -40.0, 0.95, 100.0, 0.0, 50.0, 0.0, 0.0, 1.0, 30.0, -30.0, 0, 100.0\n"
@@ -238,7 +239,7 @@ TEST(DcLines, VscLineEqualsALoadAndAUnitAtItsConverters)
 // of the DC record.
 TEST(DcLines, RefusesDataTheModelCanNotTake)
 {
-    const std::string base = read_file(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw");
+    const std::string base = read_file(std::string(paths::solver_test_data) + "/revisions/six_bus_v33.raw");
     const std::string lcc = "'L1', 1, 5.0, 50.0, 400.0, 300.0, 0.0, 0.1, 'I', 0.0, 20, 1.0\n"
                             "3, 2, 20.0, 10.0, 0.0, 5.0, 138.0, 0.8, 1.0, 1.2, 0.8, 0.01, 0, 0, 0, '1', 0.0\n"
                             "5, 2, 25.0, 18.0, 0.0, 5.0, 69.0, 1.6, 1.0, 1.2, 0.8, 0.01, 0, 0, 0, '1', 0.0\n";
@@ -302,7 +303,7 @@ TEST(DcLines, AConverterOnATiedBusDrawsAtItsNode)
                                    "1, 2, 20.0, 10.0, 0.0, 5.0, 138.0, 0.8, 1.0, 1.2, 0.8, 0.01, 0, 0, 0, '1', 0.0\n" +
                                    std::to_string(inverter) +
                                    ", 2, 25.0, 18.0, 0.0, 5.0, 69.0, 1.6, 1.0, 1.2, 0.8, 0.01, 0, 0, 0, '1', 0.0\n";
-        std::istringstream in(replaced(read_file(std::string(SOLVER_TEST_DATA) + file),
+        std::istringstream in(replaced(read_file(std::string(paths::solver_test_data) + file),
                                        "0 / END OF TWO-TERMINAL DC DATA", record + "0 / END OF TWO-TERMINAL DC DATA"));
         return parse_raw(in, file);
     };

@@ -5,6 +5,7 @@
 #include "entry_points.h"
 #include "helpers.h"
 #include "io/input_error.h"
+#include "test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +26,7 @@ namespace fs = std::filesystem;
 std::vector<fs::path> inputs(const std::string &target)
 {
     std::vector<fs::path> files;
-    const fs::path dir = fs::path(FUZZ_REGRESSIONS_DIR) / target;
+    const fs::path dir = fs::path(paths::fuzz_regressions) / target;
     std::error_code ec;
     for (const auto &e : fs::directory_iterator(dir, ec)) {
         if (e.is_regular_file()) {

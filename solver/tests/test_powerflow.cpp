@@ -10,6 +10,7 @@
 #include "powerflow/state.h"
 #include "raw/raw.h"
 #include "test_data.h"
+#include "test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -156,7 +157,7 @@ TEST(BaseCase, DropsAnIsolatedBusWithWhatHangsOnIt)
 // Q unlimited.
 TEST(BaseCase, ASlackWithoutUnitIsAnIdealSource)
 {
-    RawCase with_unit = read_raw(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw");
+    RawCase with_unit = read_raw(std::string(paths::solver_test_data) + "/revisions/six_bus_v33.raw");
     RawCase without = with_unit;
     const auto slack =
         std::find_if(with_unit.buses.begin(), with_unit.buses.end(), [](const Bus &b) { return b.ide == 3; });

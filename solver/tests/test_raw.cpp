@@ -5,6 +5,7 @@
 #include "network/build.h"
 #include "network/network.h"
 #include "raw/raw.h"
+#include "test_paths.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,7 +14,7 @@
 
 namespace {
 
-const std::string cases_dir = std::string(SHARED_DATA_DIR) + "/cases";
+const std::string cases_dir = std::string(paths::shared_data) + "/cases";
 
 bool have_cases()
 {

@@ -12,6 +12,7 @@
 #include "powerflow/state.h"
 #include "raw/raw.h"
 #include "test_data.h"
+#include "test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -311,7 +312,7 @@ TEST(RawFiles, EachSolvesOrIsRefusedForARealReason)
 
 namespace {
 
-std::string revisions_dir() { return std::string(SOLVER_TEST_DATA) + "/revisions"; }
+std::string revisions_dir() { return std::string(paths::solver_test_data) + "/revisions"; }
 
 // bus -> (vm, va in degrees) of a flat-start solve.
 std::map<int, std::pair<double, double>> solution_of(const std::string &path)

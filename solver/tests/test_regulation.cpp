@@ -10,6 +10,7 @@
 #include "powerflow/state.h"
 #include "raw/raw.h"
 #include "test_data.h"
+#include "test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@
 
 namespace {
 
-RawCase six_bus() { return read_raw(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw"); }
+RawCase six_bus() { return read_raw(std::string(paths::solver_test_data) + "/revisions/six_bus_v33.raw"); }
 
 Unit &unit_at(RawCase &raw, int bus)
 {

@@ -11,6 +11,7 @@
 #include "powerflow/tie_flows.h"
 #include "raw/raw.h"
 #include "test_data.h"
+#include "test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -24,14 +25,14 @@ using cplx = std::complex<double>;
 
 namespace {
 
-std::string ties_file(const char *name) { return std::string(SOLVER_TEST_DATA) + "/ties/" + name; }
+std::string ties_file(const char *name) { return std::string(paths::solver_test_data) + "/ties/" + name; }
 
 // The six-bus network of the revision fixtures is the tie network with its
 // nodes merged by hand: bus 4 holds 4 and 7, bus 2 holds 2, 8 and 9; the
 // charging of tie 4-7 (B 0.02 pu) is a 2 Mvar shunt at bus 4.
 RawCase merged_by_hand()
 {
-    RawCase raw = read_raw(std::string(SOLVER_TEST_DATA) + "/revisions/six_bus_v33.raw");
+    RawCase raw = read_raw(std::string(paths::solver_test_data) + "/revisions/six_bus_v33.raw");
     FixedShunt tie_charging;
     tie_charging.bus = 4;
     tie_charging.id = "T";

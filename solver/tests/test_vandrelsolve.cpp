@@ -4,6 +4,7 @@
 
 #include "helpers.h"
 #include "test_data.h"
+#include "test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -94,8 +95,8 @@ protected:
     int run(const std::string &args = "")
     {
         const std::string line = args.empty() ? command_line(1) : args;
-        const std::string cmd = "cd '" + (root / "start").string() + "' && " + VANDRELSOLVE_BIN + " " + line + " >'" +
-                                (root / "out").string() + "' 2>'" + (root / "err").string() + "'";
+        const std::string cmd = "cd '" + (root / "start").string() + "' && " + paths::vandrelsolve + " " + line +
+                                " >'" + (root / "out").string() + "' 2>'" + (root / "err").string() + "'";
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -252,7 +253,7 @@ TEST_F(Solver, EchoesTheInputInMessagesOnlyAsPrintableText)
 // the twelve ratings of a later revision can be chosen.
 TEST_F(Solver, ReadsEveryRevisionAndSaysWhatItAssumed)
 {
-    const std::string revisions = std::string(SOLVER_TEST_DATA) + "/revisions/";
+    const std::string revisions = std::string(paths::solver_test_data) + "/revisions/";
     fs::copy_file(revisions + "six_bus_v23.raw", root / "work_dir/case.raw", fs::copy_options::overwrite_existing);
     ASSERT_EQ(run(), 0) << err();
     EXPECT_EQ(err(), "vandrelsolve: warning: ../work_dir//case.raw:1: no RAW revision (REV) in the case "
@@ -481,7 +482,7 @@ TEST_F(Solver, WritesNoStaleOrPartialResults)
 // of 0 the line of R = X = 0 is refused.
 TEST_F(Solver, SolvesBusesJoinedByTiesAsOneNode)
 {
-    fs::copy_file(std::string(SOLVER_TEST_DATA) + "/ties/six_bus_ties_v34.raw", root / "work_dir/case.raw",
+    fs::copy_file(std::string(paths::solver_test_data) + "/ties/six_bus_ties_v34.raw", root / "work_dir/case.raw",
                   fs::copy_options::overwrite_existing);
     write_file(root / "work_dir/case_subctg0.con",
                "CONTINGENCY tie\nOPEN BRANCH FROM BUS 7 TO BUS 4 CKT 1\nEND\n"
