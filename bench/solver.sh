@@ -26,6 +26,8 @@ shared=${CTGBATCH_SHARED_DIR:-$repo/../shared}
 case_dir=$case_name
 [[ -d $case_dir ]] || case_dir="$shared/data/cases/$case_name"
 case_dir=$(realpath "$case_dir")
+# The runs happen in another folder: the build's path must not be relative.
+build=$(realpath -m "$build")
 [[ -f $case_dir/case.raw && -f $case_dir/case.con ]] ||
     { echo "no case.raw and case.con in $case_dir (set CTGBATCH_SHARED_DIR?)" >&2; exit 1; }
 
@@ -83,6 +85,9 @@ done
 n=$(val contingencies)
 printf '%s: %s buses, %s branches, %s contingencies (%s converged)\n' "$(basename "$case_dir")" \
     "$(val buses)" "$(val branches)" "$n" "$(val converged)"
+printf '%s, %s, %s cores, commit %s\n' "$(date -u +%F)" \
+    "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)" "$(nproc)" \
+    "$(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$repo" diff --quiet HEAD -- 2>/dev/null || echo ' (modified)')"
 printf '| %-44s | %12s |\n' "measure" "value"
 printf '|%s|%s|\n' "$(printf -- '-%.0s' {1..46})" "$(printf -- '-%.0s' {1..14})"
 row() { printf '| %-44s | %12s |\n' "$1" "$2"; }
