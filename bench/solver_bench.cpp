@@ -10,6 +10,7 @@
 #include "network/network.h"
 #include "powerflow/base_case.h"
 #include "raw/raw.h"
+#include "raw/sections.h"
 
 #include <sys/resource.h>
 #include <time.h>

@@ -10,6 +10,7 @@
 #include "powerflow/flows.h"
 #include "powerflow/state.h"
 #include "raw/raw.h"
+#include "raw/sections.h"
 #include "report/html.h"
 #include "report/report.h"
 #include "results/results.h"

@@ -25,6 +25,7 @@
 #include "powerflow/control_loop.h"
 #include "powerflow/state.h"
 #include "raw/raw.h"
+#include "raw/sections.h"
 #include "results/ctg_results.h"
 #include "results/results.h"
 

@@ -7,7 +7,6 @@
 
 #include <array>
 #include <complex>
-#include <istream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -221,12 +220,3 @@ struct RawCase {
     std::vector<TwoTerminalDc> two_terminal_dc;
     std::vector<VscDc> vsc_dc;
 };
-
-// Reads a RAW file of revision 23 to 36: the case identification's REV, or
-// for a file without one the layout its bus records show; `rev` other than 0
-// overrides both. Throws InputError naming the file and line. (The reader is
-// raw/sections.cpp, raw/records.cpp, raw/fields.cpp and raw/checks.cpp.)
-RawCase read_raw(const std::string &path, int rev = 0);
-
-// The same from a stream; `file` is the name used in messages.
-RawCase parse_raw(std::istream &in, const std::string &file, int rev = 0);

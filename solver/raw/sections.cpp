@@ -5,7 +5,7 @@
 // that the records name buses, branches and tables that exist
 // (raw/checks.h). Fields the solver has no use for are read past unchecked.
 // Every problem is an InputError naming the file and the line.
-#include "raw/raw.h"
+#include "raw/sections.h"
 
 #include "io/input_error.h"
 #include "io/text_file.h"

@@ -8,6 +8,7 @@
 #include "powerflow/base_case.h"
 #include "powerflow/flows.h"
 #include "raw/raw.h"
+#include "raw/sections.h"
 #include "report/report.h"
 #include "results/columns.h"
 #include "results/ctg_results.h"

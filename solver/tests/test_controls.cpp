@@ -10,6 +10,7 @@
 #include "powerflow/base_case.h"
 #include "powerflow/control_loop.h"
 #include "raw/raw.h"
+#include "raw/sections.h"
 #include "results/results.h"
 #include "test_data.h"
 

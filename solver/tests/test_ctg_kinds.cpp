@@ -11,6 +11,7 @@
 #include "powerflow/dc_rounds.h"
 #include "powerflow/remote_regulation.h"
 #include "raw/raw.h"
+#include "raw/sections.h"
 #include "test_data.h"
 #include "test_paths.h"
 

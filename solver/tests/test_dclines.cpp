@@ -15,6 +15,7 @@
 #include "powerflow/state.h"
 #include "powerflow/tie_flows.h"
 #include "raw/raw.h"
+#include "raw/sections.h"
 #include "test_data.h"
 #include "test_paths.h"
 

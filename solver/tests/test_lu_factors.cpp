@@ -7,6 +7,7 @@
 #include "powerflow/base_case.h"
 #include "powerflow/state.h"
 #include "raw/raw.h"
+#include "raw/sections.h"
 #include "test_data.h"
 
 #include <Eigen/Dense>

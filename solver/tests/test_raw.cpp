@@ -5,6 +5,7 @@
 #include "network/build.h"
 #include "network/network.h"
 #include "raw/raw.h"
+#include "raw/sections.h"
 #include "test_paths.h"
 
 #include <gtest/gtest.h>

@@ -11,6 +11,7 @@
 #include "powerflow/newton.h"
 #include "powerflow/state.h"
 #include "raw/raw.h"
+#include "raw/sections.h"
 #include "test_data.h"
 #include "test_paths.h"
 

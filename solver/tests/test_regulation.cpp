@@ -9,6 +9,7 @@
 #include "powerflow/q_limits.h"
 #include "powerflow/state.h"
 #include "raw/raw.h"
+#include "raw/sections.h"
 #include "test_data.h"
 #include "test_paths.h"
 

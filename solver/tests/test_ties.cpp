@@ -10,6 +10,7 @@
 #include "powerflow/q_limits.h"
 #include "powerflow/tie_flows.h"
 #include "raw/raw.h"
+#include "raw/sections.h"
 #include "test_data.h"
 #include "test_paths.h"
 
