@@ -46,36 +46,8 @@ bool older(const struct timespec &a, const struct timespec &b)
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-// The records of a CSV stream after its header (see parse_records).
-bool read_records(std::istream &in, const std::string &path, size_t columns,
-                  std::vector<std::vector<std::string>> &records, std::string &why)
-{
-    std::string line;
-    if (!std::getline(in, line)) {
-        why = "can not read " + path;
-        return false;
-    }
-    records.clear();
-    std::vector<std::string> f;
-    int n = 1;
-    while (std::getline(in, line)) {
-        ++n;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (!csv_fields(line, f) || f.size() != columns) {
-            why = path + ":" + std::to_string(n) + ": not a record of " + std::to_string(columns) + " fields";
-            return false;
-        }
-        records.push_back(f);
-    }
-    if (in.bad()) {
-        why = "can not read " + path;
-        return false;
-    }
-    return true;
-}
-
+// The records of the file at `path` (parse_records); "can not read PATH"
+// where it can not be read.
 bool read_records(const std::string &path, size_t columns, std::vector<std::vector<std::string>> &records,
                   std::string &why)
 {
@@ -210,7 +182,26 @@ bool parse_records(const std::string &text, const std::string &path, size_t colu
                    std::vector<std::vector<std::string>> &records, std::string &why)
 {
     std::istringstream in(text);
-    return read_records(in, path, columns, records, why);
+    std::string line;
+    if (!std::getline(in, line)) {
+        why = "can not read " + path;
+        return false;
+    }
+    records.clear();
+    std::vector<std::string> f;
+    int n = 1;
+    while (std::getline(in, line)) {
+        ++n;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!csv_fields(line, f) || f.size() != columns) {
+            why = path + ":" + std::to_string(n) + ": not a record of " + std::to_string(columns) + " fields";
+            return false;
+        }
+        records.push_back(f);
+    }
+    return true;
 }
 
 Report build_report(const std::string &work_dir)
