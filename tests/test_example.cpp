@@ -9,6 +9,7 @@
 //        folder), compared on every column but those named
 // Every table of the README carries such a mark.
 #include "harness.h"
+#include "io/csv.h"
 #include "test_paths.h"
 
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -62,22 +64,22 @@ std::vector<std::string> cells(const std::string &row)
 
 bool starts_with(const std::string &s, const std::string &head) { return s.compare(0, head.size(), head) == 0; }
 
-// A CSV file as a header and records; the example's files hold no quoted
-// field, so a quote fails the test rather than being read wrong.
+// The run's CSV files behind one table: the header they share and all their
+// records, read as the solver's readers read them.
 struct Csv {
     std::vector<std::string> header;
     std::vector<std::vector<std::string>> rows;
 };
 
-void read_csv(const std::string &path, Csv &csv)
+void add_csv(const std::string &path, Csv &csv)
 {
-    const std::vector<std::string> lines = lines_of(read_file(path));
-    ASSERT_FALSE(lines.empty()) << path;
-    ASSERT_TRUE(csv.header.empty() || csv.header == split(lines[0], ',')) << path << ": another header";
-    csv.header = split(lines[0], ',');
-    for (size_t i = 1; i < lines.size(); ++i) {
-        ASSERT_EQ(lines[i].find('"'), std::string::npos) << path << ": a quoted field";
-        csv.rows.push_back(split(lines[i], ','));
+    const std::string text = read_file(path);
+    std::vector<std::string> header;
+    ASSERT_TRUE(csv_fields(text.substr(0, text.find('\n')), header)) << path << ": no header";
+    ASSERT_TRUE(csv.header.empty() || csv.header == header) << path << ": another header";
+    csv.header = header;
+    for (std::vector<std::string> &row : csv_rows(text)) {
+        csv.rows.push_back(std::move(row));
     }
 }
 
@@ -134,7 +136,7 @@ protected:
         const std::vector<std::string> parts = split(mark.substr(std::string("rows of ").size()), ';');
         Csv csv;
         for (const std::string &file : split(parts[0], ' ')) {
-            read_csv(run_dir + "/" + file, csv);
+            add_csv(run_dir + "/" + file, csv);
         }
         std::vector<std::string> skip;
         if (parts.size() > 1 && starts_with(parts[1], "not checked:")) {
