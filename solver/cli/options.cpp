@@ -130,9 +130,16 @@ PfOptions parse_options(const std::string &text, const std::string &path)
             opt.adjust_phase_shifters = control_mode(path, key, value);
         } else if (key == "adjust_switched_shunts") {
             opt.adjust_switched_shunts = control_mode(path, key, value);
+        } else if (key == "min_realistic_vm_pu") {
+            opt.min_realistic_vm_pu = non_negative_number(path, key, value);
+        } else if (key == "max_realistic_vm_pu") {
+            opt.max_realistic_vm_pu = positive_number(path, key, value);
         } else {
             throw InputError(path, 0, "unknown option '" + key + "'");
         }
+    }
+    if (!(opt.min_realistic_vm_pu < opt.max_realistic_vm_pu)) {
+        throw InputError(path, 0, "option 'min_realistic_vm_pu' must be below 'max_realistic_vm_pu'");
     }
     return opt;
 }

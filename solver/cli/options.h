@@ -11,7 +11,8 @@
 // RATEC, or "1" to "12": RATE1 to RATE12), zero_impedance_threshold_pu
 // (number ≥ 0: lines of |R + jX| below it are ties), adjust_taps,
 // adjust_phase_shifters and adjust_switched_shunts ("locked", "base" or
-// "all": see ControlMode). Unknown keys and wrong types are errors naming
+// "all": see ControlMode), min_realistic_vm_pu (number ≥ 0) and
+// max_realistic_vm_pu (number > 0, above the minimum). Unknown keys and wrong types are errors naming
 // the key.
 PfOptions read_options(const std::string &path);
 

@@ -30,6 +30,7 @@
 #include "results/results.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -119,7 +120,7 @@ void run_contingencies(const Args &args, const Network &net, BaseCase &bc, const
     const std::vector<CtgBlock> blocks = read_ctg_blocks(args.subfile);
     std::string results = header_line(results_columns);
     std::string violations = header_line(violations_columns);
-    int count[4] = {0, 0, 0, 0};
+    std::array<int, ctg_status_count> count{};
     int islanded = 0;
     int with_violations = 0;
     for (size_t n = 0; n < blocks.size(); ++n) {
@@ -127,17 +128,20 @@ void run_contingencies(const Args &args, const Network &net, BaseCase &bc, const
         const int index = static_cast<int>(n) + 1;
         results += results_row(index, blocks[n].label, r);
         violations += violation_rows(index, blocks[n].label, r.assessment);
-        ++count[static_cast<int>(r.status)];
+        ++count[static_cast<std::size_t>(r.status)];
         islanded += r.islanded ? 1 : 0;
         with_violations += r.assessment.violations.empty() ? 0 : 1;
     }
     write_file_atomically(violations_path(args.outdir, args.subfile), violations);
     const std::string path = results_path(args.outdir, args.subfile);
     write_file_atomically(path, results);
-    std::cout << "vandrelsolve: " << printable(args.subfile) << ": " << blocks.size() << " contingencies: " << count[0]
-              << " converged, " << count[1] << " diverged, " << islanded << " islanded, " << count[2] << " not found, "
-              << count[3] << " unsupported; " << with_violations << " with violations; results in " << printable(path)
-              << std::endl;
+    const auto n_of = [&count](CtgStatus s) { return count[static_cast<std::size_t>(s)]; };
+    std::cout << "vandrelsolve: " << printable(args.subfile) << ": " << blocks.size()
+              << " contingencies: " << n_of(CtgStatus::converged) << " converged, " << n_of(CtgStatus::unrealistic)
+              << " unrealistic, " << n_of(CtgStatus::no_solution) << " no solution, " << n_of(CtgStatus::diverged)
+              << " diverged, " << islanded << " islanded, " << n_of(CtgStatus::not_found) << " not found, "
+              << n_of(CtgStatus::unsupported) << " unsupported; " << with_violations << " with violations; results in "
+              << printable(path) << std::endl;
 }
 
 // base_controls.csv where any control acts in the base case (an earlier

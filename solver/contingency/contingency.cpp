@@ -18,6 +18,10 @@ const char *status_name(CtgStatus s)
     switch (s) {
     case CtgStatus::converged:
         return "converged";
+    case CtgStatus::unrealistic:
+        return "unrealistic";
+    case CtgStatus::no_solution:
+        return "no_solution";
     case CtgStatus::diverged:
         return "diverged";
     case CtgStatus::not_found:
@@ -514,7 +518,7 @@ CtgResult finish(CtgResult r, std::chrono::steady_clock::time_point t0)
 } // namespace
 
 CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgBlock &block, const PfOptions &opt,
-                            NewtonWorkspace &ws)
+                            NewtonWorkspace &ws, bool keep_state)
 {
     const auto t0 = std::chrono::steady_clock::now();
     CtgResult r;
@@ -596,6 +600,10 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
         return finish(std::move(r), t0);
     }
     r.status = CtgStatus::converged;
+    r.solvable_fraction = 1;
+    if (keep_state) {
+        r.state = std::make_shared<const CtgState>(CtgState{*c.net, c.on, {}});
+    }
     if (controls) {
         const std::string note = controls_note(net, *c.net, r.controls);
         if (!note.empty()) {

@@ -8,11 +8,35 @@
 #include "powerflow/flows.h"
 #include "powerflow/state.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
-enum class CtgStatus { converged, diverged, not_found, unsupported };
+// What became of a contingency (the results' status column):
+//   converged    an operating point: solved, every energised bus within the
+//                realistic range, directly or by continuation on the outage;
+//   unrealistic  the equations solved, but at a state with an energised bus
+//                outside the realistic range, and continuation found no
+//                operating point either;
+//   no_solution  no operating point: continuation from the base case
+//                applies only solvable_fraction of the outage;
+//   diverged     neither: a singular Jacobian at the outage's start, or
+//                controls that do not settle;
+//   not_found, unsupported  the element line names nothing in the network,
+//                or what it names can not be taken out.
+enum class CtgStatus { converged, unrealistic, no_solution, diverged, not_found, unsupported };
+constexpr int ctg_status_count = 6;
 const char *status_name(CtgStatus s);
+
+// A contingency's network as it was solved (its element out), kept for its
+// detail files: the network, its branches in service and, where the state is
+// one part of the way through the outage (no_solution), the fraction of each
+// branch's admittance left in (empty: all of it).
+struct CtgState {
+    Network net;
+    std::vector<char> on;
+    std::vector<double> branch_scale;
+};
 
 struct CtgResult {
     CtgStatus status = CtgStatus::unsupported;
@@ -25,12 +49,18 @@ struct CtgResult {
     double load_cut_off_mw = 0;
     double load_lost_mw = 0; // in-service load the element line itself takes out (REMOVE LOAD)
     bool islanded = false;
+    // The largest fraction of the outage solved (1 when converged, λ* when
+    // no_solution, −1 otherwise).
+    double solvable_fraction = -1;
     double solve_ms = 0;
     std::string note;
     PfSolution sol; // the solved state (for checks against references)
     // Where its controls ended, when any act in contingencies (options
     // "all"); empty otherwise.
     ControlsOutcome controls;
+    // With keep_state: the network sol is a state of (converged,
+    // unrealistic, no_solution).
+    std::shared_ptr<const CtgState> state;
 };
 
 // Solves one block against the base case. Nothing of the base case is
@@ -39,4 +69,4 @@ struct CtgResult {
 // in contingencies (options "all") move on a copy of the network, from the
 // base case's settings.
 CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgBlock &block, const PfOptions &opt,
-                            NewtonWorkspace &ws);
+                            NewtonWorkspace &ws, bool keep_state = false);

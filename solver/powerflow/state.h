@@ -38,6 +38,13 @@ struct PfOptions {
     ControlMode adjust_taps = ControlMode::locked;            // COD 1 and 2 windings (powerflow/control_loop.h)
     ControlMode adjust_phase_shifters = ControlMode::locked;  // COD 3
     ControlMode adjust_switched_shunts = ControlMode::locked; // MODSW 1 and 2
+    // A solved state with an energised bus outside this range of |V| is no
+    // operating point (a contingency's status unrealistic, a warning for
+    // the base case).
+    double min_realistic_vm_pu = 0.5;
+    double max_realistic_vm_pu = 2.0;
+    // Contingencies whose full state is written (their labels).
+    std::vector<std::string> detail;
 };
 
 // The bus voltages of a solve, kept in polar form.

@@ -13,7 +13,7 @@
 template <std::size_t N> using Columns = std::array<std::string_view, N>;
 
 // A sub-file's results.csv (results_row), one row per block.
-constexpr Columns<18> results_columns = {"index",
+constexpr Columns<19> results_columns = {"index",
                                          "label",
                                          "status",
                                          "iterations",
@@ -30,7 +30,8 @@ constexpr Columns<18> results_columns = {"index",
                                          "load_cut_off_mw",
                                          "solve_ms",
                                          "note",
-                                         "load_lost_mw"};
+                                         "load_lost_mw",
+                                         "solvable_fraction"};
 
 // A sub-file's violations.csv (violation_rows), one row per violation.
 constexpr Columns<6> violations_columns = {"index", "label", "kind", "element", "value", "limit"};
@@ -85,6 +86,7 @@ constexpr std::size_t buses_cut_off = column_of(results_columns, "buses_cut_off"
 constexpr std::size_t load_cut_off_mw = column_of(results_columns, "load_cut_off_mw");
 constexpr std::size_t note = column_of(results_columns, "note");
 constexpr std::size_t load_lost_mw = column_of(results_columns, "load_lost_mw");
+constexpr std::size_t solvable_fraction = column_of(results_columns, "solvable_fraction");
 } // namespace col
 
 // Fields of a violations row by name: row[vcol::kind].

@@ -68,11 +68,15 @@ TEST(Columns, ResultsRowsOfEveryOutcomeFitTheTable)
     converged.load_cut_off_mw = 14.9;
     converged.load_lost_mw = 3.5;
     converged.note = "islanded, 2 buses";
+    converged.solvable_fraction = 1;
     CtgResult diverged;
     diverged.status = CtgStatus::diverged;
     diverged.attempted = diverged.ran = true;
     diverged.iterations = 20;
     diverged.max_mismatch = NAN;
+    CtgResult no_solution = diverged;
+    no_solution.status = CtgStatus::no_solution;
+    no_solution.solvable_fraction = 0.415;
     CtgResult not_found;
     not_found.status = CtgStatus::not_found;
     not_found.note = "no branch 1-9";
@@ -93,6 +97,7 @@ TEST(Columns, ResultsRowsOfEveryOutcomeFitTheTable)
     EXPECT_EQ(c[col::load_cut_off_mw], "14.9");
     EXPECT_EQ(c[col::note], "islanded, 2 buses");
     EXPECT_EQ(c[col::load_lost_mw], "3.5");
+    EXPECT_EQ(c[col::solvable_fraction], "1");
 
     const std::vector<std::string> d = fields_of(results_row(1, "D", diverged));
     ASSERT_EQ(d.size(), results_columns.size());
@@ -100,6 +105,13 @@ TEST(Columns, ResultsRowsOfEveryOutcomeFitTheTable)
     EXPECT_EQ(d[col::iterations], "20");
     EXPECT_EQ(d[col::min_vm_pu], "");
     EXPECT_EQ(d[col::buses_cut_off], "0");
+    EXPECT_EQ(d[col::solvable_fraction], "");
+
+    const std::vector<std::string> s = fields_of(results_row(3, "S", no_solution));
+    ASSERT_EQ(s.size(), results_columns.size());
+    EXPECT_EQ(s[col::status], "no_solution");
+    EXPECT_EQ(s[col::min_vm_pu], "");
+    EXPECT_EQ(s[col::solvable_fraction], "0.415");
 
     const std::vector<std::string> n = fields_of(results_row(2, "N", not_found));
     ASSERT_EQ(n.size(), results_columns.size());
