@@ -1,16 +1,14 @@
 #include "contingency/contingency.h"
 
 #include "contingency/changes.h"
-#include "network/islands.h"
-#include "network/ties.h"
+#include "contingency/outage_case.h"
+#include "powerflow/continuation.h"
 #include "powerflow/dc_rounds.h"
-#include "powerflow/remote_regulation.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
-#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <utility>
 
 const char *status_name(CtgStatus s)
@@ -34,416 +32,6 @@ const char *status_name(CtgStatus s)
 
 namespace {
 
-void add_note(std::string &note, const std::string &more) { note += (note.empty() ? "" : "; ") + more; }
-
-// Schedule of bus b (a node's representative: the units of all its
-// members) from its in-service units, leaving out unit `removed`.
-// Returns how many units remain; pg, qmax, qmin, vs and the largest-PT sum
-// are updated.
-int reschedule_bus(const Network &net, int b, int removed, BusSchedule &sch, double &qg_sum)
-{
-    int count = 0;
-    sch.pg[b] = sch.qmax[b] = sch.qmin[b] = qg_sum = 0;
-    const bool shares = !sch.rmpct.empty();
-    std::vector<int> plants; // own buses whose share is counted
-    const auto seen = [&plants](int bus) { return std::find(plants.begin(), plants.end(), bus) != plants.end(); };
-    if (shares) {
-        sch.rmpct[b] = 0;
-    }
-    for (size_t u = 0; u < net.units.size(); ++u) {
-        const NetUnit &nu = net.units[u];
-        if (net.buses[nu.bus].node != b || !nu.in_service || static_cast<int>(u) == removed) {
-            continue;
-        }
-        if (count++ == 0) {
-            sch.vs[b] = nu.vs;
-        }
-        // A plant's share (RMPCT) is its bus's first unit's; a node's is
-        // the sum of its buses'.
-        if (shares && !seen(nu.bus)) {
-            sch.rmpct[b] += nu.rmpct;
-            plants.push_back(nu.bus);
-        }
-        sch.pg[b] += nu.pg;
-        qg_sum += nu.qg;
-        sch.qmax[b] += nu.qt;
-        sch.qmin[b] += nu.qb;
-    }
-    return count;
-}
-
-// Total PT of the in-service units of every bus (of every node, at its
-// representative), leaving out unit `removed`.
-std::vector<double> total_pt(const Network &net, int removed, std::vector<int> &units_on)
-{
-    std::vector<double> pt(net.buses.size(), 0.0);
-    units_on.assign(net.buses.size(), 0);
-    for (size_t u = 0; u < net.units.size(); ++u) {
-        const NetUnit &nu = net.units[u];
-        if (nu.in_service && static_cast<int>(u) != removed) {
-            const int b = net.buses[nu.bus].node;
-            pt[b] += nu.pt;
-            ++units_on[b];
-        }
-    }
-    return pt;
-}
-
-// The part of each base-case island to keep after an outage: where the
-// outage split an island, its part with the most RAW buses (on a tie the one
-// holding a slack bus, else the one holding the lowest bus number); every
-// other island of the base case stays whole.
-std::vector<char> parts_to_keep(const Network &net, const BaseCase &base, const std::vector<int> &part, int count)
-{
-    const auto n = static_cast<std::size_t>(count);
-    std::vector<int> size(n, 0);
-    std::vector<int> lowest(n, INT_MAX);
-    std::vector<int> base_of(n, -1);
-    std::vector<char> has_slack(n, 0);
-    for (size_t i = 0; i < net.buses.size(); ++i) {
-        if (part[i] < 0) {
-            continue;
-        }
-        const auto c = static_cast<std::size_t>(part[i]);
-        base_of[c] = base.island[i];
-        if (static_cast<int>(i) < net.raw_buses) {
-            ++size[c];
-            lowest[c] = std::min(lowest[c], net.buses[i].number);
-        }
-    }
-    for (const int s : net.slacks) {
-        if (part[s] >= 0) {
-            has_slack[static_cast<std::size_t>(part[s])] = 1;
-        }
-    }
-    std::vector<int> best(*std::max_element(base_of.begin(), base_of.end()) + 1, -1);
-    for (size_t c = 0; c < n; ++c) {
-        int &b = best[static_cast<std::size_t>(base_of[c])];
-        if (b < 0) {
-            b = static_cast<int>(c);
-            continue;
-        }
-        const auto k = static_cast<std::size_t>(b);
-        if (size[c] > size[k] || (size[c] == size[k] && (has_slack[c] > has_slack[k] ||
-                                                         (has_slack[c] == has_slack[k] && lowest[c] < lowest[k])))) {
-            b = static_cast<int>(c);
-        }
-    }
-    std::vector<char> keep(n, 0);
-    for (const int b : best) {
-        if (b >= 0) {
-            keep[static_cast<std::size_t>(b)] = 1;
-        }
-    }
-    return keep;
-}
-
-// Cuts off every part that parts_to_keep does not keep; returns the RAW
-// buses cut off, adds their load to load_mw and leaves in `part` the island
-// of every bus kept (-1 for the rest). all: the base case's branches at
-// each bus where net is the base network, else null.
-int cut_islands(const Network &net, const BaseCase &base, const std::vector<char> &on, BusSchedule &sch,
-                std::vector<signed char> &held, double &load_mw, std::vector<int> &part, const BusBranches *all)
-{
-    const int count = find_islands(net, on, sch.kind, part, all);
-    if (count <= 1) {
-        return 0;
-    }
-    const std::vector<char> keep = parts_to_keep(net, base, part, count);
-    int cut = 0;
-    for (size_t i = 0; i < net.buses.size(); ++i) {
-        if (part[i] < 0 || keep[static_cast<std::size_t>(part[i])] != 0) {
-            continue;
-        }
-        part[i] = -1;
-        sch.kind[i] = BusKind::off;
-        held[i] = 0;
-        if (static_cast<int>(i) < net.raw_buses) {
-            const NetBus &b = net.buses[i];
-            ++cut;
-            load_mw += (b.pd + b.ip + b.yp) * net.sbase;
-        }
-    }
-    return cut;
-}
-
-// Whether opening these branches can split the network: not when they are
-// out already, nor when the only one in service is no bridge.
-bool may_split(const BaseCase &base, const std::vector<int> &branches)
-{
-    int opened = 0;
-    bool bridge = false;
-    for (int k : branches) {
-        opened += base.on[k] ? 1 : 0;
-        bridge = bridge || (base.on[k] && base.bridge[k]);
-    }
-    return opened > 1 || bridge;
-}
-
-// Whether bus i is energised and holds a voltage with units in service
-// (its own, or a remote one): a candidate for a new slack.
-bool voltage_controlling(const Network &net, const BusSchedule &sch, const std::vector<int> &units_on, int i)
-{
-    const BusKind k = net.buses[i].kind;
-    return sch.kind[i] != BusKind::off && (k == BusKind::pv || k == BusKind::reg) && units_on[i] > 0;
-}
-
-// Every island solved needs a slack bus. A slack bus cut off, or left with
-// no unit (an ideal source, a slack with no unit in the RAW, has none to
-// lose), no longer is one; one still energised becomes a load bus. In an
-// island left without a slack, the voltage-controlled bus with the largest
-// total PT of in-service units (lowest bus number on a tie) becomes the
-// slack at its base-case angle and its set-point. Appends the new slacks to
-// `moved`; false when an island has no unit left to be its slack.
-bool choose_slacks(const Network &net, int removed, const std::vector<int> &island, BusSchedule &sch,
-                   std::vector<signed char> &held, Voltages &v, std::vector<int> &moved)
-{
-    std::vector<int> units_on;
-    const std::vector<double> pt = total_pt(net, removed, units_on);
-    const int count = 1 + *std::max_element(island.begin(), island.end());
-    std::vector<char> has_slack(static_cast<std::size_t>(std::max(count, 0)), 0);
-    std::vector<int> best(has_slack.size(), -1);
-    for (const int s : net.slacks) {
-        if (sch.kind[s] == BusKind::off) {
-            continue;
-        }
-        if (units_on[s] > 0 || net.buses[s].ideal_source) {
-            has_slack[static_cast<std::size_t>(island[s])] = 1;
-        } else {
-            sch.kind[s] = BusKind::pq; // with no unit left: no generation
-            sch.pg[s] = sch.qgen[s] = 0;
-        }
-    }
-    for (int i = 0; i < net.raw_buses; ++i) {
-        if (!voltage_controlling(net, sch, units_on, i)) {
-            continue;
-        }
-        int &b = best[static_cast<std::size_t>(island[i])];
-        if (b < 0 || pt[i] > pt[b] || (pt[i] == pt[b] && net.buses[i].number < net.buses[b].number)) {
-            b = i;
-        }
-    }
-    std::vector<char> energised(has_slack.size(), 0);
-    for (size_t i = 0; i < net.buses.size(); ++i) {
-        if (sch.kind[i] != BusKind::off && island[i] >= 0) {
-            energised[static_cast<std::size_t>(island[i])] = 1;
-        }
-    }
-    for (size_t c = 0; c < has_slack.size(); ++c) {
-        if (energised[c] == 0 || has_slack[c] != 0) {
-            continue;
-        }
-        const int b = best[c];
-        if (b < 0) {
-            return false;
-        }
-        sch.kind[b] = BusKind::slack;
-        held[b] = 0;
-        v.vm[b] = sch.vs[b];
-        moved.push_back(b);
-    }
-    return true;
-}
-
-// Takes unit u out of its bus's schedule. A bus left without units loses
-// its voltage control; a held bus stays held at its remaining units' limit.
-void remove_unit(const Network &net, int u, BusSchedule &sch, std::vector<signed char> &held)
-{
-    const int b = net.buses[net.units[u].bus].node;
-    double qg = 0;
-    const int left = reschedule_bus(net, b, u, sch, qg);
-    if (sch.kind[b] == BusKind::off || sch.kind[b] == BusKind::slack) {
-        return;
-    }
-    if (left == 0) {
-        sch.kind[b] = BusKind::pq;
-        sch.qgen[b] = 0;
-        held[b] = 0;
-    } else if (held[b] != 0) {
-        sch.qgen[b] = held[b] > 0 ? sch.qmax[b] : sch.qmin[b];
-    } else if (sch.kind[b] == BusKind::pq) {
-        sch.qgen[b] = qg;
-    }
-}
-
-// y, a copy of the base Ybus, with the given branches opened and `closed`
-// put in service: their stamps come out of (go into) the base matrix, whose
-// pattern holds every branch; then the changes of its diagonal.
-void switch_branches(const Network &net, const Outage &o, const std::vector<DiagonalChange> &dy, std::vector<char> &on,
-                     Ybus &y)
-{
-    const auto stamp = [&](int k, double sign) {
-        const NetBranch &br = net.branches[k];
-        const BranchStamp s = branch_stamp(br, true);
-        y.coeffRef(br.f, br.f) += sign * s.yff;
-        y.coeffRef(br.f, br.t) += sign * s.yft;
-        y.coeffRef(br.t, br.f) += sign * s.ytf;
-        y.coeffRef(br.t, br.t) += sign * s.ytt;
-        on[k] = sign > 0 ? 1 : 0;
-    };
-    for (const int k : o.branches) {
-        if (on[k]) {
-            stamp(k, -1.0);
-        }
-    }
-    for (const int k : o.closed) {
-        if (!on[k]) {
-            stamp(k, 1.0);
-        }
-    }
-    for (const DiagonalChange &d : dy) {
-        y.coeffRef(d.bus, d.bus) += d.dy;
-    }
-}
-
-// What an outage is solved on, and from: the base network (or its copy
-// with the outage's injections changed) with its branches switched in the
-// base Ybus, or where the outage opens or closes a tie, the network rebuilt
-// without (with) them, with its own Ybus and workspace (plain
-// Newton-Raphson, no chord steps). Either starts from the base-case
-// solution with its held buses and set-points.
-struct OutageCase {
-    const Network *net = nullptr;
-    Network edited;
-    Network rebuilt;
-    bool is_rebuilt = false;
-    std::vector<char> on;
-    Ybus y;
-    BusSchedule sch;
-    std::vector<signed char> held;
-    Voltages v;
-    NewtonWorkspace ws;      // the rebuilt network's
-    std::vector<char> fresh; // nodes that start from the rebuilt network's RAW schedule
-    bool may_split = false;
-};
-
-void open_in_base(const Network &net, const BaseCase &base, const Outage &o, const std::vector<DiagonalChange> &dy,
-                  OutageCase &c)
-{
-    c.net = &net;
-    c.on = base.on;
-    c.y = base.y;
-    switch_branches(net, o, dy, c.on, c.y);
-    c.sch = base.sol.sch;
-    c.held = base.sol.held;
-    c.v = base.sol.v;
-    if (o.unit >= 0) {
-        remove_unit(net, o.unit, c.sch, c.held);
-    }
-    c.may_split = may_split(base, o.branches);
-}
-
-// Opening a tie splits its node (closing one joins two), so the network is
-// rebuilt without (with) the switched branches. The buses of a node split
-// or joined start from the rebuilt network's RAW schedule at the node's
-// base-case voltage (a voltage-controlled bus at its VS, a slack at its RAW
-// angle); every other bus starts as in the base case.
-void open_rebuilt(const Network &net, const BaseCase &base, const Outage &o, OutageCase &c)
-{
-    c.rebuilt = without_branches(net, o.branches, o.closed);
-    c.is_rebuilt = true;
-    c.net = &c.rebuilt;
-    c.on = branches_in_service(c.rebuilt);
-    c.y = make_ybus(c.rebuilt, c.on);
-    c.ws = make_workspace(c.y, c.rebuilt);
-    c.sch = base.sol.sch;
-    c.held = base.sol.held;
-    c.v = base.sol.v;
-    std::vector<char> &split = c.fresh;
-    split.assign(net.buses.size(), 0);
-    for (const int k : o.branches) {
-        const NetBranch &br = net.branches[k];
-        if (br.tie && br.in_service) {
-            split[net.buses[br.own_f].node] = 1;
-        }
-    }
-    for (const int k : o.closed) {
-        const NetBranch &br = net.branches[k];
-        if (br.tie && !br.in_service) {
-            split[net.buses[br.own_f].node] = split[net.buses[br.own_t].node] = 1;
-        }
-    }
-    const BusSchedule raw = base_schedule(c.rebuilt);
-    for (size_t i = 0; i < net.buses.size(); ++i) {
-        if (split[net.buses[i].node] == 0 || c.sch.kind[i] == BusKind::off) {
-            continue;
-        }
-        c.sch.kind[i] = raw.kind[i];
-        c.sch.pg[i] = raw.pg[i];
-        c.sch.qgen[i] = raw.qgen[i];
-        c.sch.qmax[i] = raw.qmax[i];
-        c.sch.qmin[i] = raw.qmin[i];
-        c.sch.vs[i] = raw.vs[i];
-        if (!raw.rmpct.empty() && c.sch.rmpct.size() == raw.rmpct.size()) {
-            c.sch.rmpct[i] = raw.rmpct[i];
-        }
-        c.held[i] = 0;
-        const auto e = static_cast<Eigen::Index>(i);
-        c.v.vm[e] = raw.kind[i] == BusKind::pv || raw.kind[i] == BusKind::slack ? raw.vs[i] : c.v.vm[e];
-        c.v.va[e] = raw.kind[i] == BusKind::slack ? c.rebuilt.buses[i].va0 : c.v.va[e];
-    }
-    for (size_t i = 0; i < split.size(); ++i) {
-        split[i] = split[static_cast<size_t>(net.buses[i].node)];
-    }
-    c.may_split = true;
-}
-
-// Buses cut off in the base case that a closed branch joins to an
-// energised island come back in that island, at their RAW schedule and
-// from the voltage the base case started them at, as in the base case of
-// the RAW with the branch in service. Returns how many did.
-int reconnect(const BaseCase &base, OutageCase &c, std::vector<int> &island)
-{
-    const Network &net = *c.net;
-    std::vector<BusKind> kind = c.sch.kind;
-    bool any = false;
-    for (size_t i = 0; i < kind.size(); ++i) {
-        if (kind[i] == BusKind::off && base.island[i] < 0) {
-            kind[i] = net.buses[i].kind;
-            any = true;
-        }
-    }
-    if (!any) {
-        return 0;
-    }
-    std::vector<int> part;
-    const int count = find_islands(net, c.on, kind, part);
-    std::vector<int> joins(static_cast<size_t>(std::max(count, 0)), -1);
-    for (size_t i = 0; i < kind.size(); ++i) {
-        if (c.sch.kind[i] != BusKind::off && part[i] >= 0 && island[i] >= 0) {
-            joins[static_cast<size_t>(part[i])] = island[i];
-        }
-    }
-    int back = 0;
-    for (size_t i = 0; i < kind.size(); ++i) {
-        if (c.sch.kind[i] != BusKind::off || base.island[i] >= 0 || part[i] < 0 ||
-            joins[static_cast<size_t>(part[i])] < 0) {
-            continue;
-        }
-        c.sch.kind[i] = kind[i];
-        c.held[i] = 0;
-        island[i] = joins[static_cast<size_t>(part[i])];
-        back += static_cast<int>(i) < net.raw_buses ? 1 : 0;
-    }
-    return back;
-}
-
-// Disconnecting bus b (its branches opened, its DC lines blocked) cuts it
-// off, its load counted as cut off. False when it was cut off already.
-bool cut_off_bus(int b, OutageCase &c, std::vector<int> &island, CtgResult &r)
-{
-    if (c.sch.kind[b] == BusKind::off) {
-        return false;
-    }
-    const NetBus &bus = c.net->buses[b];
-    c.sch.kind[b] = BusKind::off;
-    c.held[b] = 0;
-    island[b] = -1;
-    ++r.buses_cut_off;
-    r.load_cut_off_mw += (bus.pd + bus.ip + bus.yp) * c.net->sbase;
-    return true;
-}
-
 // The note of a line that is none of the kinds, quoting it.
 std::string not_understood(const CtgBlock &block, const Element &e)
 {
@@ -454,31 +42,6 @@ std::string not_understood(const CtgBlock &block, const Element &e)
         return "empty element line";
     }
     return (e.why.empty() ? std::string("element line not understood") : e.why) + ": '" + line + "'";
-}
-
-// The case an outage is solved on: on a copy of the network where it
-// changes injections, rebuilt where it switches a tie, else on the base
-// network; the schedule carried over to the copy and, where DC lines are
-// blocked, what those left in service draw at the start.
-void set_up(const Network &net, const BaseCase &base, const Outage &o, OutageCase &c)
-{
-    std::vector<DiagonalChange> dy;
-    const Network *at = &net;
-    if (changes_injections(o)) {
-        c.edited = edited_network(net, o, dy);
-        at = &c.edited;
-    }
-    if (opens_a_tie(*at, o.branches) || closes_a_tie(*at, o.closed)) {
-        open_rebuilt(*at, base, o, c);
-    } else {
-        open_in_base(*at, base, o, dy, c);
-    }
-    if (at != &net) {
-        carry_schedule(*at, net, o, c.fresh, c.sch, c.held);
-        if (!o.lcc.empty() || !o.vsc.empty()) {
-            dc_injections(*c.net, c.sch, c.v);
-        }
-    }
 }
 
 // What the element line's own outcome adds to the note: several branches
@@ -515,6 +78,167 @@ CtgResult finish(CtgResult r, std::chrono::steady_clock::time_point t0)
     return r;
 }
 
+// "0.415": a fraction of the outage in notes.
+std::string fraction_text(double lambda)
+{
+    char s[32];
+    std::snprintf(s, sizeof s, "%.3f", lambda);
+    return s;
+}
+
+// "bus 8004 at 0.7123 pu" (|V|).
+std::string bus_at(const Network &net, int b, double vm)
+{
+    char s[64];
+    std::snprintf(s, sizeof s, " at %.4f pu", std::abs(vm));
+    return "bus " + std::to_string(net.buses[static_cast<std::size_t>(b)].number) + s;
+}
+
+// The ladder's solve of a prepared outage: with controls acting, on a copy
+// of the network whose settings they move (c.rebuilt).
+PfSolution solve_outage(const Network &net, const BaseCase &base, OutageCase &c, const PfOptions &opt,
+                        NewtonWorkspace &ws, bool controls, ControlsOutcome &out)
+{
+    NewtonWorkspace &w = c.is_rebuilt ? c.ws : ws;
+    const ChordBase *chord = c.is_rebuilt ? nullptr : &base.chord;
+    if (controls) {
+        if (!c.is_rebuilt) {
+            c.rebuilt = net;
+            c.net = &c.rebuilt;
+        }
+        return solve_with_controls(c.rebuilt, c.y, c.on, std::move(c.sch), std::move(c.held), std::move(c.v), opt, w,
+                                   chord, ControlScope::contingency, out);
+    }
+    return solve_with_q_limits(*c.net, c.y, std::move(c.sch), std::move(c.held), std::move(c.v), opt, w, chord);
+}
+
+// Newton steps of one point of the continuation: a point that has not
+// converged by then is taken as failed (a nearer one follows).
+constexpr int path_iterations = 10;
+// Reactive-limit changes at one point: from the last point's held buses,
+// a point needs few.
+constexpr int path_q_changes = 20;
+
+// The continuation path of a prepared outage (c as prepare_outage left it):
+// Y_0 is the base Ybus where the outage is solved on it (a rebuilt network
+// has no Y_0 of its own: only its injections move), the reactive limits
+// move from the base case's.
+OutagePath outage_path(const BaseCase &base, const OutageCase &c)
+{
+    OutagePath p;
+    p.net = c.net;
+    p.y1 = c.y;
+    if (!c.is_rebuilt && base.y.nonZeros() == c.y.nonZeros()) {
+        p.d.resize(static_cast<std::size_t>(c.y.nonZeros()));
+        for (std::size_t e = 0; e < p.d.size(); ++e) {
+            p.d[e] = base.y.valuePtr()[e] - c.y.valuePtr()[e];
+        }
+        p.qmax0 = base.sol.sch.qmax;
+        p.qmin0 = base.sol.sch.qmin;
+    }
+    p.sch = c.sch;
+    p.held = c.held;
+    p.v = c.v;
+    return p;
+}
+
+// The branches' state at λ of the way through the outage: opened ones keep
+// 1 − λ of their admittance, closed ones λ.
+void partial_branches(const Outage &o, double lambda, CtgState &st)
+{
+    st.branch_scale.assign(st.on.size(), 1.0);
+    for (const int k : o.branches) {
+        if (st.on[static_cast<std::size_t>(k)] == 0) {
+            st.on[static_cast<std::size_t>(k)] = 1;
+            st.branch_scale[static_cast<std::size_t>(k)] = 1 - lambda;
+        }
+    }
+    for (const int k : o.closed) {
+        st.branch_scale[static_cast<std::size_t>(k)] = lambda;
+    }
+}
+
+// Where the ladder found no operating point (it failed, or solved to an
+// unrealistic state: bad ≥ 0), continuation on the outage from a freshly
+// prepared case: converged when it reaches the whole outage, else
+// no_solution at the fraction it reached (unrealistic where the ladder's
+// state was), diverged where the Jacobian is singular at the start.
+void continue_outage(const Network &net, const BaseCase &base, const Outage &o, const PfOptions &opt,
+                     NewtonWorkspace &ws, bool controls, bool keep_state, int bad, CtgResult &r)
+{
+    OutageCase c;
+    CutOff cut;
+    std::string ignored;
+    prepare_outage(net, base, o, c, cut, ignored);
+    refresh_outage_groups(c, ignored);
+    if (controls && !c.is_rebuilt) {
+        c.rebuilt = net;
+        c.net = &c.rebuilt;
+    }
+    NewtonWorkspace &w = c.is_rebuilt ? c.ws : ws;
+    PfOptions popt = opt;
+    popt.max_iterations = std::min(opt.max_iterations, path_iterations);
+    popt.max_q_changes = path_q_changes;
+    popt.give_up_early = true;
+    const PathSolve solve = [&](const Ybus &y, BusSchedule sch, std::vector<signed char> held, Voltages v) {
+        if (controls) {
+            Network settings = c.rebuilt;
+            Ybus yc = y;
+            ControlsOutcome out;
+            return solve_with_controls(settings, yc, c.on, std::move(sch), std::move(held), std::move(v), popt, w,
+                                       nullptr, ControlScope::contingency, out);
+        }
+        return solve_with_q_limits(*c.net, y, std::move(sch), std::move(held), std::move(v), popt, w);
+    };
+    PathResult path = follow_outage(outage_path(base, c), opt, w, solve);
+    r.iterations += path.iterations;
+    if (path.lambda >= 1) {
+        r.status = CtgStatus::converged;
+        r.solvable_fraction = 1;
+        r.sol = std::move(path.sol);
+        r.max_mismatch = r.sol.last.max_mismatch;
+        add_note(r.note, "solved by continuation");
+        if (controls) {
+            r.controls = ControlsOutcome{};
+            Ybus y = c.y;
+            r.sol = solve_with_controls(c.rebuilt, y, c.on, r.sol.sch, r.sol.held, r.sol.v, opt, w, nullptr,
+                                        ControlScope::contingency, r.controls);
+        }
+        r.assessment = assess(*c.net, c.on, r.sol, opt.contingency_rating, true, o.unit);
+        if (keep_state) {
+            r.state = std::make_shared<const CtgState>(CtgState{*c.net, c.on, {}});
+        }
+        return;
+    }
+    if (path.singular) {
+        r.status = CtgStatus::diverged;
+        add_note(r.note, "singular Jacobian at the outage's start");
+        return;
+    }
+    const std::string reached =
+        "solvable to λ = " + fraction_text(path.lambda) +
+        (path.weak_bus >= 0 ? "; weak spot: " + bus_at(*c.net, path.weak_bus, path.weak_vm) : "");
+    if (bad >= 0) {
+        r.status = CtgStatus::unrealistic;
+        add_note(r.note, "unrealistic: " + bus_at(*c.net, bad, r.sol.v.vm[bad]) + " (outside " +
+                             fraction_text(opt.min_realistic_vm_pu) + " to " + fraction_text(opt.max_realistic_vm_pu) +
+                             " pu); " + reached);
+        if (keep_state) {
+            r.state = std::make_shared<const CtgState>(CtgState{*c.net, c.on, {}});
+        }
+        return;
+    }
+    r.status = CtgStatus::no_solution;
+    r.solvable_fraction = path.lambda;
+    add_note(r.note, reached);
+    r.sol = std::move(path.sol);
+    if (keep_state) {
+        CtgState st{*c.net, c.on, {}};
+        partial_branches(o, path.lambda, st);
+        r.state = std::make_shared<const CtgState>(std::move(st));
+    }
+}
+
 } // namespace
 
 CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgBlock &block, const PfOptions &opt,
@@ -543,60 +267,37 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     r.load_lost_mw = o.load_lost_mw;
 
     OutageCase c;
-    set_up(net, base, o, c);
-    std::vector<int> island = base.island;
-    if (!o.closed.empty()) {
-        reconnect(base, c, island);
-    }
-    if (o.bus >= 0) {
-        c.may_split = cut_off_bus(o.bus, c, island, r);
-    }
-    if (c.may_split) {
-        r.buses_cut_off += cut_islands(*c.net, base, c.on, c.sch, c.held, r.load_cut_off_mw, island,
-                                       c.net == &net ? &base.branches_at : nullptr);
-    }
+    CutOff cut;
+    const bool slack = prepare_outage(net, base, o, c, cut, r.note);
+    r.buses_cut_off = cut.buses;
+    r.load_cut_off_mw = cut.load_mw;
     r.islanded = r.buses_cut_off > 0;
-    if (r.islanded) {
-        add_note(r.note, "islanded: " + std::to_string(r.buses_cut_off) + " buses cut off");
-    }
-    std::vector<int> moved;
-    const bool slack = choose_slacks(*c.net, o.unit, island, c.sch, c.held, c.v, moved);
-    for (const int b : moved) {
-        add_note(r.note, "slack moved to bus " + std::to_string(net.buses[b].number));
-    }
     add_element_notes(e, o, r.note);
     if (!slack) {
         r.status = CtgStatus::diverged;
         add_note(r.note, "no unit left to be slack");
         return finish(std::move(r), t0);
     }
-    if (!c.net->groups.empty()) {
-        for (const int k : refresh_groups(*c.net, c.sch, c.held, c.v)) {
-            add_note(r.note, "units regulating bus " + std::to_string(c.net->buses[c.net->groups[k].bus].number) +
-                                 " hold their own terminals (it is cut off)");
-        }
-    }
+    refresh_outage_groups(c, r.note);
 
-    NewtonWorkspace &w = c.is_rebuilt ? c.ws : ws;
-    const ChordBase *chord = c.is_rebuilt ? nullptr : &base.chord;
     const bool controls = controls_act(*c.net, opt, ControlScope::contingency);
-    if (controls) {
-        // The controls move on a copy of the base network's settings.
-        if (!c.is_rebuilt) {
-            c.rebuilt = net;
-            c.net = &c.rebuilt;
-        }
-        r.sol = solve_with_controls(c.rebuilt, c.y, c.on, std::move(c.sch), std::move(c.held), std::move(c.v), opt, w,
-                                    chord, ControlScope::contingency, r.controls);
-    } else {
-        r.sol = solve_with_q_limits(*c.net, c.y, std::move(c.sch), std::move(c.held), std::move(c.v), opt, w, chord);
-    }
+    r.sol = solve_outage(net, base, c, opt, ws, controls, r.controls);
     r.ran = true;
     r.iterations = r.sol.iterations;
     r.max_mismatch = r.sol.last.max_mismatch;
-    if (!r.sol.converged) {
+    if (!r.sol.converged && r.sol.last.converged && !r.sol.limits_unsettled) {
+        // Every Newton solve converged: the loops around them (DC lines,
+        // controls) did not settle.
         r.status = CtgStatus::diverged;
         add_note(r.note, r.sol.failure);
+        return finish(std::move(r), t0);
+    }
+    const int bad = r.sol.converged ? unrealistic_bus(r.sol.sch, r.sol.v, opt) : -1;
+    if (!r.sol.converged || bad >= 0) {
+        if (!r.sol.converged) {
+            add_note(r.note, "direct solve: " + r.sol.failure);
+        }
+        continue_outage(net, base, o, opt, ws, controls, keep_state, bad, r);
         return finish(std::move(r), t0);
     }
     r.status = CtgStatus::converged;
@@ -610,6 +311,6 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
             add_note(r.note, note);
         }
     }
-    r.assessment = assess_outage(net, base, c, w, r.sol, opt.contingency_rating, o.unit);
+    r.assessment = assess_outage(net, base, c, c.is_rebuilt ? c.ws : ws, r.sol, opt.contingency_rating, o.unit);
     return finish(std::move(r), t0);
 }

@@ -419,6 +419,8 @@ NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch
     NewtonResult r;
     r.max_mismatch = mismatch(net, y, sch, v, ws, r.worst_bus);
     bool refactor = true;
+    const double start = r.max_mismatch;
+    int slow = 0; // steps in a row that did not halve the mismatch
     while (!(r.max_mismatch <= opt.tolerance_pu)) {
         if (r.iterations >= opt.max_iterations || !std::isfinite(r.max_mismatch)) {
             return r;
@@ -441,6 +443,10 @@ NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch
         // Close to the solution the Jacobian hardly changes: while a step
         // cuts the mismatch tenfold, the next one reuses its factors.
         refactor = !(r.max_mismatch <= reuse_ratio * before);
+        slow = r.max_mismatch > 0.5 * before ? slow + 1 : 0;
+        if (opt.give_up_early && (!(r.max_mismatch < start) || slow == 2)) {
+            return r;
+        }
     }
     r.converged = true;
     return r;

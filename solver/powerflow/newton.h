@@ -65,6 +65,8 @@ bool jacobian_rows(const Network &net, const Ybus &y, const BusSchedule &sch, co
 // Newton-Raphson from v until the largest mismatch is at most the
 // tolerance; v holds the last iterate either way. A step that cut the
 // largest mismatch at least tenfold lets the next one reuse its factors (a
-// chord step); one that did not makes the next refactor.
+// chord step); one that did not makes the next refactor. With
+// opt.give_up_early it stops, not converged, once a step leaves the largest
+// mismatch above where it started or two steps in a row fail to halve it.
 NewtonResult newton_pf(const Network &net, const Ybus &y, const BusSchedule &sch, Voltages &v, const PfOptions &opt,
                        NewtonWorkspace &ws);

@@ -240,7 +240,8 @@ PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std:
         if (to_release >= 0) {
             release(net, s, to_release);
         }
-        if (s.q_changes - batch_changes > 2 * controlled) {
+        if (s.q_changes - batch_changes > (opt.max_q_changes > 0 ? opt.max_q_changes : 2 * controlled)) {
+            s.limits_unsettled = true;
             s.failure = "reactive limits did not settle after " + std::to_string(s.q_changes) + " changes";
             return s;
         }

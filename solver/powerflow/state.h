@@ -43,6 +43,14 @@ struct PfOptions {
     // the base case).
     double min_realistic_vm_pu = 0.5;
     double max_realistic_vm_pu = 2.0;
+    // Not options of the file: continuation sets them for its points, where
+    // a point that does not solve soon gives way to a nearer one.
+    //   max_q_changes: reactive-limit changes after the batch rounds before
+    //   the loop is taken as not settling (0: twice the voltage-controlled
+    //   buses); give_up_early: Newton-Raphson stops on a step that raises
+    //   the mismatch above its start or on two in a row that do not halve it.
+    int max_q_changes = 0;
+    bool give_up_early = false;
     // Contingencies whose full state is written (their labels).
     std::vector<std::string> detail;
 };
@@ -146,6 +154,7 @@ struct PfSolution {
     // on a mismatch that is not finite)", "singular Jacobian after 3
     // iterations".
     std::string failure;
+    bool limits_unsettled = false; // the reactive-limit loop did not settle, every Newton solve converged
 };
 
 // Power into a branch at each end, pu: S_f = V_f·conj(Yff·V_f + Yft·V_t),
