@@ -13,6 +13,7 @@
 #include "results/detail.h"
 #include "results/results.h"
 #include "results/units.h"
+#include "test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -165,9 +166,38 @@ TEST(Units, ShareEachBusOutputByTheirRanges)
         << "equal shares above QB when a range is 0";
 }
 
+// A VSC converter holding the voltage of a bus with a unit takes its share
+// of the bus's Q first (as base_dclines.csv gives it); the unit the rest.
+TEST(Units, LeaveAVoltageHoldingConverterItsShare)
+{
+    std::string text = read_file(std::string(paths::solver_test_data) + "/revisions/six_bus_v33.raw");
+    text = replaced(text, "0 / END OF VSC DC LINE DATA",
+                    "'V1', 1, 2.0\n"
+                    "3, 2, 2, -40.0, 0.95, 100.0, 0.0, 50.0, 0.0, 0.0, 1.0, 30.0, -30.0, 0, 100.0\n"
+                    "5, 1, 1, 150.0, 1.01, 200.0, 0.0, 50.0, 0.0, 0.0, 1.0, 30.0, -30.0, 0, 100.0\n"
+                    "0 / END OF VSC DC LINE DATA");
+    text = replaced(text, "0 / END OF GENERATOR DATA",
+                    "5,'D', 10.0, 0.0, 20.0, -10.0, 1.01, 0, 100.0, 0,1,0,0,1,1,100, 9999, -9999\n"
+                    "0 / END OF GENERATOR DATA");
+    text = replaced(text, "     5,'EAST 69     ',  69.0000,1,", "     5,'EAST 69     ',  69.0000,2,");
+    std::istringstream in(text);
+    const RawCase raw = parse_raw(in, "vsc.raw");
+    const Network net = build_network(raw);
+    const BaseCase bc = solve_base_case(net, PfOptions{});
+    ASSERT_TRUE(bc.sol.converged);
+    const auto unit = units_by_name(units_csv(raw.units, solved_base(net, bc)))["5-D"];
+    const auto converter = csv_rows(base_dclines_csv(net, bc)).at(0);
+    for (const auto &bus : csv_rows(base_buses_csv(net, bc))) {
+        if (bus.at(0) == "5") {
+            EXPECT_NEAR(field(unit, 4) + field(converter, 8), field(bus, 6), 1e-8);
+            EXPECT_NE(field(converter, 8), 0.0);
+        }
+    }
+}
+
 // A converged contingency's folder: its buses are the solution's, the
 // opened branch has no row, its units add up; a unit it takes out is 0.
-// The label "../x" stays inside the folder. No state, no folder.
+// The label "../x" stays inside the folder. No state, no folder, a warning.
 TEST(Detail, WritesTheKeptStateOfAContingency)
 {
     auto c = solved_case();
@@ -192,7 +222,14 @@ TEST(Detail, WritesTheKeptStateOfAContingency)
         EXPECT_NE(row.at(0) + "-" + row.at(1), "1-3");
     }
     expect_units_add_up(buses, read_file(folder / "units.csv"));
+    fs::remove_all(root);
+}
 
+TEST(Detail, ShowsAUnitTakenOutAsOut)
+{
+    auto c = solved_case();
+    const fs::path root = fresh_folder();
+    const std::string dir = (root / "sub.detail").string();
     const CtgBlock unit{"unit", "REMOVE UNIT 1 FROM BUS 2", 4};
     const CtgResult ru = solve_contingency(c->net, c->bc, unit, PfOptions{}, c->bc.ws, true);
     ASSERT_EQ(ru.status, CtgStatus::converged);
@@ -201,7 +238,14 @@ TEST(Detail, WritesTheKeptStateOfAContingency)
     EXPECT_EQ(units_by_name(units)["2-1"],
               (std::vector<std::string>{"2", "1", "0", "0", "0", "100", "-100", "200", "0"}));
     expect_units_add_up(read_file(root / "sub.detail/unit/buses.csv"), units);
+    fs::remove_all(root);
+}
 
+TEST(Detail, WritesNothingWithoutAState)
+{
+    auto c = solved_case();
+    const fs::path root = fresh_folder();
+    const std::string dir = (root / "sub.detail").string();
     const CtgBlock gone{"gone", "OPEN BRANCH FROM BUS 1 TO BUS 9 CKT 1", 7};
     const CtgResult rg = solve_contingency(c->net, c->bc, gone, PfOptions{}, c->bc.ws, true);
     EXPECT_EQ(write_detail(dir, c->raw.units, c->net, c->bc, gone, rg, 3),
