@@ -39,9 +39,10 @@ std::vector<std::complex<double>> bus_output(const SolvedNetwork &s);
 // those.
 std::vector<BranchFlow> solved_flows(const SolvedNetwork &s);
 
-// What a VSC converter holding its AC voltage puts out at its bus, Mvar, as
-// base_dclines.csv gives it: the bus's reactive output shared with its units
-// in proportion to the converters' and units' reactive ranges.
+// What VSC converter k of line x puts out at its bus, Mvar, as
+// base_dclines.csv gives it: at a fixed power factor its set Q; holding its
+// AC voltage, its share of the bus's reactive output (unit_q) in proportion
+// to its reactive range among the converters' and units' ranges there.
 double vsc_q(const SolvedNetwork &s, const NetVsc &x, std::size_t k);
 
 // A bus file (base_buses_columns): every energised RAW bus in file order.
