@@ -99,6 +99,17 @@ ControlMode control_mode(const std::string &path, const std::string &key, const 
     throw InputError(path, 0, "option '" + key + "' must be \"locked\", \"base\" or \"all\"");
 }
 
+// Contingency labels: a JSON list of strings, in any number (none: no
+// contingency's detail is written).
+std::vector<std::string> label_list(const std::string &path, const std::string &key, const nlohmann::json &value)
+{
+    const auto is_string = [](const nlohmann::json &item) { return item.is_string(); };
+    if (!value.is_array() || !std::all_of(value.begin(), value.end(), is_string)) {
+        throw InputError(path, 0, "option '" + key + "' must be a list of contingency labels");
+    }
+    return value.get<std::vector<std::string>>();
+}
+
 } // namespace
 
 PfOptions read_options(const std::string &path) { return parse_options(read_text_file(path), path); }
@@ -134,6 +145,8 @@ PfOptions parse_options(const std::string &text, const std::string &path)
             opt.min_realistic_vm_pu = non_negative_number(path, key, value);
         } else if (key == "max_realistic_vm_pu") {
             opt.max_realistic_vm_pu = positive_number(path, key, value);
+        } else if (key == "detail") {
+            opt.detail = label_list(path, key, value);
         } else {
             throw InputError(path, 0, "unknown option '" + key + "'");
         }

@@ -12,8 +12,9 @@
 // (number ≥ 0: lines of |R + jX| below it are ties), adjust_taps,
 // adjust_phase_shifters and adjust_switched_shunts ("locked", "base" or
 // "all": see ControlMode), min_realistic_vm_pu (number ≥ 0) and
-// max_realistic_vm_pu (number > 0, above the minimum). Unknown keys and wrong types are errors naming
-// the key.
+// max_realistic_vm_pu (number > 0, above the minimum) and detail (a list of
+// contingency labels, strings, whose full state is written: results/detail.h).
+// Unknown keys and wrong types are errors naming the key.
 PfOptions read_options(const std::string &path);
 
 // The same from the file's text; `path` names the file in messages.

@@ -3,12 +3,13 @@
 //   vandrelsolve SUBFILE.con CASE.json CASE.raw DIR 1 1 1 RUNTYPE OPTIONS.json OUTDIR
 //
 // Reads the PSS/E RAW v33 network, solves its base case by Newton-Raphson
-// with reactive limits and writes base_buses.csv, base_branches.csv,
+// with reactive limits and writes base_buses.csv, base_units.csv, base_branches.csv,
 // base_violations.csv, for a case with DC lines base_dclines.csv and, where
 // the options adjust any control the case has, base_controls.csv into
 // OUTDIR. With RUNTYPE 2 it then solves every
 // contingency of SUBFILE from the base case and writes SUB.results.csv and
-// SUB.violations.csv (SUB: the sub-file's name without ".con").
+// SUB.violations.csv (SUB: the sub-file's name without ".con"), and the
+// contingencies named in option detail their folders in SUB.detail/.
 // Errors go to stderr as "vandrelsolve: FILE:LINE: what is wrong". Whatever
 // a message echoes of the input (names, paths, fields) is shown as
 // printable() makes it.
@@ -27,7 +28,9 @@
 #include "raw/raw.h"
 #include "raw/sections.h"
 #include "results/ctg_results.h"
+#include "results/detail.h"
 #include "results/results.h"
+#include "results/units.h"
 
 #include <algorithm>
 #include <array>
@@ -114,17 +117,28 @@ int count_in_service_units(const Network &net, const BaseCase &bc)
 
 // Solves every block of the sub-file and writes its two result files,
 // violations first: the results file, renamed into place last, marks a
-// complete run.
-void run_contingencies(const Args &args, const Network &net, BaseCase &bc, const PfOptions &opt)
+// complete run. The blocks named in option detail get their detail folder.
+void run_contingencies(const Args &args, const RawCase &raw, const Network &net, BaseCase &bc, const PfOptions &opt)
 {
     const std::vector<CtgBlock> blocks = read_ctg_blocks(args.subfile);
+    for (const std::string &label : unknown_detail_labels(opt.detail, args.subfile, blocks)) {
+        std::cerr << "vandrelsolve: warning: option 'detail' names contingency '" << printable(label)
+                  << "', which the contingency list does not have" << std::endl;
+    }
     std::string results = header_line(results_columns);
     std::string violations = header_line(violations_columns);
     std::array<int, ctg_status_count> count{};
     int islanded = 0;
     int with_violations = 0;
     for (size_t n = 0; n < blocks.size(); ++n) {
-        const CtgResult r = solve_contingency(net, bc, blocks[n], opt, bc.ws);
+        const bool detail = std::find(opt.detail.begin(), opt.detail.end(), blocks[n].label) != opt.detail.end();
+        const CtgResult r = solve_contingency(net, bc, blocks[n], opt, bc.ws, detail);
+        const std::string missing = detail ? write_detail(detail_path(args.outdir, args.subfile), raw.units, net, bc,
+                                                          blocks[n], r, opt.contingency_rating)
+                                           : "";
+        if (!missing.empty()) {
+            std::cerr << "vandrelsolve: warning: " << missing << std::endl;
+        }
         const int index = static_cast<int>(n) + 1;
         results += results_row(index, blocks[n].label, r);
         violations += violation_rows(index, blocks[n].label, r.assessment);
@@ -173,6 +187,7 @@ int run(const Args &args)
         // Results of an earlier run go first: a run that fails leaves none.
         std::remove(results_path(args.outdir, args.subfile).c_str());
         std::remove(violations_path(args.outdir, args.subfile).c_str());
+        remove_detail_folder(detail_path(args.outdir, args.subfile));
     }
     const CaseSettings settings = read_case_settings(args.case_json);
     const PfOptions opt = read_options(args.options);
@@ -229,6 +244,7 @@ int run(const Args &args)
                   << " bus(es) in islands without a slack bus are left out: " << buses << std::endl;
     }
     write_file_atomically(join(args.outdir, "base_buses.csv"), base_buses_csv(net, bc));
+    write_file_atomically(join(args.outdir, "base_units.csv"), units_csv(raw.units, solved_base(net, bc)));
     write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc, opt.base_rating));
     if (!net.lcc.empty() || !net.vsc.empty()) {
         write_file_atomically(join(args.outdir, "base_dclines.csv"), base_dclines_csv(net, bc));
@@ -246,7 +262,7 @@ int run(const Args &args)
               << base.violations.size() << " violations" << std::endl;
 
     if (args.run_type == 2) {
-        run_contingencies(args, net, bc, opt);
+        run_contingencies(args, raw, net, bc, opt);
     }
     return 0;
 }

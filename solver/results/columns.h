@@ -44,6 +44,8 @@ constexpr Columns<10> base_branches_columns = {"from",      "to",          "k", 
 constexpr Columns<18> base_dclines_columns = {"name",        "type",        "status",   "bus_1", "bus_2",    "p_1_mw",
                                               "q_1_mvar",    "p_2_mw",      "q_2_mvar", "idc_a", "vdc_1_kv", "vdc_2_kv",
                                               "angle_1_deg", "angle_2_deg", "tap_1",    "tap_2", "mode",     "note"};
+constexpr Columns<9> base_units_columns = {"bus",     "id",      "status", "pg_mw", "qg_mvar",
+                                           "qt_mvar", "qb_mvar", "pt_mw",  "pb_mw"};
 constexpr Columns<4> base_violations_columns = {"kind", "element", "value", "limit"};
 constexpr Columns<10> base_controls_columns = {"kind",      "device", "winding", "regulated_bus", "band_low",
                                                "band_high", "value",  "setting", "at_limit",      "state"};

@@ -72,3 +72,8 @@ std::string violations_path(const std::string &outdir, const std::string &subfil
 {
     return stem_in(outdir, subfile) + ".violations.csv";
 }
+
+std::string detail_path(const std::string &outdir, const std::string &subfile)
+{
+    return stem_in(outdir, subfile) + ".detail";
+}

@@ -21,3 +21,6 @@ std::string violation_rows(int index, const std::string &label, const Assessment
 // plus ".results.csv" and ".violations.csv", in the output directory.
 std::string results_path(const std::string &outdir, const std::string &subfile);
 std::string violations_path(const std::string &outdir, const std::string &subfile);
+// The folder of its contingencies' detail (results/detail.h): the same name
+// plus ".detail".
+std::string detail_path(const std::string &outdir, const std::string &subfile);

@@ -27,21 +27,74 @@ constexpr double rad_to_deg = 180.0 / M_PI;
 
 // Output of the units at every bus of a tie node (tie_node_output), with a
 // flag per bus for those buses; empty without ties.
-std::vector<std::complex<double>> tied_output(const Network &net, const BaseCase &bc, std::vector<char> &in_node)
+std::vector<std::complex<double>> tied_output(const SolvedNetwork &s, std::vector<char> &in_node)
 {
-    if (net.tie_nodes.empty()) {
+    if (s.net.tie_nodes.empty()) {
         return {};
     }
-    in_node.assign(net.buses.size(), 0);
-    for (const TieNode &node : net.tie_nodes) {
+    in_node.assign(s.net.buses.size(), 0);
+    for (const TieNode &node : s.net.tie_nodes) {
         for (const int b : node.buses) {
             in_node[b] = 1;
         }
     }
-    return tie_node_output(net, bc.on, bc.sol, branch_flows(net, bc.on, bc.sol), -1);
+    return tie_node_output(s.net, s.on, s.sol, solved_flows(s), s.removed_unit);
 }
 
 } // namespace
+
+SolvedNetwork solved_base(const Network &net, const BaseCase &bc)
+{
+    return SolvedNetwork{net, bc.on, bc.sol, bc.ws, {}, -1};
+}
+
+std::vector<BranchFlow> solved_flows(const SolvedNetwork &s)
+{
+    std::vector<BranchFlow> flows = branch_flows(s.net, s.on, s.sol, s.removed_unit);
+    if (s.branch_scale.empty()) {
+        return flows;
+    }
+    for (std::size_t k = 0; k < flows.size() && k < s.branch_scale.size(); ++k) {
+        flows[k].from *= s.branch_scale[k];
+        flows[k].to *= s.branch_scale[k];
+    }
+    if (!s.net.tie_nodes.empty()) {
+        fill_tie_flows(s.net, s.on, s.sol, s.removed_unit, flows);
+    }
+    return flows;
+}
+
+// The slack's P is what its bus injects plus what it draws (constant-power
+// and constant-current load, DC converters); a load bus not held at a
+// limit puts out its scheduled Q, any other bus what unit_q finds. A bus of
+// a tie node: its units' share of the node's output (tie_node_output).
+std::vector<std::complex<double>> bus_output(const SolvedNetwork &s)
+{
+    const PfSolution &sol = s.sol;
+    std::vector<std::complex<double>> out(s.net.buses.size(), 0.0);
+    std::vector<char> in_node;
+    const std::vector<std::complex<double>> tied = tied_output(s, in_node);
+    for (int i = 0; i < s.net.raw_buses; ++i) {
+        const BusKind kind = sol.sch.kind[i];
+        if (kind == BusKind::off) {
+            continue;
+        }
+        if (!in_node.empty() && in_node[i] != 0) {
+            out[i] = tied[i];
+            continue;
+        }
+        const NetBus &b = s.net.own.empty() ? s.net.buses[i] : s.net.own[i];
+        const double vm = sol.v.vm[i];
+        const std::complex<double> v = std::polar(vm, sol.v.va[i]);
+        const double p_inj = (v * std::conj(s.ws.current[i])).real();
+        const double pdc = sol.sch.pdc.empty() ? 0.0 : sol.sch.pdc[static_cast<std::size_t>(i)];
+        const double pg = kind == BusKind::slack ? p_inj + b.pd + b.ip * vm + pdc : sol.sch.pg[i];
+        const double qg =
+            kind == BusKind::pq && sol.held[i] == 0 ? sol.sch.qgen[i] : unit_q(s.net, sol.sch, s.ws, sol.v, i);
+        out[i] = {pg, qg};
+    }
+    return out;
+}
 
 namespace {
 
@@ -77,23 +130,10 @@ std::string lcc_row(const Network &net, const BaseCase &bc, std::size_t k)
            csv_text(p.mode) + "," + csv_text(p.note) + "\n";
 }
 
-// A converter holding its AC voltage shares the bus's reactive output with
-// the units there in proportion to its limits.
-double vsc_q(const Network &net, const BaseCase &bc, const NetVsc &x, std::size_t k)
-{
-    if (x.d.converters.at(k).mode == 2) {
-        return x.q_ac.at(k);
-    }
-    const int node = net.buses[static_cast<std::size_t>(x.bus.at(k))].node;
-    const auto b = static_cast<std::size_t>(node);
-    const double q = unit_q(net, bc.sol.sch, bc.ws, bc.sol.v, node) * net.sbase;
-    const double range = (bc.sol.sch.qmax[b] - bc.sol.sch.qmin[b]) * net.sbase;
-    return range > 0 ? q * (x.qmax.at(k) - x.qmin.at(k)) / range : q;
-}
-
 // A VSC line: converters in file order, no angles or taps.
 std::string vsc_row(const Network &net, const BaseCase &bc, const NetVsc &x)
 {
+    const SolvedNetwork solved = solved_base(net, bc);
     const std::string head = csv_text(x.d.name) + ",VSC,";
     const std::string buses = std::to_string(x.d.converters[0].bus) + "," + std::to_string(x.d.converters[1].bus) + ",";
     if (!x.in_service) {
@@ -107,13 +147,27 @@ std::string vsc_row(const Network &net, const BaseCase &bc, const NetVsc &x)
         return std::string(c.type == 1 ? "DC voltage" : "power") +
                (c.mode == 1 ? " and AC voltage" : " and power factor");
     };
-    return head + "in service," + buses + num(x.p_ac[0]) + "," + num(vsc_q(net, bc, x, 0)) + "," + num(x.p_ac[1]) +
-           "," + num(vsc_q(net, bc, x, 1)) + "," + num(x.idc_a) + "," + num(x.vdc_kv[0]) + "," + num(x.vdc_kv[1]) +
-           ",,,,," + csv_text(mode(0) + "; " + mode(1)) + "," +
+    return head + "in service," + buses + num(x.p_ac[0]) + "," + num(vsc_q(solved, x, 0)) + "," + num(x.p_ac[1]) + "," +
+           num(vsc_q(solved, x, 1)) + "," + num(x.idc_a) + "," + num(x.vdc_kv[0]) + "," + num(x.vdc_kv[1]) + ",,,,," +
+           csv_text(mode(0) + "; " + mode(1)) + "," +
            csv_text("converter losses " + num(x.loss_mw[0]) + " and " + num(x.loss_mw[1]) + " MW") + "\n";
 }
 
 } // namespace
+
+// A converter holding its AC voltage shares the bus's reactive output with
+// the units there in proportion to its limits.
+double vsc_q(const SolvedNetwork &s, const NetVsc &x, std::size_t k)
+{
+    if (x.d.converters.at(k).mode == 2) {
+        return x.q_ac.at(k);
+    }
+    const int node = s.net.buses[static_cast<std::size_t>(x.bus.at(k))].node;
+    const auto b = static_cast<std::size_t>(node);
+    const double q = unit_q(s.net, s.sol.sch, s.ws, s.sol.v, node) * s.net.sbase;
+    const double range = (s.sol.sch.qmax[b] - s.sol.sch.qmin[b]) * s.net.sbase;
+    return range > 0 ? q * (x.qmax.at(k) - x.qmin.at(k)) / range : q;
+}
 
 std::string base_dclines_csv(const Network &net, const BaseCase &bc)
 {
@@ -127,56 +181,45 @@ std::string base_dclines_csv(const Network &net, const BaseCase &bc)
     return out;
 }
 
-// Generation and load in MW/Mvar (load with its V-dependent parts at the
-// solved voltage), angles in degrees. A bus of a tie node shows the node's
-// voltage, its own load and its units' share of the node's output
-// (tie_node_output).
-std::string base_buses_csv(const Network &net, const BaseCase &bc)
+// Generation (bus_output) and load in MW/Mvar (load with its V-dependent
+// parts at the solved voltage), angles in degrees. A bus of a tie node shows
+// the node's voltage, its own load and its units' share of the node's output.
+std::string buses_csv(const SolvedNetwork &s)
 {
-    const PfSolution &s = bc.sol;
-    const double sb = net.sbase;
+    const PfSolution &sol = s.sol;
+    const double sb = s.net.sbase;
     std::string out = header_line(base_buses_columns);
-    std::vector<char> in_node;
-    const std::vector<std::complex<double>> tied = tied_output(net, bc, in_node);
-    for (int i = 0; i < net.raw_buses; ++i) {
-        const BusKind kind = s.sch.kind[i];
-        if (kind == BusKind::off) {
+    const std::vector<std::complex<double>> gen = bus_output(s);
+    for (int i = 0; i < s.net.raw_buses; ++i) {
+        if (sol.sch.kind[i] == BusKind::off) {
             continue;
         }
-        const NetBus &b = net.own.empty() ? net.buses[i] : net.own[i]; // its own load, where ties join it
-        const double vm = s.v.vm[i];
-        const std::complex<double> v = std::polar(vm, s.v.va[i]);
-        const double p_inj = (v * std::conj(bc.ws.current[i])).real();
-        const double pdc = s.sch.pdc.empty() ? 0.0 : s.sch.pdc[static_cast<std::size_t>(i)];
-        double pg = kind == BusKind::slack ? p_inj + b.pd + b.ip * vm + pdc : s.sch.pg[i];
-        double qg = kind == BusKind::pq && s.held[i] == 0 ? s.sch.qgen[i] : unit_q(net, s.sch, bc.ws, s.v, i);
-        if (!in_node.empty() && in_node[i] != 0) { // its share of its node's output
-            pg = tied[i].real();
-            qg = tied[i].imag();
-        }
+        const NetBus &b = s.net.own.empty() ? s.net.buses[i] : s.net.own[i]; // its own load, where ties join it
+        const double vm = sol.v.vm[i];
         const double pd = b.pd + b.ip * vm + b.yp * vm * vm;
         const double qd = b.qd + b.iq * vm - b.yq * vm * vm;
         out += std::to_string(b.number) + "," + csv_text(b.name) + "," + num(b.base_kv) + "," + num(vm) + "," +
-               num(s.v.va[i] * rad_to_deg) + "," + num(pg * sb) + "," + num(qg * sb) + "," + num(pd * sb) + "," +
-               num(qd * sb) + "\n";
+               num(sol.v.va[i] * rad_to_deg) + "," + num(gen[i].real() * sb) + "," + num(gen[i].imag() * sb) + "," +
+               num(pd * sb) + "," + num(qd * sb) + "\n";
     }
     return out;
 }
+
+std::string base_buses_csv(const Network &net, const BaseCase &bc) { return buses_csv(solved_base(net, bc)); }
 
 // Flows into the branch at each end (charging included, end shunts not);
 // loading = 100·max(|S_from|, |S_to|)/rating, empty where the rating is 0.
 // A 3-winding transformer gives one row per winding (k and winding set), its
 // "to" end being the star point. A tie is a row like any branch, its flow
 // found from the injections around it (fill_tie_flows).
-std::string base_branches_csv(const Network &net, const BaseCase &bc, int rating_set)
+std::string branches_csv(const SolvedNetwork &s, int rating_set)
 {
-    const PfSolution &s = bc.sol;
-    const double sb = net.sbase;
+    const double sb = s.net.sbase;
     std::string out = header_line(base_branches_columns);
-    const std::vector<BranchFlow> flows = branch_flows(net, bc.on, s);
-    for (size_t k = 0; k < net.branches.size(); ++k) {
-        const NetBranch &br = net.branches[k];
-        if (!bc.on[k] || s.sch.kind[br.f] == BusKind::off || s.sch.kind[br.t] == BusKind::off) {
+    const std::vector<BranchFlow> flows = solved_flows(s);
+    for (size_t k = 0; k < s.net.branches.size(); ++k) {
+        const NetBranch &br = s.net.branches[k];
+        if (!s.on[k] || s.sol.sch.kind[br.f] == BusKind::off || s.sol.sch.kind[br.t] == BusKind::off) {
             continue;
         }
         const BranchFlow &fl = flows[k];
@@ -191,6 +234,11 @@ std::string base_branches_csv(const Network &net, const BaseCase &bc, int rating
                num(st.real()) + "," + num(st.imag()) + "," + loading + "\n";
     }
     return out;
+}
+
+std::string base_branches_csv(const Network &net, const BaseCase &bc, int rating_set)
+{
+    return branches_csv(solved_base(net, bc), rating_set);
 }
 
 std::string base_violations_csv(const Assessment &a)

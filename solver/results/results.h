@@ -7,16 +7,53 @@
 #include "powerflow/control_loop.h"
 #include "powerflow/flows.h"
 
+#include <complex>
+#include <cstddef>
 #include <string>
 #include <vector>
 
-// base_buses.csv (base_buses_columns): every energised RAW bus in file
-// order. Columns: docs/file-formats.md
+// A solved network as the bus, branch and unit files read it: its branches
+// in service, the solution, a workspace whose `current` holds Ybus·V at
+// the solution (unit_q reads it), the fraction of each branch's admittance
+// left in (empty: all of it; a branch's flows are its full-stamp flows
+// times its fraction) and a unit taken out of the schedule but not of the
+// network (−1: none).
+struct SolvedNetwork {
+    const Network &net;
+    const std::vector<char> &on;
+    const PfSolution &sol;
+    const NewtonWorkspace &ws;
+    std::vector<double> branch_scale;
+    int removed_unit = -1;
+};
+
+// The base case as a SolvedNetwork.
+SolvedNetwork solved_base(const Network &net, const BaseCase &bc);
+
+// The output of the units at every bus, pu, as buses_csv gives it (pg_mw,
+// qg_mvar; 0 at buses cut off and at star points).
+std::vector<std::complex<double>> bus_output(const SolvedNetwork &s);
+
+// The flows of every branch in service between energised buses
+// (branch_flows) times its fraction of admittance, ties' flows found from
+// those.
+std::vector<BranchFlow> solved_flows(const SolvedNetwork &s);
+
+// What VSC converter k of line x puts out at its bus, Mvar, as
+// base_dclines.csv gives it: at a fixed power factor its set Q; holding its
+// AC voltage, its share of the bus's reactive output (unit_q) in proportion
+// to its reactive range among the converters' and units' ranges there.
+double vsc_q(const SolvedNetwork &s, const NetVsc &x, std::size_t k);
+
+// A bus file (base_buses_columns): every energised RAW bus in file order.
+// Columns: docs/file-formats.md
+std::string buses_csv(const SolvedNetwork &s);
 std::string base_buses_csv(const Network &net, const BaseCase &bc);
 
-// base_branches.csv (base_branches_columns): every in-service branch of the
-// solved island, loadings against `rating_set`.
+// A branch file (base_branches_columns): every in-service branch of the
+// solved islands, loadings against `rating_set`.
 // Columns: docs/file-formats.md
+std::string branches_csv(const SolvedNetwork &s, int rating_set);
 std::string base_branches_csv(const Network &net, const BaseCase &bc, int rating_set);
 
 // base_dclines.csv (base_dclines_columns): every DC line of the network in

@@ -4,7 +4,6 @@
 #include "results/columns.h"
 
 #include <cmath>
-#include <numeric>
 
 namespace {
 
@@ -21,34 +20,27 @@ std::vector<std::vector<int>> units_at(const Network &net, int removed)
 }
 
 // Shares `total` among `units`: low_u + (total − Σlow)·w_u/Σw with
-// w_u = high_u − low_u where every range is positive and finite; else by
-// `fallback` (its weight and its floor for each unit).
-template <class Low, class High, class Fallback>
-void share(const std::vector<int> &units, double total, const Low &low, const High &high, const Fallback &fallback,
+// w_u = high_u − low_u where every range is positive and finite; else
+// floor_u + (total − Σfloor)/n.
+template <class Low, class High, class Floor>
+void share(const std::vector<int> &units, double total, const Low &low, const High &high, const Floor &floor,
            std::vector<double> &out)
 {
     bool ranges = true;
     double low_sum = 0;
     double w_sum = 0;
+    double floor_sum = 0;
     for (const int u : units) {
         const double w = high(u) - low(u);
         ranges = ranges && std::isfinite(w) && w > 0;
         low_sum += low(u);
         w_sum += w;
-    }
-    if (ranges) {
-        for (const int u : units) {
-            out[static_cast<std::size_t>(u)] = low(u) + (total - low_sum) * (high(u) - low(u)) / w_sum;
-        }
-        return;
-    }
-    double floor_sum = 0;
-    for (const int u : units) {
-        floor_sum += fallback(u);
+        floor_sum += floor(u);
     }
     const double n = static_cast<double>(units.size());
     for (const int u : units) {
-        out[static_cast<std::size_t>(u)] = fallback(u) + (total - floor_sum) / n;
+        out[static_cast<std::size_t>(u)] =
+            ranges ? low(u) + (total - low_sum) * (high(u) - low(u)) / w_sum : floor(u) + (total - floor_sum) / n;
     }
 }
 
@@ -56,14 +48,16 @@ void share(const std::vector<int> &units, double total, const Low &low, const Hi
 std::vector<double> converter_q(const SolvedNetwork &s)
 {
     std::vector<double> q(s.net.buses.size(), 0.0);
+    const auto off = [&s](int b) {
+        return s.sol.sch.kind[static_cast<std::size_t>(s.net.buses[static_cast<std::size_t>(b)].node)] == BusKind::off;
+    };
     for (const NetVsc &x : s.net.vsc) {
-        if (!x.in_service || s.sol.sch.kind[static_cast<std::size_t>(s.net.buses[x.bus[0]].node)] == BusKind::off ||
-            s.sol.sch.kind[static_cast<std::size_t>(s.net.buses[x.bus[1]].node)] == BusKind::off) {
+        if (!x.in_service || off(x.bus[0]) || off(x.bus[1])) {
             continue;
         }
         for (std::size_t k = 0; k < 2; ++k) {
             if (x.d.converters.at(k).mode != 2) {
-                q[static_cast<std::size_t>(x.bus[k])] += vsc_q(s, x, k) / s.net.sbase;
+                q[static_cast<std::size_t>(x.bus.at(k))] += vsc_q(s, x, k) / s.net.sbase;
             }
         }
     }
@@ -82,17 +76,15 @@ std::vector<std::complex<double>> unit_outputs(const SolvedNetwork &s)
     std::vector<double> p(net.units.size(), 0.0);
     std::vector<double> q(net.units.size(), 0.0);
     const auto unit = [&net](int u) -> const NetUnit & { return net.units[static_cast<std::size_t>(u)]; };
-    for (int i = 0; i < net.raw_buses; ++i) {
-        const auto b = static_cast<std::size_t>(i);
+    for (std::size_t b = 0; b < static_cast<std::size_t>(net.raw_buses); ++b) {
         const auto node = static_cast<std::size_t>(net.buses[b].node);
         if (at[b].empty() || sch.kind[b] == BusKind::off) {
             continue;
         }
-        const double n = static_cast<double>(at[b].size());
         if (node == b && sch.kind[b] == BusKind::slack) {
             share(
                 at[b], bus[b].real(), [&](int u) { return unit(u).pb; }, [&](int u) { return unit(u).pt; },
-                [&](int) { return 0.0 * n; }, p);
+                [](int) { return 0.0; }, p);
         } else {
             for (const int u : at[b]) {
                 p[static_cast<std::size_t>(u)] = unit(u).pg;
@@ -113,4 +105,25 @@ std::vector<std::complex<double>> unit_outputs(const SolvedNetwork &s)
         out[u] = {p[u], q[u]};
     }
     return out;
+}
+
+// status is the network's (a unit a contingency took out is 0), output 0
+// where unit_outputs gives none.
+std::string units_csv(const std::vector<Unit> &raw_units, const SolvedNetwork &s)
+{
+    const Network &net = s.net;
+    const double sb = net.sbase;
+    const std::vector<std::complex<double>> out = unit_outputs(s);
+    std::string text = header_line(base_units_columns);
+    std::size_t j = 0; // the network's units, a subsequence of the RAW's
+    for (const Unit &ru : raw_units) {
+        const bool in_net = j < net.units.size() && net.units[j].line == ru.line &&
+                            net.buses[static_cast<std::size_t>(net.units[j].bus)].number == ru.bus;
+        const bool on = in_net ? net.units[j].in_service && static_cast<int>(j) != s.removed_unit : ru.status != 0;
+        const std::complex<double> sg = in_net ? out[j] * sb : 0.0;
+        text += std::to_string(ru.bus) + "," + csv_text(ru.id) + "," + (on ? "1" : "0") + "," + num(sg.real()) + "," +
+                num(sg.imag()) + "," + num(ru.qt) + "," + num(ru.qb) + "," + num(ru.pt) + "," + num(ru.pb) + "\n";
+        j += in_net ? 1 : 0;
+    }
+    return text;
 }

@@ -137,7 +137,11 @@ TEST_F(Solver, SolvesTheBaseCaseAndWritesItsFiles)
     EXPECT_EQ(std::count(branches.begin(), branches.end(), '\n'), 4) << branches;
     std::vector<std::string> files = outputs();
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"base_branches.csv", "base_buses.csv", "base_violations.csv"}));
+    EXPECT_EQ(files, (std::vector<std::string>{"base_branches.csv", "base_buses.csv", "base_units.csv",
+                                               "base_violations.csv"}));
+    EXPECT_EQ(read_file(root / "work_dir/base_units.csv"), header_line(base_units_columns) +
+                                                               "1,1,1,50.4639732953,29.1024154412,100,-100,200,0\n"
+                                                               "2,1,1,40,-0.56556562994,100,-100,200,0\n");
 }
 
 TEST_F(Solver, RefusesAWrongCommandLine)
@@ -185,6 +189,10 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
         {"option of the wrong type", opts, R"({"max_iterations": "20"})",
          opts + ": option 'max_iterations' must be an integer from 1 to 1000000"},
         {"options not an object", opts, "[1, 2]", opts + ": expected a JSON object"},
+        {"detail as one label", opts, R"({"detail": "CTG 1"})",
+         opts + ": option 'detail' must be a list of contingency labels"},
+        {"detail with a number", opts, R"({"detail": ["CTG 1", 2]})",
+         opts + ": option 'detail' must be a list of contingency labels"},
         {"remote regulation as a string", opts, R"({"remote_regulation": "no"})",
          opts + ": option 'remote_regulation' must be true or false"},
         {"a negative zero-impedance threshold", opts, R"({"zero_impedance_threshold_pu": -1e-4})",
@@ -539,4 +547,52 @@ TEST_F(Solver, ListsRemoteRegulationAmongTheControls)
     EXPECT_EQ(err(), "vandrelsolve: warning: 1 in-service unit(s) name a remote regulated bus (IREG); with "
                      "remote_regulation false, each holds its own terminal at VS\n");
     EXPECT_FALSE(fs::exists(root / "work_dir/base_controls.csv"));
+}
+
+// Option detail: the named contingencies get their folder of buses, branches
+// and units in the base files' columns; a label with no state is a warning,
+// and so is one the whole list lacks, from share 0 only. A new run removes
+// the folder of an earlier one.
+TEST_F(Solver, WritesTheDetailOfNamedContingencies)
+{
+    const std::string list = "CONTINGENCY open 1/3\nOPEN BRANCH FROM BUS 1 TO BUS 3 CKT 1\nEND\n"
+                             "CONTINGENCY gone\nOPEN BRANCH FROM BUS 1 TO BUS 9 CKT 1\nEND\n"
+                             "CONTINGENCY other\nREMOVE UNIT 1 FROM BUS 2\nEND\nEND\n";
+    write_file(root / "work_dir/case.con", list);
+    write_file(root / "work_dir/case_subctg0.con", list);
+    write_file(root / "start/options.json", R"({"detail": ["open 1/3", "gone", "absent"]})");
+    ASSERT_EQ(run(command_line(2)), 0) << err();
+    EXPECT_EQ(err(), "vandrelsolve: warning: option 'detail' names contingency 'absent', which the contingency list "
+                     "does not have\n"
+                     "vandrelsolve: warning: no detail for contingency 'gone': its status is not_found, with no "
+                     "solved state\n");
+    const fs::path detail = root / "work_dir/case_subctg0.detail";
+    std::vector<std::string> folders;
+    for (const auto &e : fs::directory_iterator(detail)) {
+        folders.push_back(e.path().filename().string());
+    }
+    EXPECT_EQ(folders, std::vector<std::string>{"open_1_3"});
+    const std::string buses = read_file(detail / "open_1_3/buses.csv");
+    const std::string branches = read_file(detail / "open_1_3/branches.csv");
+    const std::string units = read_file(detail / "open_1_3/units.csv");
+    EXPECT_EQ(buses.substr(0, buses.find('\n') + 1), header_line(base_buses_columns));
+    EXPECT_EQ(units.substr(0, units.find('\n') + 1), header_line(base_units_columns));
+    EXPECT_EQ(branches.substr(0, branches.find('\n') + 1), header_line(base_branches_columns));
+    const auto rows = csv_rows(branches);
+    ASSERT_EQ(rows.size(), 2U) << branches;
+    EXPECT_EQ(rows[0][0] + "-" + rows[0][1] + " " + rows[1][0] + "-" + rows[1][1], "1-2 2-3");
+    const double mva = std::max(std::hypot(std::stod(rows[1][5]), std::stod(rows[1][6])),
+                                std::hypot(std::stod(rows[1][7]), std::stod(rows[1][8])));
+    EXPECT_NEAR(std::stod(rows[1][9]), mva, 1e-9) << "against RATEC, 100 MVA";
+
+    const std::string rank1 = replaced(command_line(2), "case_subctg0", "case_subctg1");
+    write_file(root / "work_dir/case_subctg1.con", "END\n");
+    ASSERT_EQ(run(rank1), 0) << err();
+    EXPECT_EQ(err(), "") << "the labels are share 0's to check";
+
+    fs::create_directories(detail / "stale");
+    write_file(detail / "stale/buses.csv", "stale\n");
+    write_file(root / "start/options.json", "{}\n");
+    ASSERT_EQ(run(command_line(2)), 0) << err();
+    EXPECT_FALSE(fs::exists(detail));
 }
