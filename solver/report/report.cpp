@@ -4,6 +4,7 @@
 #include "io/input_error.h"
 #include "io/printable.h"
 #include "io/text_file.h"
+#include "report/outcomes.h"
 #include "results/columns.h"
 #include "results/ctg_results.h"
 #include "results/results.h"
@@ -18,6 +19,8 @@
 #include <iterator>
 #include <map>
 #include <sstream>
+
+static_assert(report_statuses.size() == ctg_status_count + 1, "a count for every status of the solver's");
 
 namespace {
 
@@ -46,19 +49,17 @@ bool older(const struct timespec &a, const struct timespec &b)
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-// The records of the file at `path` (parse_records); "can not read PATH"
-// where it can not be read.
-bool read_records(const std::string &path, size_t columns, std::vector<std::vector<std::string>> &records,
-                  std::string &why)
+// The text of the file at `path`; false with "can not read PATH" where it
+// can not be read.
+bool read_text(const std::string &path, std::string &text, std::string &why)
 {
-    std::string text;
     try {
         text = read_text_file(path);
     } catch (const InputError &) {
         why = "can not read " + path;
         return false;
     }
-    return parse_records(text, path, columns, records, why);
+    return true;
 }
 
 bool same_blocks(const std::vector<CtgBlock> &a, size_t a0, const std::vector<CtgBlock> &b)
@@ -141,7 +142,8 @@ std::string check_rank(const std::string &work_dir, int r, const RankCheck &shar
         return "its results file " + res_path + " is older than its sub-file";
     }
     std::string why;
-    if (!read_records(res_path, results_columns.size(), rows, why)) {
+    std::string text;
+    if (!read_text(res_path, text, why) || !parse_results(text, res_path, rows, why)) {
         return why;
     }
     if (rows.size() != sub.size()) {
@@ -159,7 +161,7 @@ std::string check_rank(const std::string &work_dir, int r, const RankCheck &shar
     }
     const std::string vio_path = violations_path(work_dir, sub_path);
     std::vector<std::vector<std::string>> vio;
-    if (!read_records(vio_path, violations_columns.size(), vio, why)) {
+    if (!read_text(vio_path, text, why) || !parse_records(text, vio_path, violations_columns.size(), vio, why)) {
         return why;
     }
     for (auto &v : vio) {
@@ -200,6 +202,26 @@ bool parse_records(const std::string &text, const std::string &path, size_t colu
             return false;
         }
         records.push_back(f);
+    }
+    return true;
+}
+
+bool parse_results(const std::string &text, const std::string &path, std::vector<std::vector<std::string>> &records,
+                   std::string &why)
+{
+    std::string head = text.substr(0, text.find('\n'));
+    if (!head.empty() && head.back() == '\r') {
+        head.pop_back();
+    }
+    const std::string current = header_line(results_columns);
+    const std::string earlier = current.substr(0, current.rfind(',')); // without solvable_fraction
+    const bool old = head == earlier;
+    if (!parse_records(text, path, old ? results_columns.size() - 1 : results_columns.size(), records, why)) {
+        why += old ? " (the header of an earlier version, without solvable_fraction)" : "";
+        return false;
+    }
+    for (auto &f : records) {
+        f.resize(results_columns.size()); // an earlier version's: solvable_fraction empty
     }
     return true;
 }
@@ -366,11 +388,35 @@ std::vector<std::vector<std::string>> worst(const Report &r, size_t column, bool
     return rows;
 }
 
+// The no_solution contingencies, smallest solvable fraction first, with the
+// weak spot their note names, and the unrealistic ones with their bus (cells
+// empty where the note names none).
+std::string unsolved_tables(const Report &r)
+{
+    const auto bus_cells = [](const NotedBus &b) {
+        return std::pair<std::string, std::string>{b.bus, b.bus.empty() ? "" : fixed(b.vm_pu, 4)};
+    };
+    std::vector<std::vector<std::string>> none = {{"label", "solvable fraction", "weak bus", "vm pu", "note"}};
+    for (const Unsolved &u : no_solution_rows(r)) {
+        const auto &f = r.rows[u.at].fields;
+        const auto [bus, vm] = bus_cells(u.bus);
+        none.push_back({f[col::label], u.has_fraction ? fraction_text(u.fraction) : f[col::solvable_fraction], bus, vm,
+                        f[col::note]});
+    }
+    std::vector<std::vector<std::string>> unrealistic = {{"label", "bus", "vm pu", "note"}};
+    for (const Unsolved &u : unrealistic_rows(r)) {
+        const auto &f = r.rows[u.at].fields;
+        const auto [bus, vm] = bus_cells(u.bus);
+        unrealistic.push_back({f[col::label], bus, vm, f[col::note]});
+    }
+    return "No solution (smallest solvable fraction first)\n" + table(none) + "\nUnrealistic\n" + table(unrealistic) +
+           "\n";
+}
+
 } // namespace
 
 std::string summary(const Report &r)
 {
-    const std::array<std::string, 5> statuses = {"converged", "diverged", "not_found", "unsupported", "no_result"};
     std::map<std::string, int> count;
     int islanded = 0;
     int with_violations = 0;
@@ -404,7 +450,7 @@ std::string summary(const Report &r)
                                       : std::to_string(r.missing) + " without a result") +
                       "\n\n";
     std::vector<std::vector<std::string>> counts = {{"status", "contingencies"}};
-    std::transform(statuses.begin(), statuses.end(), std::back_inserter(counts), [&count](const std::string &s) {
+    std::transform(report_statuses.begin(), report_statuses.end(), std::back_inserter(counts), [&count](const char *s) {
         return std::vector<std::string>{s, std::to_string(count[s])};
     });
     counts.push_back({"islanded", std::to_string(islanded)});
@@ -415,7 +461,7 @@ std::string summary(const Report &r)
            "\n";
     out += "Lowest voltage\n" + table(worst(r, col::min_vm_pu, false, {"label", "vm pu", "bus"}, col::min_vm_bus, 4)) +
            "\n";
-    out += "Diverged\n" + table(diverged) + "\n";
+    out += "Diverged\n" + table(diverged) + "\n" + unsolved_tables(r);
     out += "Largest load cut off: " +
            (cut_at < r.rows.size() ? fixed(cut_mw, 2) + " MW by " + printable(r.rows[cut_at].fields[col::label]) +
                                          " (" + printable(r.rows[cut_at].fields[col::buses_cut_off]) + " buses cut off)"
