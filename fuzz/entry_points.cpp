@@ -13,6 +13,7 @@
 #include "raw/sections.h"
 #include "report/html.h"
 #include "report/report.h"
+#include "report/summary.h"
 #include "results/results.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include "report/charts.h"
 
 #include "io/printable.h"
-#include "report/html.h"
+#include "report/html_text.h"
 
 #include <algorithm>
 #include <array>

@@ -80,11 +80,3 @@ bool parse_results(const std::string &text, const std::string &path, std::vector
 // list. Columns: docs/file-formats.md
 std::string report_csv(const Report &r);
 std::string violations_csv(const Report &r);
-
-// The console summary: counts per status (report_statuses), islanded and
-// with violations, the ten highest loadings, the ten lowest voltages, the
-// diverged contingencies, the no_solution ones (no_solution_rows) and the
-// unrealistic ones, and the largest load cut off, as aligned plain-text
-// tables. Labels, notes
-// and every other field are shown as printable() makes them.
-std::string summary(const Report &r);

@@ -4,6 +4,7 @@
 
 #include "report/outcomes.h"
 #include "report/report.h"
+#include "report/summary.h"
 
 #include <gtest/gtest.h>
 
