@@ -312,18 +312,18 @@ Bins round_bins(const std::vector<double> &values)
 // count over its bar (a value beyond the bins in the bin at that end), bins
 // wholly beyond the limit in vermillion.
 std::string histogram(const std::vector<double> &values, const std::string &unit, const Limit &limit,
-                      const std::string &title, const std::string &why_none, const Bins &given)
+                      const std::string &title, const std::string &why_none, const Bins &bins)
 {
     if (values.empty()) {
         return none(why_none);
     }
-    const Bins bins = given.n > 0 ? given : round_bins(values);
-    if (bins.n == 0) {
+    const Bins chosen = bins.n > 0 ? bins : round_bins(values);
+    if (chosen.n == 0) {
         return none("the values span more than a double can chart");
     }
-    const double start = bins.start;
-    const double step = bins.step;
-    const size_t n = bins.n;
+    const double start = chosen.start;
+    const double step = chosen.step;
+    const size_t n = chosen.n;
     std::vector<int> count(n, 0);
     for (const double v : values) {
         ++count[std::min(n - 1, static_cast<size_t>(std::max(0.0, std::floor((v - start) / step))))];

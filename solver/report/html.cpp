@@ -1,6 +1,5 @@
 #include "report/html.h"
 
-#include "io/printable.h"
 #include "report/charts.h"
 #include "report/outcomes.h"
 #include "report/report.h"
@@ -8,12 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <array>
-#include <cmath>
-#include <cstdio>
 #include <map>
 #include <set>
-#include <utility>
 #include <vector>
 
 namespace {

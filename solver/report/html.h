@@ -10,7 +10,6 @@
 #include "report/report.h"
 
 #include <string>
-#include <string_view>
 
 // What the page says of the run beyond the report itself.
 struct PageRun {
