@@ -114,8 +114,8 @@ void expect_agrees(const Page &page, const std::string &report_csv, const std::s
         count["with violations"] += positive(f[overloads]) || positive(f[voltage_violations]) ? 1 : 0;
     }
     EXPECT_EQ(page.text("//dd[@id='contingencies']"), std::to_string(report.size()));
-    for (const char *s :
-         {"converged", "diverged", "not_found", "unsupported", "no_result", "islanded", "with violations"}) {
+    for (const char *s : {"converged", "unrealistic", "no_solution", "diverged", "not_found", "unsupported",
+                          "no_result", "islanded", "with violations"}) {
         EXPECT_EQ(page.text("//table[@id='counts']//tr[th='" + std::string(s) + "']/td"), std::to_string(count[s]))
             << s;
     }

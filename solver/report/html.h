@@ -1,6 +1,7 @@
 // The report as one HTML page for people: the run, the counts, charts of
 // the worst loadings and voltages and of their spread, and tables of the
-// violations, the failures and the islands. The page is self-contained
+// violations, the no_solution contingencies (with a chart of their solvable
+// fractions), the unrealistic ones, the failures and the islands. The page is self-contained
 // (inline CSS, SVG and a few lines of script that sort the tables), so it
 // opens offline, and is also well-formed XML, so that a test can read it
 // back strictly.
