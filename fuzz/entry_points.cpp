@@ -13,6 +13,7 @@
 #include "raw/sections.h"
 #include "report/html.h"
 #include "report/report.h"
+#include "report/summary.h"
 #include "results/results.h"
 
 #include <algorithm>
@@ -100,7 +101,7 @@ void fuzz_results_input(const std::string &text)
     std::vector<std::vector<std::string>> records;
     std::string why;
     Report rep;
-    if (parse_records(text, "r.results.csv", results_columns.size(), records, why)) {
+    if (parse_results(text, "r.results.csv", records, why)) {
         rep.ranks = 1;
         for (std::size_t i = 0; i < records.size(); ++i) {
             CtgBlock b;

@@ -114,8 +114,8 @@ void expect_agrees(const Page &page, const std::string &report_csv, const std::s
         count["with violations"] += positive(f[overloads]) || positive(f[voltage_violations]) ? 1 : 0;
     }
     EXPECT_EQ(page.text("//dd[@id='contingencies']"), std::to_string(report.size()));
-    for (const char *s :
-         {"converged", "diverged", "not_found", "unsupported", "no_result", "islanded", "with violations"}) {
+    for (const char *s : {"converged", "unrealistic", "no_solution", "diverged", "not_found", "unsupported",
+                          "no_result", "islanded", "with violations"}) {
         EXPECT_EQ(page.text("//table[@id='counts']//tr[th='" + std::string(s) + "']/td"), std::to_string(count[s]))
             << s;
     }
@@ -322,4 +322,168 @@ TEST_F(HtmlPage, RendersInAHeadlessBrowser)
     }
     EXPECT_GT(dark, 2000U) << "hardly any text in " << png;
     EXPECT_GT(blue, 5000U) << "no chart in " << png;
+}
+
+namespace {
+
+// A run folder written by hand, of 16 contingencies C0..C15 on 4 ranks,
+// with a result of every status: rank 0 and 1 as the solver writes them,
+// rank 2 in an earlier version's 18 columns (without solvable_fraction),
+// rank 3 with no results file.
+class Outcomes : public RunLayout {
+protected:
+    void SetUp() override
+    {
+        RunLayout::SetUp();
+        write_list(list_of(16));
+        for (int r = 0; r < 4; ++r) {
+            std::string sub;
+            for (int i = 4 * r; i < 4 * r + 4; ++i) {
+                sub += block_of(i);
+            }
+            write_file(subfile_path(r), sub + "END\n");
+        }
+        const std::string head = "index,label,status,iterations,max_mismatch_pu,min_vm_pu,min_vm_bus,max_vm_pu,"
+                                 "max_vm_bus,max_loading_pct,max_loading_branch,overloads,voltage_violations,"
+                                 "buses_cut_off,load_cut_off_mw,solve_ms,note,load_lost_mw";
+        results(0, head + ",solvable_fraction\n" +
+                       "1,C0,converged,7,1e-09,0.95,3,1.04,2,88.5,1-2-1,0,0,0,0,1.5,solved by continuation,0,1\n"
+                       "2,C1,unrealistic,9,1e-09,,,,,,,,,0,0,2,unrealistic: bus 8004 at 0.0000 pu (outside 0.5 to 2 "
+                       "pu),0,\n"
+                       "3,C2,no_solution,30,,,,,,,,,,0,0,3,solvable to λ = 0.415; weak spot: bus 8004 at 0.712 pu,0,"
+                       "0.415\n"
+                       "4,C3,no_solution,30,,,,,,,,,,3,12.5,3,islanded: 3 buses cut off; solvable to λ = 0.05; weak "
+                       "spot: bus 12 at 1.5e-05 pu,0,0.05\n");
+        results(1, head + ",solvable_fraction\n" +
+                       "1,C4,no_solution,30,,,,,,,,,,0,0,3,solvable to λ = 0.415,0,0.415\n"
+                       "2,C5,no_solution,30,,,,,,,,,,0,0,3,solvable to λ = 0.7; weak spot: bus 80.4 at 0.712 pu,0,"
+                       "0.700000000001\n"
+                       "3,C6,diverged,0,,,,,,,,,,0,0,1,singular Jacobian after 0 iterations,0,\n"
+                       "4,C7,unrealistic,9,1e-09,,,,,,,,,1,0,2,islanded: 1 buses cut off; unrealistic: bus 3 at 2.31 "
+                       "pu (outside 0.5 to 2 pu),0,\n");
+        results(2, head + "\n" +
+                       "1,C8,converged,3,1e-10,0.98,4,1.02,1,40,2-3-1,0,0,0,0,1,,0\n"
+                       "2,C9,not_found,,,,,,,,,,,,,0,no branch 9,\n"
+                       "3,C10,unsupported,,,,,,,,,,,,,0,not understood,\n"
+                       "4,C11,converged,3,1e-10,0.97,4,1.01,1,50,2-3-1,0,0,0,0,1,,0\n");
+    }
+
+    // Rank r's results and an empty violations file, written after its sub-file.
+    void results(int r, const std::string &text)
+    {
+        const std::string stem = work + "/case_subctg" + std::to_string(r);
+        write_file(stem + ".results.csv", text);
+        write_file(stem + ".violations.csv", "index,label,kind,element,value,limit\n");
+    }
+
+    // Runs ctgreport in the start directory; its exit status, its console in console_.
+    int report()
+    {
+        const std::string cmd = "cd '" + start + "' && " + paths::ctgreport + " >'" + root + "/report.out' 2>&1";
+        const int st = std::system(cmd.c_str());
+        console_ = read_file(root + "/report.out");
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    std::string console_;
+};
+
+} // namespace
+
+TEST_F(Outcomes, EveryStatusIsCountedAndTheUnsolvedAreListed)
+{
+    ASSERT_EQ(report(), 1) << console_; // rank 3 left no results
+    // Console: the counts in their fixed order, then the two lists.
+    EXPECT_NE(console_.find("  status           contingencies\n"
+                            "  converged                    3\n"
+                            "  unrealistic                  2\n"
+                            "  no_solution                  4\n"
+                            "  diverged                     1\n"
+                            "  not_found                    1\n"
+                            "  unsupported                  1\n"
+                            "  no_result                    4\n"
+                            "  islanded                     2\n"),
+              std::string::npos)
+        << console_;
+    EXPECT_NE(console_.find("No solution (smallest solvable fraction first)\n"
+                            "  label  solvable fraction  weak bus   vm pu  note\n"
+                            "  C3                 0.050        12  0.0000  islanded: 3 buses cut off; solvable to λ = "
+                            "0.05; weak spot: bus 12 at 1.5e-05 pu\n"
+                            "  C2                 0.415      8004  0.7120  solvable to λ = 0.415; weak spot: bus 8004 "
+                            "at 0.712 pu\n"
+                            "  C4                 0.415                    solvable to λ = 0.415\n"
+                            "  C5                 0.700                    solvable to λ = 0.7; weak spot: bus 80.4 at "
+                            "0.712 pu\n\n"
+                            "Unrealistic\n"
+                            "  label   bus   vm pu  note\n"
+                            "  C1     8004  0.0000  unrealistic: bus 8004 at 0.0000 pu (outside 0.5 to 2 pu)\n"
+                            "  C7        3  2.3100  islanded: 1 buses cut off; unrealistic: bus 3 at 2.31 pu (outside "
+                            "0.5 to 2 pu)\n"),
+              std::string::npos)
+        << console_;
+
+    // report.csv carries solvable_fraction; rank 2's earlier results leave it empty.
+    const Rows report = csv_rows(read_file(work + "/report.csv"));
+    ASSERT_EQ(report.size(), 16U);
+    const std::vector<std::string> fraction = {"1", "", "0.415", "0.05", "0.415", "0.700000000001", "", "", "", "", "",
+                                               "",  "", "",      "",     ""};
+    for (size_t i = 0; i < report.size(); ++i) {
+        ASSERT_EQ(report[i].size(), 21U) << i;
+        EXPECT_EQ(report[i][20], fraction[i]) << i;
+    }
+    const std::string csv = read_file(work + "/report.csv");
+    EXPECT_EQ(csv.substr(0, csv.find('\n')).substr(csv.find(",note,")), ",note,load_lost_mw,solvable_fraction");
+
+    const Page page(read_file(work + "/report.html"));
+    expect_agrees(page, read_file(work + "/report.csv"), read_file(work + "/violations.csv"));
+    for (const auto &[status, n] :
+         std::vector<std::pair<std::string, std::string>>{{"unrealistic", "2"}, {"no_solution", "4"}}) {
+        EXPECT_EQ(page.text("//table[@id='counts']//tr[th='" + status + "']/td"), n) << status;
+        EXPECT_EQ(page.text("//table[@id='counts']//tr[th='" + status + "']/@class"), "bad") << status;
+    }
+    EXPECT_EQ(page.table("no-solution-table"),
+              (Rows{{"4", "C3", "0.050", "12", "0.0000",
+                     "islanded: 3 buses cut off; solvable to λ = 0.05; weak spot: bus 12 at 1.5e-05 pu"},
+                    {"3", "C2", "0.415", "8004", "0.7120", "solvable to λ = 0.415; weak spot: bus 8004 at 0.712 pu"},
+                    {"5", "C4", "0.415", "", "", "solvable to λ = 0.415"},
+                    {"6", "C5", "0.700", "", "", "solvable to λ = 0.7; weak spot: bus 80.4 at 0.712 pu"}}));
+    // The cells sort by the exact numbers of the files.
+    EXPECT_EQ(page.texts("//table[@id='no-solution-table']/tbody/tr/td[3]/@data-v"),
+              (std::vector<std::string>{"0.05", "0.415", "0.415", "0.700000000001"}));
+    EXPECT_EQ(page.texts("//table[@id='no-solution-table']/tbody/tr[1]/td[5]/@data-v"),
+              std::vector<std::string>{"1.5e-05"});
+    // The histogram from 0 to 1 counts each fraction once, in its bin.
+    const auto bins = page.texts("//figure[@id='fraction-histogram']//*[@class='bin']/*[local-name()='title']");
+    ASSERT_EQ(bins.size(), 20U);
+    EXPECT_EQ(bins.front(), "0.00 to 0.05 solvable fraction of the outage: 0");
+    EXPECT_EQ(bins[1], "0.05 to 0.10 solvable fraction of the outage: 1");
+    EXPECT_EQ(bins[8], "0.40 to 0.45 solvable fraction of the outage: 2");
+    EXPECT_EQ(bins[14], "0.70 to 0.75 solvable fraction of the outage: 1");
+    EXPECT_EQ(bins.back(), "0.95 to 1.00 solvable fraction of the outage: 0");
+    EXPECT_EQ(page.table("unrealistic-table"),
+              (Rows{{"2", "C1", "8004", "0.0000", "unrealistic: bus 8004 at 0.0000 pu (outside 0.5 to 2 pu)"},
+                    {"8", "C7", "3", "2.3100",
+                     "islanded: 1 buses cut off; unrealistic: bus 3 at 2.31 pu (outside 0.5 to 2 pu)"}}));
+    EXPECT_EQ(page.text("//section[@id='failures']/h2"),
+              "Failures: unrealistic, no solution, diverged, not found, unsupported, no result");
+    EXPECT_EQ(page.texts("//nav/a[@href='#no-solution' or @href='#unrealistic']").size(), 2U);
+}
+
+// Results of an earlier version are taken whole (above), or refused with
+// the file and line where a record is not of the width its header gives
+// (test_unsolved.cpp has the other cases).
+TEST_F(Outcomes, EarlierResultsWithARecordOfAnotherWidthAreRefused)
+{
+    const std::string stem = work + "/case_subctg2";
+    const std::string earlier = read_file(stem + ".results.csv");
+    // A record of the current width under the earlier header.
+    write_file(stem + ".results.csv", replaced(earlier, "4,C11,converged,3,1e-10,0.97,4,1.01,1,50,2-3-1,0,0,0,0,1,,0\n",
+                                               "4,C11,converged,3,1e-10,0.97,4,1.01,1,50,2-3-1,0,0,0,0,1,,0,1\n"));
+    ASSERT_EQ(report(), 1);
+    EXPECT_EQ(
+        console_.rfind("ctgreport: rank 2: ../work_dir/case_subctg2.results.csv:5: not a record of 18 fields (the "
+                       "header of an earlier version, without solvable_fraction); its 4 contingencies have no "
+                       "result\n",
+                       0),
+        0U)
+        << console_;
 }

@@ -15,6 +15,7 @@
 #include "io/text_file.h"
 #include "report/html.h"
 #include "report/report.h"
+#include "report/summary.h"
 
 #include <ctime>
 #include <iostream>

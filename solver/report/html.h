@@ -1,15 +1,16 @@
 // The report as one HTML page for people: the run, the counts, charts of
 // the worst loadings and voltages and of their spread, and tables of the
-// violations, the failures and the islands. The page is self-contained
+// violations, the no_solution contingencies (with a chart of their solvable
+// fractions), the unrealistic ones, the failures and the islands. The page is self-contained
 // (inline CSS, SVG and a few lines of script that sort the tables), so it
 // opens offline, and is also well-formed XML, so that a test can read it
 // back strictly.
 #pragma once
 
+#include "report/html_text.h" // html_text, for the page's users
 #include "report/report.h"
 
 #include <string>
-#include <string_view>
 
 // What the page says of the run beyond the report itself.
 struct PageRun {
@@ -22,11 +23,6 @@ struct PageRun {
 // can add markup. Numbers are shown rounded: loadings to 0.01 %, voltages
 // to 0.0001 pu, MW and MVA to 0.01.
 std::string report_html(const Report &r, const PageRun &run);
-
-// `s` made printable() and then safe as HTML text and as a quoted attribute
-// value: & < > " ' as character references, and the two noncharacters
-// U+FFFE and U+FFFF (which XML refuses) as U+FFFD.
-std::string html_text(std::string_view s);
 
 // The case's name from the text of case.json, "" when it has none or the
 // text is not a JSON object with a string "name".

@@ -19,6 +19,8 @@
 #include <map>
 #include <sstream>
 
+static_assert(report_statuses.size() == ctg_status_count + 1, "a count for every status of the solver's");
+
 namespace {
 
 std::string in_dir(const std::string &dir, const std::string &name)
@@ -46,19 +48,17 @@ bool older(const struct timespec &a, const struct timespec &b)
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-// The records of the file at `path` (parse_records); "can not read PATH"
-// where it can not be read.
-bool read_records(const std::string &path, size_t columns, std::vector<std::vector<std::string>> &records,
-                  std::string &why)
+// The text of the file at `path`; false with "can not read PATH" where it
+// can not be read.
+bool read_text(const std::string &path, std::string &text, std::string &why)
 {
-    std::string text;
     try {
         text = read_text_file(path);
     } catch (const InputError &) {
         why = "can not read " + path;
         return false;
     }
-    return parse_records(text, path, columns, records, why);
+    return true;
 }
 
 bool same_blocks(const std::vector<CtgBlock> &a, size_t a0, const std::vector<CtgBlock> &b)
@@ -141,7 +141,8 @@ std::string check_rank(const std::string &work_dir, int r, const RankCheck &shar
         return "its results file " + res_path + " is older than its sub-file";
     }
     std::string why;
-    if (!read_records(res_path, results_columns.size(), rows, why)) {
+    std::string text;
+    if (!read_text(res_path, text, why) || !parse_results(text, res_path, rows, why)) {
         return why;
     }
     if (rows.size() != sub.size()) {
@@ -159,7 +160,7 @@ std::string check_rank(const std::string &work_dir, int r, const RankCheck &shar
     }
     const std::string vio_path = violations_path(work_dir, sub_path);
     std::vector<std::vector<std::string>> vio;
-    if (!read_records(vio_path, violations_columns.size(), vio, why)) {
+    if (!read_text(vio_path, text, why) || !parse_records(text, vio_path, violations_columns.size(), vio, why)) {
         return why;
     }
     for (auto &v : vio) {
@@ -200,6 +201,26 @@ bool parse_records(const std::string &text, const std::string &path, size_t colu
             return false;
         }
         records.push_back(f);
+    }
+    return true;
+}
+
+bool parse_results(const std::string &text, const std::string &path, std::vector<std::vector<std::string>> &records,
+                   std::string &why)
+{
+    std::string head = text.substr(0, text.find('\n'));
+    if (!head.empty() && head.back() == '\r') {
+        head.pop_back();
+    }
+    const std::string current = header_line(results_columns);
+    const std::string earlier = current.substr(0, current.rfind(',')); // without solvable_fraction
+    const bool old = head == earlier;
+    if (!parse_records(text, path, old ? results_columns.size() - 1 : results_columns.size(), records, why)) {
+        why += old ? " (the header of an earlier version, without solvable_fraction)" : "";
+        return false;
+    }
+    for (auto &f : records) {
+        f.resize(results_columns.size()); // an earlier version's: solvable_fraction empty
     }
     return true;
 }
@@ -294,133 +315,6 @@ std::string violations_csv(const Report &r)
         }
         out += "\n";
     }
-    return out;
-}
-
-namespace {
-
-// Plain-text table of printable cells: columns padded to their widest cell,
-// numbers (cells that parse whole as one) aligned right, two blanks between
-// columns.
-std::string table(std::vector<std::vector<std::string>> rows, const std::string &indent = "  ")
-{
-    for (auto &row : rows) {
-        for (std::string &cell : row) {
-            cell = printable(cell);
-        }
-    }
-    std::vector<size_t> width;
-    std::vector<bool> numeric;
-    for (const auto &row : rows) {
-        width.resize(std::max(width.size(), row.size()), 0);
-        numeric.resize(width.size(), true);
-        for (size_t c = 0; c < row.size(); ++c) {
-            width[c] = std::max(width[c], row[c].size());
-        }
-    }
-    for (size_t r = 1; r < rows.size(); ++r) {
-        for (size_t c = 0; c < rows[r].size(); ++c) {
-            char *end = nullptr;
-            std::strtod(rows[r][c].c_str(), &end);
-            numeric[c] = numeric[c] && (rows[r][c].empty() || *end == '\0');
-        }
-    }
-    std::string out;
-    for (const auto &row : rows) {
-        std::string line = indent;
-        for (size_t c = 0; c < row.size(); ++c) {
-            const std::string pad(width[c] - row[c].size(), ' ');
-            line += (c > 0 ? "  " : "") + (numeric[c] ? pad + row[c] : row[c] + (c + 1 < row.size() ? pad : ""));
-        }
-        out += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
-    }
-    return out;
-}
-
-std::string fixed(double x, int decimals)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, x);
-    return buf;
-}
-
-// Converged rows ranked by a column: the ten largest (or smallest) values,
-// ties in list order.
-std::vector<std::vector<std::string>> worst(const Report &r, size_t column, bool largest,
-                                            const std::vector<std::string> &header, size_t other, int decimals)
-{
-    std::vector<std::pair<double, size_t>> v;
-    for (size_t i = 0; i < r.rows.size(); ++i) {
-        const auto &f = r.rows[i].fields;
-        double x = 0;
-        if (!f.empty() && f[col::status] == "converged" && field_number(f[column], x)) {
-            v.emplace_back(largest ? -x : x, i);
-        }
-    }
-    std::stable_sort(v.begin(), v.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    std::vector<std::vector<std::string>> rows = {header};
-    for (size_t k = 0; k < v.size() && k < 10; ++k) {
-        const auto &f = r.rows[v[k].second].fields;
-        rows.push_back({f[col::label], fixed(largest ? -v[k].first : v[k].first, decimals), f[other]});
-    }
-    return rows;
-}
-
-} // namespace
-
-std::string summary(const Report &r)
-{
-    const std::array<std::string, 5> statuses = {"converged", "diverged", "not_found", "unsupported", "no_result"};
-    std::map<std::string, int> count;
-    int islanded = 0;
-    int with_violations = 0;
-    double cut_mw = 0;
-    size_t cut_at = r.rows.size();
-    std::vector<std::vector<std::string>> diverged = {{"label", "iterations", "note"}};
-    for (size_t i = 0; i < r.rows.size(); ++i) {
-        const auto &f = r.rows[i].fields;
-        ++count[f.empty() ? "no_result" : f[col::status]];
-        if (f.empty()) {
-            continue;
-        }
-        double x = 0;
-        islanded += field_number(f[col::buses_cut_off], x) && x > 0 ? 1 : 0;
-        double o = 0;
-        double v = 0;
-        const bool violated =
-            (field_number(f[col::overloads], o) && o > 0) || (field_number(f[col::voltage_violations], v) && v > 0);
-        with_violations += violated ? 1 : 0;
-        if (field_number(f[col::load_cut_off_mw], x) && x > cut_mw) {
-            cut_mw = x;
-            cut_at = i;
-        }
-        if (f[col::status] == "diverged") {
-            diverged.push_back({f[col::label], f[col::iterations], f[col::note]});
-        }
-    }
-    std::string out = std::to_string(r.rows.size()) + " contingencies in the list, " + std::to_string(r.ranks) +
-                      " ranks: " +
-                      (r.missing == 0 ? std::string("every contingency has a result")
-                                      : std::to_string(r.missing) + " without a result") +
-                      "\n\n";
-    std::vector<std::vector<std::string>> counts = {{"status", "contingencies"}};
-    std::transform(statuses.begin(), statuses.end(), std::back_inserter(counts), [&count](const std::string &s) {
-        return std::vector<std::string>{s, std::to_string(count[s])};
-    });
-    counts.push_back({"islanded", std::to_string(islanded)});
-    counts.push_back({"with violations", std::to_string(with_violations)});
-    out += table(counts) + "\n";
-    out += "Highest loading\n" +
-           table(worst(r, col::max_loading_pct, true, {"label", "loading %", "branch"}, col::max_loading_branch, 2)) +
-           "\n";
-    out += "Lowest voltage\n" + table(worst(r, col::min_vm_pu, false, {"label", "vm pu", "bus"}, col::min_vm_bus, 4)) +
-           "\n";
-    out += "Diverged\n" + table(diverged) + "\n";
-    out += "Largest load cut off: " +
-           (cut_at < r.rows.size() ? fixed(cut_mw, 2) + " MW by " + printable(r.rows[cut_at].fields[col::label]) +
-                                         " (" + printable(r.rows[cut_at].fields[col::buses_cut_off]) + " buses cut off)"
-                                   : std::string("none")) +
-           "\n";
     return out;
 }
 

@@ -5,9 +5,15 @@
 #include "contingency/ctg_list.h"
 #include "results/columns.h"
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <vector>
+
+// Every status a report row can have, in the order the summary and the
+// page count them: the solver's (CtgStatus) and no_result.
+constexpr std::array<const char *, 7> report_statuses = {"converged", "unrealistic", "no_solution", "diverged",
+                                                         "not_found", "unsupported", "no_result"};
 
 // One block of the list and what the run made of it.
 struct ReportRow {
@@ -43,8 +49,9 @@ struct Report {
 // rule: ceil(N/P) consecutive blocks per rank), its results file exists, is
 // no older than the sub-file and has one row per block of the sub-file with
 // the same labels in the same order (compared as printable() shows them,
-// the form the solver writes). Throws InputError when the list can not be
-// read.
+// the form the solver writes); results of an earlier version, without
+// solvable_fraction, are read too (parse_results). Throws InputError when
+// the list can not be read.
 Report build_report(const std::string &work_dir);
 
 // A results field as a finite number: false for an empty field, trailing
@@ -57,6 +64,15 @@ bool field_number(const std::string &s, double &x);
 bool parse_records(const std::string &text, const std::string &path, std::size_t columns,
                    std::vector<std::vector<std::string>> &records, std::string &why);
 
+// The records of a results file (results_columns) from its text, as
+// parse_records reads them. A file whose header line is that of an earlier
+// version, every column but the last (solvable_fraction), has records of
+// as many fields, each given an empty solvable_fraction; the header decides
+// for the whole file, so a record of the other width is refused with the
+// file and line.
+bool parse_results(const std::string &text, const std::string &path, std::vector<std::vector<std::string>> &records,
+                   std::string &why);
+
 // The report files' text: report.csv, one row per block in list order, a
 // rank's results row after the block's list_index and rank (status
 // no_result and the reason as note where a rank gave none); and
@@ -64,9 +80,3 @@ bool parse_records(const std::string &text, const std::string &path, std::size_t
 // list. Columns: docs/file-formats.md
 std::string report_csv(const Report &r);
 std::string violations_csv(const Report &r);
-
-// The console summary: counts per status, islanded and with violations, the
-// ten highest loadings, the ten lowest voltages, the diverged contingencies
-// and the largest load cut off, as aligned plain-text tables. Labels, notes
-// and every other field are shown as printable() makes them.
-std::string summary(const Report &r);

@@ -43,7 +43,8 @@ ReportRow converged(int index, const std::string &loading, const std::string &vm
                   "0",
                   "1",
                   "",
-                  "0"};
+                  "0",
+                  "1"};
     return row;
 }
 
@@ -85,8 +86,9 @@ TEST(Html, CaseNameIsTheStringNameOrNothing)
 TEST(Html, EmptySectionsSayNone)
 {
     const std::string page = report_html(report_of({}), PageRun{"", "today"});
-    // Loadings, voltages, two histograms, violations, failures, islands.
-    EXPECT_EQ(occurrences(page, "<p class=\"none\">none</p>"), 7U);
+    // Loadings, voltages, two histograms, violations, no solution,
+    // unrealistic, failures, islands.
+    EXPECT_EQ(occurrences(page, "<p class=\"none\">none</p>"), 9U);
     EXPECT_NE(page.find("Every contingency has a result."), std::string::npos);
     EXPECT_NE(page.find("unnamed case"), std::string::npos);
 
@@ -94,7 +96,7 @@ TEST(Html, EmptySectionsSayNone)
     ReportRow lost;
     lost.why = "rank 0: no results file";
     const std::string failed = report_html(report_of({lost}), PageRun{"x", "today"});
-    EXPECT_EQ(occurrences(failed, "<p class=\"none\">none</p>"), 6U);
+    EXPECT_EQ(occurrences(failed, "<p class=\"none\">none</p>"), 8U);
     EXPECT_NE(failed.find("1 of 1 contingencies has no result"), std::string::npos);
     EXPECT_NE(failed.find("<td class=\"note\">rank 0: no results file</td>"), std::string::npos);
 }

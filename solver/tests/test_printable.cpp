@@ -5,6 +5,7 @@
 #include "io/input_error.h"
 #include "io/printable.h"
 #include "report/report.h"
+#include "report/summary.h"
 
 #include <gtest/gtest.h>
 
