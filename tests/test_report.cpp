@@ -112,14 +112,14 @@ TEST_F(Report, IsTheSameForAnyNumberOfRanks)
     // What the summary says of ieee14's list (see its reference results).
     EXPECT_NE(
         console1.find(
-            "  converged                   24\n  unrealistic                  0\n  no_solution                  0\n"
-            "  diverged                     1\n"),
+            "  converged                   24\n  unrealistic                  0\n  no_solution                  1\n"
+            "  diverged                     0\n"),
         std::string::npos)
         << console1;
-    // The note gives the iterations of the row.
-    EXPECT_TRUE(std::regex_search(
-        console1, std::regex(R"(\n  BR_1_2_1 +([0-9]+)  no convergence in \1 iterations \(the last Newton solve )"
-                             R"(stopped at max_iterations = 20\)\n)")))
+    // The outage with no operating point: how much of it solves, and where
+    // the voltage gives way.
+    EXPECT_TRUE(std::regex_search(console1, std::regex(R"(\n  BR_1_2_1 +0\.9[0-9]{2} +14 +0\.[0-9]{4}  direct solve: )"
+                                                       R"(no convergence in [0-9]+ iterations)")))
         << console1;
 }
 
@@ -175,9 +175,7 @@ TEST_F(Report, MatchesAndShowsLabelsThatAreNotPrintable)
     EXPECT_TRUE(no_control(console_)) << console_;
     EXPECT_TRUE(no_control(file("report.csv")));
     EXPECT_TRUE(no_control(file("violations.csv")));
-    EXPECT_TRUE(std::regex_search(console_, std::regex(R"(\n  \\x1b\[31mBR_1_2_1\\xff +([0-9]+)  no convergence in \1 )"
-                                                       R"(iterations \(the last Newton solve stopped at )"
-                                                       R"(max_iterations = 20\)\n)")))
+    EXPECT_TRUE(std::regex_search(console_, std::regex(R"(\n  \\x1b\[31mBR_1_2_1\\xff +0\.9[0-9]{2} +14 )")))
         << console_;
 
     ASSERT_EQ(std::system(("cd '" + work + "' && cp case_subctg0.results.csv case_subctg1.results.csv").c_str()), 0);
