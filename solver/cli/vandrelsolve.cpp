@@ -23,6 +23,7 @@
 #include "network/build.h"
 #include "network/network.h"
 #include "powerflow/base_case.h"
+#include "powerflow/continuation.h"
 #include "powerflow/control_loop.h"
 #include "powerflow/state.h"
 #include "raw/raw.h"
@@ -34,6 +35,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -106,6 +108,21 @@ void warn_of_ties(const Network &net, double threshold)
         std::cerr << "vandrelsolve: warning: " << loops
                   << " node(s) hold a loop of ties; the ties of a loop share its flow evenly" << std::endl;
     }
+}
+
+// A base case solved at a state with an energised bus outside the realistic
+// range is no operating point; its files are written all the same.
+void warn_if_unrealistic(const Network &net, const BaseCase &bc, const PfOptions &opt)
+{
+    const int b = unrealistic_bus(bc.sol.sch, bc.sol.v, opt);
+    if (b < 0) {
+        return;
+    }
+    char range[96];
+    std::snprintf(range, sizeof range, " at %.4f pu, outside the realistic range %g to %g pu", std::abs(bc.sol.v.vm[b]),
+                  opt.min_realistic_vm_pu, opt.max_realistic_vm_pu);
+    std::cerr << "vandrelsolve: warning: the base case is no operating point: bus " << net.buses[b].number << range
+              << "; its files are written as solved" << std::endl;
 }
 
 int count_in_service_units(const Network &net, const BaseCase &bc)
@@ -243,6 +260,7 @@ int run(const Args &args)
         std::cerr << "vandrelsolve: warning: the network is split; " << bc.cut_off
                   << " bus(es) in islands without a slack bus are left out: " << buses << std::endl;
     }
+    warn_if_unrealistic(net, bc, opt);
     write_file_atomically(join(args.outdir, "base_buses.csv"), base_buses_csv(net, bc));
     write_file_atomically(join(args.outdir, "base_units.csv"), units_csv(raw.units, solved_base(net, bc)));
     write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc, opt.base_rating));

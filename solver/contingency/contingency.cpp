@@ -158,6 +158,39 @@ void partial_branches(const Outage &o, double lambda, CtgState &st)
     }
 }
 
+// The loads at λ of the way through the outage, for the state's files:
+// each bus's load moved from the base network's (net0) to the outage's
+// (in net), and what the path held of the change as an injection
+// ((1 − λ)·R0, inside sch.pg and qgen) taken back out of the buses'
+// generation, so that generation less load is what was solved.
+void partial_loads(const Network &net0, double lambda, Network &net, PfSolution &sol)
+{
+    if (net0.buses.size() != net.buses.size()) {
+        return;
+    }
+    const double rest = 1 - lambda;
+    const auto blend = [lambda](const NetBus &b0, NetBus &b) {
+        for (auto field : {&NetBus::pd, &NetBus::qd, &NetBus::ip, &NetBus::iq, &NetBus::yp, &NetBus::yq}) {
+            b.*field = b0.*field + lambda * (b.*field - b0.*field);
+        }
+    };
+    for (std::size_t i = 0; i < net.buses.size(); ++i) {
+        NetBus &b = net.buses[i];
+        const NetBus &b0 = net0.buses[i];
+        const double vm = sol.v.vm[static_cast<Eigen::Index>(i)];
+        sol.sch.pg[i] -= rest * (b.pd - b0.pd + (b.ip - b0.ip) * vm);
+        if (sol.sch.kind[i] == BusKind::pq && sol.held[i] == 0) {
+            sol.sch.qgen[i] -= rest * (b.qd - b0.qd + (b.iq - b0.iq) * vm);
+        }
+        blend(b0, b);
+    }
+    if (net.own.size() == net0.own.size()) {
+        for (std::size_t i = 0; i < net.own.size(); ++i) {
+            blend(net0.own[i], net.own[i]);
+        }
+    }
+}
+
 // Where the ladder found no operating point (it failed, or solved to an
 // unrealistic state: bad ≥ 0), continuation on the outage from a freshly
 // prepared case: converged when it reaches the whole outage, else
@@ -235,6 +268,7 @@ void continue_outage(const Network &net, const BaseCase &base, const Outage &o, 
     if (keep_state) {
         CtgState st{*c.net, c.on, {}};
         partial_branches(o, path.lambda, st);
+        partial_loads(net, path.lambda, st.net, r.sol);
         r.state = std::make_shared<const CtgState>(std::move(st));
     }
 }

@@ -596,3 +596,33 @@ TEST_F(Solver, WritesTheDetailOfNamedContingencies)
     ASSERT_EQ(run(command_line(2)), 0) << err();
     EXPECT_FALSE(fs::exists(detail));
 }
+
+// A base case solved outside the realistic voltage range is a warning that
+// names the bus furthest out; the run goes on. A contingency with no
+// operating point gets the fraction it solves to, and its detail is the
+// state there, the load at that fraction of its change.
+TEST_F(Solver, SaysWhenAStateIsNoOperatingPoint)
+{
+    write_file(root / "start/options.json", R"({"min_realistic_vm_pu": 1.015})");
+    ASSERT_EQ(run(), 0) << err();
+    EXPECT_EQ(err().rfind("vandrelsolve: warning: the base case is no operating point: bus 3 at 0.9", 0), 0U) << err();
+    EXPECT_NE(err().find(" pu, outside the realistic range 1.015 to 2 pu; its files are written as solved\n"),
+              std::string::npos)
+        << err();
+    EXPECT_TRUE(fs::exists(root / "work_dir/base_buses.csv"));
+
+    write_file(root / "work_dir/case_subctg0.con", "CONTINGENCY heavy\nSET BUS 3 LOAD TO 5000 MW\nEND\nEND\n");
+    write_file(root / "start/options.json", R"({"detail": ["heavy"]})");
+    ASSERT_EQ(run(command_line(2)), 0) << err();
+    const auto rows = read_csv((root / "work_dir/case_subctg0.results.csv").string());
+    ASSERT_EQ(rows.size(), 1U);
+    EXPECT_EQ(rows[0][col::status], "no_solution") << rows[0][col::note];
+    const double lambda = std::stod(rows[0][col::solvable_fraction]);
+    EXPECT_GT(lambda, 0);
+    EXPECT_LT(lambda, 0.2);
+    EXPECT_NE(rows[0][col::note].find("; weak spot: bus 3 at "), std::string::npos) << rows[0][col::note];
+    const auto buses = read_csv((root / "work_dir/case_subctg0.detail/heavy/buses.csv").string());
+    ASSERT_EQ(buses.size(), 3U);
+    EXPECT_NEAR(std::stod(buses[2][7]), 90 + lambda * (5000 - 90), 1e-6) << "bus 3's load at the fraction solved";
+    EXPECT_NEAR(std::stod(buses[2][5]), 0, 1e-6) << "bus 3 has no unit";
+}
