@@ -112,11 +112,26 @@ int main(int argc, char *argv[])
         long newton = 0;
         int with_newton = 0;
         int converged = 0;
+        // Outages the direct solve did not settle, which went on to
+        // continuation: their count, total and slowest time.
+        int followed = 0;
+        int by_continuation = 0;
+        double followed_ms = 0;
+        double followed_slowest = 0;
         t0 = std::chrono::steady_clock::now();
         const double cpu0 = cpu_ms();
         for (const CtgBlock &b : blocks) {
             const CtgResult r = solve_contingency(net, bc, b, opt, bc.ws);
             ms.push_back(r.solve_ms);
+            const bool continued = r.status == CtgStatus::no_solution || r.status == CtgStatus::unrealistic ||
+                                   r.note.find("solved by continuation") != std::string::npos;
+            if (continued) {
+                ++followed;
+                by_continuation += r.status == CtgStatus::converged ? 1 : 0;
+                followed_ms += r.solve_ms;
+                followed_slowest = std::max(followed_slowest, r.solve_ms);
+                continue; // the steps of the path are not the direct solve's
+            }
             runs.push_back({r.solve_ms, static_cast<double>(r.iterations), static_cast<double>(r.sol.factorizations)});
             iterations += r.iterations;
             newton += r.sol.factorizations;
@@ -135,6 +150,11 @@ int main(int argc, char *argv[])
         std::printf("ctg_mean_steps %.2f\nctg_mean_factorizations %.2f\nctg_with_newton %d\nctg_per_s %.0f\n",
                     static_cast<double>(iterations) / n, static_cast<double>(newton) / n, with_newton,
                     1000.0 * n / total);
+        std::printf(
+            "ctg_followed %d\nctg_by_continuation %d\nctg_followed_mean_ms %.3f\nctg_followed_slowest_ms %.3f\n",
+            followed, by_continuation, followed > 0 ? followed_ms / followed : 0.0, followed_slowest);
+        std::printf("ctg_direct_mean_ms %.3f\n",
+                    (total - followed_ms) / static_cast<double>(std::max<size_t>(1, blocks.size() - followed)));
         print_cost_fit(runs);
         rusage ru{};
         getrusage(RUSAGE_SELF, &ru);
