@@ -253,9 +253,10 @@ void continue_outage(const Network &net, const BaseCase &base, const Outage &o, 
         (path.weak_bus >= 0 ? "; weak spot: " + bus_at(*c.net, path.weak_bus, path.weak_vm) : "");
     if (bad >= 0) {
         r.status = CtgStatus::unrealistic;
-        add_note(r.note, "unrealistic: " + bus_at(*c.net, bad, r.sol.v.vm[bad]) + " (outside " +
-                             fraction_text(opt.min_realistic_vm_pu) + " to " + fraction_text(opt.max_realistic_vm_pu) +
-                             " pu); " + reached);
+        char range[64];
+        std::snprintf(range, sizeof range, " (outside %g to %g pu); ", opt.min_realistic_vm_pu,
+                      opt.max_realistic_vm_pu);
+        add_note(r.note, "unrealistic: " + bus_at(*c.net, bad, r.sol.v.vm[bad]) + range + reached);
         if (keep_state) {
             r.state = std::make_shared<const CtgState>(CtgState{*c.net, c.on, {}});
         }
