@@ -143,19 +143,41 @@ PathResult follow_outage(const OutagePath &p, const PfOptions &opt, NewtonWorksp
     r.sol.held = p.held;
     r.sol.converged = true;
     double step = 0.25;
-    while (r.lambda < 1) {
-        const double t = std::min(1.0, r.lambda + step);
+    double failed = 2;     // the smallest λ that has failed
+    int failures_here = 0; // and how often
+    // Each failure halves the step down to the resolution and each success
+    // moves on by a quarter of that at least: far fewer points than this.
+    constexpr int max_points = 1000;
+    while (r.lambda < 1 && r.solves < max_points) {
+        double t = std::min(1.0, r.lambda + step);
+        if (t >= failed) {
+            // A point that failed twice from further away is tried again
+            // only from within the resolution; until then the path halves
+            // the way to it.
+            const bool near = failed - r.lambda <= continuation_resolution;
+            t = failures_here >= 2 && !near ? (r.lambda + failed) / 2 : failed;
+        }
         PfSolution s = solve(ybus_at(p, t), schedule_at(p, pd, r.sol.sch, r.sol.held, t), r.sol.held, r.sol.v);
         ++r.solves;
         r.iterations += s.iterations;
         if (s.converged && unrealistic_bus(s.sch, s.v, opt) < 0) {
             r.lambda = t;
             r.sol = std::move(s);
-        } else if (step <= continuation_resolution) {
-            break;
-        } else {
-            step /= 2;
+            if (t >= failed) { // solved from nearer than it failed from
+                failed = 2;
+                failures_here = 0;
+            }
+            continue;
         }
+        if (t - r.lambda <= continuation_resolution) {
+            break;
+        }
+        if (t < failed) {
+            failed = t;
+            failures_here = 0;
+        }
+        ++failures_here;
+        step = std::min(step, t - r.lambda) / 2;
     }
     if (r.lambda < 1) {
         r.singular = !weak_spot(p, pd, r.sol, r.lambda, ws, r) && r.lambda == 0;

@@ -49,10 +49,12 @@ struct PathResult {
 
 constexpr double continuation_resolution = 0.005;
 
-// Follows the path from λ = 0 with steps of 1/4, halving a step on a point
-// that does not solve (or solves to an unrealistic state) and doubling it
-// (to at most 1/4) after one that does, until λ = 1 solves or a step of at
-// most `continuation_resolution` fails. The weak spot is the bus of
-// greatest −d|V|/dλ at the last point solved, from the tangent
+// Follows the path from λ = 0 with steps of 1/4, each point from the last
+// one solved, halving the step on a point that does not solve (or solves
+// to an unrealistic state), until λ = 1 solves or a point within
+// `continuation_resolution` of the last one solved fails. A point that has
+// failed twice is tried again only from within the resolution; until then
+// the steps halve the way to it. The weak spot is the bus of greatest
+// −d|V|/dλ at the last point solved, from the tangent
 // J·dx/dλ = −∂H/∂λ = −(H(V, 1) − H(V, 0)).
 PathResult follow_outage(const OutagePath &p, const PfOptions &opt, NewtonWorkspace &ws, const PathSolve &solve);
