@@ -119,8 +119,8 @@ void warn_if_unrealistic(const Network &net, const BaseCase &bc, const PfOptions
         return;
     }
     char range[96];
-    std::snprintf(range, sizeof range, " at %.4f pu, outside the realistic range %g to %g pu", std::abs(bc.sol.v.vm[b]),
-                  opt.min_realistic_vm_pu, opt.max_realistic_vm_pu);
+    std::snprintf(range, sizeof range, " at %.4f pu, outside the realistic range %g to %g pu",
+                  std::fabs(bc.sol.v.vm[b]), opt.min_realistic_vm_pu, opt.max_realistic_vm_pu);
     std::cerr << "vandrelsolve: warning: the base case is no operating point: bus " << net.buses[b].number << range
               << "; its files are written as solved" << std::endl;
 }

@@ -90,7 +90,7 @@ std::string fraction_text(double lambda)
 std::string bus_at(const Network &net, int b, double vm)
 {
     char s[64];
-    std::snprintf(s, sizeof s, " at %.4f pu", std::abs(vm));
+    std::snprintf(s, sizeof s, " at %.4f pu", std::fabs(vm));
     return "bus " + std::to_string(net.buses[static_cast<std::size_t>(b)].number) + s;
 }
 
