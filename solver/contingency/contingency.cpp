@@ -94,18 +94,32 @@ std::string bus_at(const Network &net, int b, double vm)
     return "bus " + std::to_string(net.buses[static_cast<std::size_t>(b)].number) + s;
 }
 
+// Controls acting in a contingency move settings of the network it is
+// solved on: where that is the base network or its edited copy, they move
+// them on a copy of it (c.rebuilt), the outage's edits kept.
+void copy_for_controls(OutageCase &c)
+{
+    if (!c.is_rebuilt) {
+        c.rebuilt = *c.net;
+        c.net = &c.rebuilt;
+    }
+}
+
+// The network a contingency was solved on, kept for its detail files.
+std::shared_ptr<const CtgState> kept_state(const OutageCase &c)
+{
+    return std::make_shared<const CtgState>(CtgState{*c.net, c.on, {}});
+}
+
 // The ladder's solve of a prepared outage: with controls acting, on a copy
 // of the network whose settings they move (c.rebuilt).
-PfSolution solve_outage(const Network &net, const BaseCase &base, OutageCase &c, const PfOptions &opt,
-                        NewtonWorkspace &ws, bool controls, ControlsOutcome &out)
+PfSolution solve_outage(const BaseCase &base, OutageCase &c, const PfOptions &opt, NewtonWorkspace &ws, bool controls,
+                        ControlsOutcome &out)
 {
     NewtonWorkspace &w = c.is_rebuilt ? c.ws : ws;
     const ChordBase *chord = c.is_rebuilt ? nullptr : &base.chord;
     if (controls) {
-        if (!c.is_rebuilt) {
-            c.rebuilt = net;
-            c.net = &c.rebuilt;
-        }
+        copy_for_controls(c);
         return solve_with_controls(c.rebuilt, c.y, c.on, std::move(c.sch), std::move(c.held), std::move(c.v), opt, w,
                                    chord, ControlScope::contingency, out);
     }
@@ -204,9 +218,8 @@ void continue_outage(const Network &net, const BaseCase &base, const Outage &o, 
     std::string ignored;
     prepare_outage(net, base, o, c, cut, ignored);
     refresh_outage_groups(c, ignored);
-    if (controls && !c.is_rebuilt) {
-        c.rebuilt = net;
-        c.net = &c.rebuilt;
+    if (controls) {
+        copy_for_controls(c);
     }
     NewtonWorkspace &w = c.is_rebuilt ? c.ws : ws;
     PfOptions popt = opt;
@@ -239,7 +252,7 @@ void continue_outage(const Network &net, const BaseCase &base, const Outage &o, 
         }
         r.assessment = assess(*c.net, c.on, r.sol, opt.contingency_rating, true, o.unit);
         if (keep_state) {
-            r.state = std::make_shared<const CtgState>(CtgState{*c.net, c.on, {}});
+            r.state = kept_state(c);
         }
         return;
     }
@@ -258,7 +271,7 @@ void continue_outage(const Network &net, const BaseCase &base, const Outage &o, 
                       opt.max_realistic_vm_pu);
         add_note(r.note, "unrealistic: " + bus_at(*c.net, bad, r.sol.v.vm[bad]) + range + reached);
         if (keep_state) {
-            r.state = std::make_shared<const CtgState>(CtgState{*c.net, c.on, {}});
+            r.state = kept_state(c);
         }
         return;
     }
@@ -316,7 +329,7 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     refresh_outage_groups(c, r.note);
 
     const bool controls = controls_act(*c.net, opt, ControlScope::contingency);
-    r.sol = solve_outage(net, base, c, opt, ws, controls, r.controls);
+    r.sol = solve_outage(base, c, opt, ws, controls, r.controls);
     r.ran = true;
     r.iterations = r.sol.iterations;
     r.max_mismatch = r.sol.last.max_mismatch;
@@ -338,7 +351,7 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     r.status = CtgStatus::converged;
     r.solvable_fraction = 1;
     if (keep_state) {
-        r.state = std::make_shared<const CtgState>(CtgState{*c.net, c.on, {}});
+        r.state = kept_state(c);
     }
     if (controls) {
         const std::string note = controls_note(net, *c.net, r.controls);

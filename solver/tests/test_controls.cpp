@@ -7,8 +7,10 @@
 #include "network/build.h"
 #include "network/control_setup.h"
 #include "network/network.h"
+#include "network/ybus.h"
 #include "powerflow/base_case.h"
 #include "powerflow/control_loop.h"
+#include "powerflow/newton.h"
 #include "raw/raw.h"
 #include "raw/sections.h"
 #include "results/results.h"
@@ -254,6 +256,29 @@ TEST(Controls, OptionModesSayWhereControlsAct)
             EXPECT_GT(all_moved, 0);
         }
     }
+}
+
+// With controls acting after an outage, they move on a copy of the network
+// the outage left: a load the contingency trips is out of the network solved
+// on, and the state solves that network.
+TEST(Controls, ActAfterAnOutageOnTheNetworkItLeaves)
+{
+    REQUIRE_CASES();
+    Network net = build_network(read_raw(cases_dir() + "/go_network01/case.raw"));
+    const PfOptions opt = with_controls(ControlMode::all);
+    ControlsOutcome out;
+    BaseCase base = solve_base_case_with_controls(net, opt, out);
+    ASSERT_TRUE(base.sol.converged);
+    const int b = net.index.at(427);
+    ASSERT_GT(net.buses[static_cast<std::size_t>(b)].pd, 0);
+    const CtgResult r = solve_contingency(net, base, CtgBlock{"L", "TRIP LOAD 1 FROM BUS 427", 1}, opt, base.ws, true);
+    ASSERT_EQ(r.status, CtgStatus::converged) << r.note;
+    ASSERT_TRUE(r.state);
+    EXPECT_EQ(r.state->net.buses[static_cast<std::size_t>(b)].pd, 0);
+    const Ybus y = make_ybus(r.state->net, r.state->on);
+    NewtonWorkspace ws = make_workspace(y, r.state->net);
+    int worst = -1;
+    EXPECT_LE(mismatch(r.state->net, y, r.sol.sch, r.sol.v, ws, worst), opt.tolerance_pu);
 }
 
 // One row per control: device names as the other result files give them,
