@@ -427,11 +427,12 @@ TEST_F(Outcomes, EveryStatusIsCountedAndTheUnsolvedAreListed)
     const std::vector<std::string> fraction = {"1", "", "0.415", "0.05", "0.415", "0.700000000001", "", "", "", "", "",
                                                "",  "", "",      "",     ""};
     for (size_t i = 0; i < report.size(); ++i) {
-        ASSERT_EQ(report[i].size(), 21U) << i;
+        ASSERT_EQ(report[i].size(), 22U) << i;
         EXPECT_EQ(report[i][20], fraction[i]) << i;
     }
     const std::string csv = read_file(work + "/report.csv");
-    EXPECT_EQ(csv.substr(0, csv.find('\n')).substr(csv.find(",note,")), ",note,load_lost_mw,solvable_fraction");
+    EXPECT_EQ(csv.substr(0, csv.find('\n')).substr(csv.find(",note,")),
+              ",note,load_lost_mw,solvable_fraction,response_mw");
 
     const Page page(read_file(work + "/report.html"));
     expect_agrees(page, read_file(work + "/report.csv"), read_file(work + "/violations.csv"));

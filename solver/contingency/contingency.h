@@ -8,6 +8,7 @@
 #include "powerflow/flows.h"
 #include "powerflow/state.h"
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +53,9 @@ struct CtgResult {
     // The largest fraction of the outage solved (1 when converged, λ* when
     // no_solution, −1 otherwise).
     double solvable_fraction = -1;
+    // MW the sharing units other than the slacks' moved, signed (NaN: no
+    // sharing, with generator_response "swing" or not converged).
+    double response_mw = std::nan("");
     double solve_ms = 0;
     std::string note;
     PfSolution sol; // the solved state (for checks against references)

@@ -212,15 +212,29 @@ bool parse_results(const std::string &text, const std::string &path, std::vector
     if (!head.empty() && head.back() == '\r') {
         head.pop_back();
     }
-    const std::string current = header_line(results_columns);
-    const std::string earlier = current.substr(0, current.rfind(',')); // without solvable_fraction
-    const bool old = head == earlier;
-    if (!parse_records(text, path, old ? results_columns.size() - 1 : results_columns.size(), records, why)) {
-        why += old ? " (the header of an earlier version, without solvable_fraction)" : "";
+    // Earlier versions' files end before solvable_fraction, or before
+    // response_mw; their missing fields are read as empty.
+    std::string current = header_line(results_columns);
+    current.pop_back();
+    std::size_t columns = results_columns.size();
+    std::string earlier = current;
+    const char *without = "";
+    for (const char *last : {"response_mw", "solvable_fraction"}) {
+        if (head == current) {
+            break;
+        }
+        earlier = earlier.substr(0, earlier.rfind(','));
+        if (head == earlier) {
+            columns = static_cast<std::size_t>(std::count(earlier.begin(), earlier.end(), ',')) + 1;
+            without = last;
+        }
+    }
+    if (!parse_records(text, path, columns, records, why)) {
+        why += *without != 0 ? std::string(" (the header of an earlier version, without ") + without + ")" : "";
         return false;
     }
     for (auto &f : records) {
-        f.resize(results_columns.size()); // an earlier version's: solvable_fraction empty
+        f.resize(results_columns.size());
     }
     return true;
 }

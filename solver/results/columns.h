@@ -13,7 +13,7 @@
 template <std::size_t N> using Columns = std::array<std::string_view, N>;
 
 // A sub-file's results.csv (results_row), one row per block.
-constexpr Columns<19> results_columns = {"index",
+constexpr Columns<20> results_columns = {"index",
                                          "label",
                                          "status",
                                          "iterations",
@@ -31,7 +31,8 @@ constexpr Columns<19> results_columns = {"index",
                                          "solve_ms",
                                          "note",
                                          "load_lost_mw",
-                                         "solvable_fraction"};
+                                         "solvable_fraction",
+                                         "response_mw"};
 
 // A sub-file's violations.csv (violation_rows), one row per violation.
 constexpr Columns<6> violations_columns = {"index", "label", "kind", "element", "value", "limit"};
@@ -89,6 +90,7 @@ constexpr std::size_t load_cut_off_mw = column_of(results_columns, "load_cut_off
 constexpr std::size_t note = column_of(results_columns, "note");
 constexpr std::size_t load_lost_mw = column_of(results_columns, "load_lost_mw");
 constexpr std::size_t solvable_fraction = column_of(results_columns, "solvable_fraction");
+constexpr std::size_t response_mw = column_of(results_columns, "response_mw");
 } // namespace col
 
 // Fields of a violations row by name: row[vcol::kind].

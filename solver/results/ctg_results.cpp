@@ -9,7 +9,9 @@
 // The fields in the order of results_columns. Voltage and loading fields are
 // empty unless converged; the cut-off fields and load_lost_mw (the load the
 // element line itself takes out) are empty for not_found and unsupported;
-// solvable_fraction is 1 for converged, λ* for no_solution, else empty.
+// solvable_fraction is 1 for converged, λ* for no_solution, else empty;
+// response_mw is what the units sharing the change moved, for a converged
+// contingency solved with a generator response other than "swing".
 std::string results_row(int index, const std::string &label, const CtgResult &r)
 {
     std::string row = std::to_string(index) + "," + csv_text(label) + "," + status_name(r.status) + ",";
@@ -36,7 +38,8 @@ std::string results_row(int index, const std::string &label, const CtgResult &r)
     char ms[32];
     std::snprintf(ms, sizeof ms, "%.3f", r.solve_ms);
     row += std::string(ms) + "," + csv_text(r.note) + "," + (r.attempted ? num(r.load_lost_mw) : "") + ",";
-    return row + (r.solvable_fraction >= 0 ? num(r.solvable_fraction) : "") + "\n";
+    row += (r.solvable_fraction >= 0 ? num(r.solvable_fraction) : "") + ",";
+    return row + (std::isfinite(r.response_mw) ? num(r.response_mw) : "") + "\n";
 }
 
 // kind overload (value and limit in MVA), low_voltage or high_voltage (pu).

@@ -144,8 +144,9 @@ TEST(Unsolved, FractionsShowRoundedDown)
 }
 
 // The header line decides a results file's width: this version's, or an
-// earlier one's without solvable_fraction (read as an empty field); a record
-// of another width is refused with the file and line.
+// earlier one's without response_mw, or without solvable_fraction as well
+// (read as empty fields); a record of another width is refused with the
+// file and line.
 TEST(Unsolved, ResultsAreReadByTheirHeader)
 {
     const size_t n = results_columns.size();
@@ -153,26 +154,31 @@ TEST(Unsolved, ResultsAreReadByTheirHeader)
     std::string why;
     ASSERT_TRUE(parse_results(header(n) + "\n" + record(n, "A") + "\n", "r.csv", records, why)) << why;
     ASSERT_EQ(records.size(), 1U);
-    EXPECT_EQ(records[0][col::solvable_fraction], std::to_string(n - 1));
+    EXPECT_EQ(records[0][col::response_mw], std::to_string(n - 1));
 
-    for (const char *eol : {"\n", "\r\n"}) {
-        ASSERT_TRUE(parse_results(header(n - 1) + eol + record(n - 1, "A") + eol + record(n - 1, "B") + eol, "r.csv",
-                                  records, why))
-            << why;
-        ASSERT_EQ(records.size(), 2U);
-        for (const auto &f : records) {
-            ASSERT_EQ(f.size(), n);
-            EXPECT_EQ(f[col::load_lost_mw], std::to_string(n - 2));
-            EXPECT_EQ(f[col::solvable_fraction], "");
+    for (const size_t width : {n - 1, n - 2}) {
+        for (const char *eol : {"\n", "\r\n"}) {
+            ASSERT_TRUE(parse_results(header(width) + eol + record(width, "A") + eol + record(width, "B") + eol,
+                                      "r.csv", records, why))
+                << why;
+            ASSERT_EQ(records.size(), 2U);
+            for (const auto &f : records) {
+                ASSERT_EQ(f.size(), n);
+                EXPECT_EQ(f[col::load_lost_mw], std::to_string(n - 3));
+                EXPECT_EQ(f[col::solvable_fraction], width == n - 1 ? std::to_string(n - 2) : "");
+                EXPECT_EQ(f[col::response_mw], "");
+            }
         }
     }
 
-    EXPECT_FALSE(parse_results(header(n - 1) + "\n" + record(n - 1, "A") + "\n" + record(n, "B") + "\n", "d/r.csv",
+    EXPECT_FALSE(parse_results(header(n - 2) + "\n" + record(n - 2, "A") + "\n" + record(n, "B") + "\n", "d/r.csv",
                                records, why));
     EXPECT_EQ(why, "d/r.csv:3: not a record of 18 fields (the header of an earlier version, without "
                    "solvable_fraction)");
+    EXPECT_FALSE(parse_results(header(n - 1) + "\n" + record(n, "A") + "\n", "d/r.csv", records, why));
+    EXPECT_EQ(why, "d/r.csv:2: not a record of 19 fields (the header of an earlier version, without response_mw)");
     EXPECT_FALSE(parse_results(header(n) + "\n" + record(n - 1, "A") + "\n", "d/r.csv", records, why));
-    EXPECT_EQ(why, "d/r.csv:2: not a record of 19 fields");
+    EXPECT_EQ(why, "d/r.csv:2: not a record of 20 fields");
     // Any other header: this version's width, as before.
     EXPECT_TRUE(parse_results("x\n" + record(n, "A") + "\n", "r.csv", records, why)) << why;
     EXPECT_FALSE(parse_results("x\n" + record(n - 1, "A") + "\n", "r.csv", records, why));
