@@ -3,6 +3,7 @@
 #include "report/charts.h"
 #include "report/outcomes.h"
 #include "report/report.h"
+#include "report/response.h"
 
 #include <nlohmann/json.hpp>
 
@@ -319,6 +320,47 @@ std::string islands_section(const Report &r)
                      {"#", "contingency", "status", "buses cut off", "load cut off MW", "load lost MW", "note"}, rows));
 }
 
+// The generator response, when some row has a response_mw or a note with
+// the reserve exhausted ("" otherwise): a histogram of every response_mw, a
+// table of the response_rows_shown largest |response_mw| (ties in list
+// order) and one of the contingencies with the reserve exhausted, in list
+// order, with the MW left on the swing that their note names (an empty
+// cell where its part is damaged).
+std::string response_section(const Report &r)
+{
+    const std::vector<Response> every = largest_responses(r, 0);
+    const std::vector<Exhausted> exhausted = reserve_exhausted_rows(r);
+    if (every.empty() && exhausted.empty()) {
+        return "";
+    }
+    std::vector<double> mw(every.size());
+    std::transform(every.begin(), every.end(), mw.begin(), [](const Response &x) { return x.mw; });
+    std::vector<std::vector<Cell>> largest;
+    for (size_t k = 0; k < every.size() && k < response_rows_shown; ++k) {
+        const auto &f = r.rows[every[k].at].fields;
+        largest.push_back({count_cell(std::to_string(every[k].at + 1)), plain(f[col::label]),
+                           numeric(f[col::response_mw], 2), note(f[col::note])});
+    }
+    std::vector<std::vector<Cell>> reserve;
+    for (const Exhausted &x : exhausted) {
+        const auto &f = r.rows[x.at].fields;
+        reserve.push_back({count_cell(std::to_string(x.at + 1)), plain(f[col::label]),
+                           x.reserve.mw.empty() ? Cell{"", "", true} : numeric(x.reserve.mw, 2), note(f[col::note])});
+    }
+    const std::string lead =
+        every.empty() ? "<p>No contingency has a <code>response_mw</code>.</p>\n"
+                      : "<p>" + plural(every.size(), "contingency has", "contingencies have") +
+                            " a <code>response_mw</code>: the MW that the units sharing the outage's change moved "
+                            "beyond the swing units, positive when generation rose.</p>\n<figure "
+                            "id=\"response-histogram\">\n" +
+                            histogram(mw, "MW", Limit{}, "Distribution of response_mw") + "</figure>\n";
+    return section("response", "Generator response",
+                   lead + "<h3>Largest responses by size (at most " + std::to_string(response_rows_shown) + ")</h3>\n" +
+                       table("response-table", {"#", "contingency", "response MW", "note"}, largest) +
+                       "<h3>Reserve exhausted: every sharing unit at a limit, the rest on the swing</h3>\n" +
+                       table("reserve-table", {"#", "contingency", "MW left on the swing", "note"}, reserve));
+}
+
 // The page's look: one column that narrows with the screen, tables that
 // scroll sideways rather than squeeze, charts that scale to the width, and
 // a print layout without the screen's extras.
@@ -442,8 +484,10 @@ std::string report_html(const Report &r, const PageRun &run)
             "<a href=\"#voltages\">Voltages</a><a href=\"#distributions\">Distributions</a>"
             "<a href=\"#violations\">Violations</a><a href=\"#no-solution\">No solution</a>"
             "<a href=\"#unrealistic\">Unrealistic</a><a href=\"#failures\">Failures</a>"
-            "<a href=\"#islands\">Islands</a></nav>\n<main>\n";
+            "<a href=\"#islands\">Islands</a>";
+    const std::string response = response_section(r);
+    page += (response.empty() ? "" : "<a href=\"#response\">Generator response</a>") + std::string("</nav>\n<main>\n");
     page += counts_section(r) + charts_sections(r) + violations_section(r) + no_solution_section(r) +
-            unrealistic_section(r) + failures_section(r) + islands_section(r);
+            unrealistic_section(r) + failures_section(r) + islands_section(r) + response;
     return page + "</main>\n<script>" + script + "</script>\n</body>\n</html>\n";
 }

@@ -1,7 +1,8 @@
 // The report as one HTML page for people: the run, the counts, charts of
 // the worst loadings and voltages and of their spread, and tables of the
 // violations, the no_solution contingencies (with a chart of their solvable
-// fractions), the unrealistic ones, the failures and the islands. The page is self-contained
+// fractions), the unrealistic ones, the failures and the islands, and,
+// where the run has any, the generator response. The page is self-contained
 // (inline CSS, SVG and a few lines of script that sort the tables), so it
 // opens offline, and is also well-formed XML, so that a test can read it
 // back strictly.

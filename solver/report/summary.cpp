@@ -1,7 +1,9 @@
 #include "report/summary.h"
 
 #include "io/printable.h"
+#include "report/charts.h"
 #include "report/outcomes.h"
+#include "report/response.h"
 #include "results/columns.h"
 
 #include <algorithm>
@@ -106,6 +108,33 @@ std::string unsolved_tables(const Report &r)
            "\n";
 }
 
+// The largest generator responses (largest |response_mw| first) and the
+// contingencies whose note says the reserve ran out, with the MW left on the
+// swing (empty where the note's part is damaged); each list only when some
+// row is in it. MW with two decimals, signed.
+std::string response_tables(const Report &r)
+{
+    std::string out;
+    const std::vector<Response> largest = largest_responses(r, response_rows_shown);
+    if (!largest.empty()) {
+        std::vector<std::vector<std::string>> rows = {{"label", "response MW"}};
+        for (const Response &x : largest) {
+            rows.push_back({r.rows[x.at].fields[col::label], page::fixed(x.mw, 2)});
+        }
+        out += "Largest generator response (|response_mw|, largest first)\n" + table(rows) + "\n";
+    }
+    const std::vector<Exhausted> exhausted = reserve_exhausted_rows(r);
+    if (!exhausted.empty()) {
+        std::vector<std::vector<std::string>> rows = {{"label", "MW left on the swing"}};
+        for (const Exhausted &x : exhausted) {
+            rows.push_back(
+                {r.rows[x.at].fields[col::label], x.reserve.mw.empty() ? "" : page::fixed(x.reserve.left_mw, 2)});
+        }
+        out += "Reserve exhausted\n" + table(rows) + "\n";
+    }
+    return out;
+}
+
 } // namespace
 
 std::string summary(const Report &r)
@@ -154,7 +183,7 @@ std::string summary(const Report &r)
            "\n";
     out += "Lowest voltage\n" + table(worst(r, col::min_vm_pu, false, {"label", "vm pu", "bus"}, col::min_vm_bus, 4)) +
            "\n";
-    out += "Diverged\n" + table(diverged) + "\n" + unsolved_tables(r);
+    out += "Diverged\n" + table(diverged) + "\n" + unsolved_tables(r) + response_tables(r);
     out += "Largest load cut off: " +
            (cut_at < r.rows.size() ? fixed(cut_mw, 2) + " MW by " + printable(r.rows[cut_at].fields[col::label]) +
                                          " (" + printable(r.rows[cut_at].fields[col::buses_cut_off]) + " buses cut off)"
