@@ -488,3 +488,102 @@ TEST_F(Outcomes, EarlierResultsWithARecordOfAnotherWidthAreRefused)
         0U)
         << console_;
 }
+
+namespace {
+
+// The run of Outcomes with generator response: rank 0 and rank 3 write this
+// version's results, with response_mw and notes of the reserve, beside rank
+// 1's earlier results without response_mw and rank 2's without
+// solvable_fraction either.
+class Responses : public Outcomes {
+protected:
+    void SetUp() override
+    {
+        Outcomes::SetUp();
+        const std::string head = "index,label,status,iterations,max_mismatch_pu,min_vm_pu,min_vm_bus,max_vm_pu,"
+                                 "max_vm_bus,max_loading_pct,max_loading_branch,overloads,voltage_violations,"
+                                 "buses_cut_off,load_cut_off_mw,solve_ms,note,load_lost_mw,solvable_fraction,"
+                                 "response_mw\n";
+        const std::string solved = "converged,4,1e-09,0.95,3,1.04,2,60,1-2-1,0,0,";
+        results(0, head + "1,C0," + solved + "0,0,1,,0,1,12.5\n" + "2,C1," + solved +
+                       "0,0,1,\"reserve exhausted: -31.2 MW left on the swing; at a limit: unit 1 '1' (PB), unit 2 "
+                       "'1' (PB)\",0,1,-80.25\n" +
+                       "3,C2," + solved + "0,0,1,at a limit: unit 101 '1' (PT),0,1,80.250\n" + "4,C3," + solved +
+                       "0,0,1,no unit shares the change: the swing takes it,0,1,\n");
+        results(3, head + "1,C12," + solved +
+                       "2,10,1,islanded: 2 buses cut off; reserve exhausted: 45.0 MW left on the swing,0,1,150\n" +
+                       "2,C13," + solved + "0,0,1,,0,1,-3\n" +
+                       "3,C14,diverged,0,,,,,,,,,,0,0,1,singular Jacobian after 0 iterations,0,,\n" + "4,C15," +
+                       solved + "0,0,1,,0,1,0.5\n");
+    }
+};
+
+} // namespace
+
+// Without response_mw or a note of the reserve, nothing is said of them.
+TEST_F(Outcomes, ARunWithoutGeneratorResponseHasNoSuchSection)
+{
+    ASSERT_EQ(report(), 1) << console_;
+    EXPECT_EQ(console_.find("generator response"), std::string::npos) << console_;
+    EXPECT_EQ(console_.find("Reserve exhausted"), std::string::npos) << console_;
+    const Page page(read_file(work + "/report.html"));
+    ASSERT_TRUE(page.ok());
+    EXPECT_TRUE(page.texts("//section[@id='response'] | //nav/a[@href='#response']").empty());
+}
+
+TEST_F(Responses, TheLargestAndTheExhaustedAreListed)
+{
+    ASSERT_EQ(report(), 0) << console_;
+    EXPECT_NE(console_.find("\nLargest generator response (|response_mw|, largest first)\n"
+                            "  label  response MW\n"
+                            "  C12         150.00\n"
+                            "  C1          -80.25\n"
+                            "  C2           80.25\n"
+                            "  C0           12.50\n"
+                            "  C13          -3.00\n"
+                            "  C15           0.50\n\n"
+                            "Reserve exhausted\n"
+                            "  label  MW left on the swing\n"
+                            "  C1                   -31.20\n"
+                            "  C12                   45.00\n\n"
+                            "Largest load cut off: 10.00 MW by C12"),
+              std::string::npos)
+        << console_;
+
+    // report.csv carries response_mw as written; earlier results leave it empty.
+    const Rows report = csv_rows(read_file(work + "/report.csv"));
+    ASSERT_EQ(report.size(), 16U);
+    const std::vector<std::string> response = {"12.5", "-80.25", "80.250", "", "",    "",   "", "",
+                                               "",     "",       "",       "", "150", "-3", "", "0.5"};
+    for (size_t i = 0; i < report.size(); ++i) {
+        ASSERT_EQ(report[i].size(), 22U) << i;
+        EXPECT_EQ(report[i][21], response[i]) << i;
+    }
+
+    const Page page(read_file(work + "/report.html"));
+    expect_agrees(page, read_file(work + "/report.csv"), read_file(work + "/violations.csv"));
+    EXPECT_EQ(page.text("//nav/a[@href='#response']"), "Generator response");
+    EXPECT_EQ(page.text("//section[@id='response']/h2"), "Generator response");
+    EXPECT_EQ(page.table("response-table"),
+              (Rows{{"13", "C12", "150.00", "islanded: 2 buses cut off; reserve exhausted: 45.0 MW left on the swing"},
+                    {"2", "C1", "-80.25",
+                     "reserve exhausted: -31.2 MW left on the swing; at a limit: unit 1 '1' (PB), unit 2 '1' (PB)"},
+                    {"3", "C2", "80.25", "at a limit: unit 101 '1' (PT)"},
+                    {"1", "C0", "12.50", ""},
+                    {"14", "C13", "-3.00", ""},
+                    {"16", "C15", "0.50", ""}}));
+    // The cells sort by the exact numbers of the files.
+    EXPECT_EQ(page.texts("//table[@id='response-table']/tbody/tr/td[3]/@data-v"),
+              (std::vector<std::string>{"150", "-80.25", "80.250", "12.5", "-3", "0.5"}));
+    EXPECT_EQ(
+        page.table("reserve-table"),
+        (Rows{{"2", "C1", "-31.20",
+               "reserve exhausted: -31.2 MW left on the swing; at a limit: unit 1 '1' (PB), unit 2 '1' (PB)"},
+              {"13", "C12", "45.00", "islanded: 2 buses cut off; reserve exhausted: 45.0 MW left on the swing"}}));
+    // The histogram counts every response once.
+    int sum = 0;
+    for (const std::string &c : page.texts("//figure[@id='response-histogram']//*[@class='count']")) {
+        sum += std::stoi(c);
+    }
+    EXPECT_EQ(sum, 6);
+}
