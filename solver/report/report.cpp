@@ -223,7 +223,7 @@ bool parse_results(const std::string &text, const std::string &path, std::vector
         if (head == current) {
             break;
         }
-        earlier = earlier.substr(0, earlier.rfind(','));
+        earlier.resize(earlier.rfind(','));
         if (head == earlier) {
             columns = static_cast<std::size_t>(std::count(earlier.begin(), earlier.end(), ',')) + 1;
             without = last;

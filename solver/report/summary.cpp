@@ -118,18 +118,18 @@ std::string response_tables(const Report &r)
     const std::vector<Response> largest = largest_responses(r, response_rows_shown);
     if (!largest.empty()) {
         std::vector<std::vector<std::string>> rows = {{"label", "response MW"}};
-        for (const Response &x : largest) {
-            rows.push_back({r.rows[x.at].fields[col::label], page::fixed(x.mw, 2)});
-        }
+        std::transform(largest.begin(), largest.end(), std::back_inserter(rows), [&r](const Response &x) {
+            return std::vector<std::string>{r.rows[x.at].fields[col::label], page::fixed(x.mw, 2)};
+        });
         out += "Largest generator response (|response_mw|, largest first)\n" + table(rows) + "\n";
     }
     const std::vector<Exhausted> exhausted = reserve_exhausted_rows(r);
     if (!exhausted.empty()) {
         std::vector<std::vector<std::string>> rows = {{"label", "MW left on the swing"}};
-        for (const Exhausted &x : exhausted) {
-            rows.push_back(
-                {r.rows[x.at].fields[col::label], x.reserve.mw.empty() ? "" : page::fixed(x.reserve.left_mw, 2)});
-        }
+        std::transform(exhausted.begin(), exhausted.end(), std::back_inserter(rows), [&r](const Exhausted &x) {
+            return std::vector<std::string>{r.rows[x.at].fields[col::label],
+                                            x.reserve.mw.empty() ? "" : page::fixed(x.reserve.left_mw, 2)};
+        });
         out += "Reserve exhausted\n" + table(rows) + "\n";
     }
     return out;

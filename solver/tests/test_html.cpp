@@ -1,6 +1,6 @@
 // The page's building blocks that the end-to-end tests of ctgreport meet
 // only by chance: escaping, the case name, empty sections and charts of
-// awkward numbers.
+// awkward numbers (generator response among them).
 
 #include "report/html.h"
 
@@ -20,7 +20,8 @@ size_t occurrences(const std::string &text, const std::string &what)
     return n;
 }
 
-// A converged results row with the given loading and lowest voltage.
+// A converged results row (every column of results_columns) with the given
+// loading and lowest voltage.
 ReportRow converged(int index, const std::string &loading, const std::string &vm)
 {
     ReportRow row;
@@ -44,7 +45,8 @@ ReportRow converged(int index, const std::string &loading, const std::string &vm
                   "1",
                   "",
                   "0",
-                  "1"};
+                  "1",
+                  ""};
     return row;
 }
 
@@ -117,5 +119,17 @@ TEST(Html, ChartsStayFiniteAndSmallForAwkwardNumbers)
         EXPECT_EQ(page.find("inf\""), std::string::npos) << k;
         EXPECT_LE(occurrences(page, "<g class=\"bin\">"), 2U * 25) << k;
         EXPECT_LT(page.size(), 60000U) << k;
+        EXPECT_EQ(page.find("<section id=\"response\">"), std::string::npos) << k;
+        // The same numbers as generator response: a third histogram.
+        std::vector<ReportRow> rows = cases[k];
+        for (ReportRow &row : rows) {
+            row.fields[col::response_mw] = row.fields[col::max_loading_pct];
+        }
+        const std::string response = report_html(report_of(rows), PageRun{"", ""});
+        EXPECT_NE(response.find("<section id=\"response\">"), std::string::npos) << k;
+        EXPECT_EQ(response.find("nan"), std::string::npos) << k;
+        EXPECT_EQ(response.find("inf\""), std::string::npos) << k;
+        EXPECT_LE(occurrences(response, "<g class=\"bin\">"), 3U * 25) << k;
+        EXPECT_LT(response.size(), 80000U) << k;
     }
 }
