@@ -2,6 +2,7 @@
 
 #include "io/input_error.h"
 #include "io/text_file.h"
+#include "powerflow/sharing.h"
 #include "raw/layouts.h"
 
 #include <nlohmann/json.hpp>
@@ -99,6 +100,18 @@ ControlMode control_mode(const std::string &path, const std::string &key, const 
     throw InputError(path, 0, "option '" + key + "' must be \"locked\", \"base\" or \"all\"");
 }
 
+// Who takes a change's active power: "swing", "pmax", "reserve" or "output".
+ResponseMode response_mode(const std::string &path, const std::string &key, const nlohmann::json &value)
+{
+    const std::string m = value.is_string() ? value.get<std::string>() : std::string();
+    for (const ResponseMode r : {ResponseMode::swing, ResponseMode::pmax, ResponseMode::reserve, ResponseMode::output}) {
+        if (m == response_name(r)) {
+            return r;
+        }
+    }
+    throw InputError(path, 0, "option '" + key + "' must be \"swing\", \"pmax\", \"reserve\" or \"output\"");
+}
+
 // Contingency labels: a JSON list of strings, in any number (none: no
 // contingency's detail is written).
 std::vector<std::string> label_list(const std::string &path, const std::string &key, const nlohmann::json &value)
@@ -145,6 +158,10 @@ PfOptions parse_options(const std::string &text, const std::string &path)
             opt.min_realistic_vm_pu = non_negative_number(path, key, value);
         } else if (key == "max_realistic_vm_pu") {
             opt.max_realistic_vm_pu = positive_number(path, key, value);
+        } else if (key == "generator_response") {
+            opt.generator_response = response_mode(path, key, value);
+        } else if (key == "base_generator_response") {
+            opt.base_generator_response = response_mode(path, key, value);
         } else if (key == "detail") {
             opt.detail = label_list(path, key, value);
         } else {

@@ -261,6 +261,9 @@ int run(const Args &args)
                   << " bus(es) in islands without a slack bus are left out: " << buses << std::endl;
     }
     warn_if_unrealistic(net, bc, opt);
+    if (!bc.response_note.empty()) {
+        std::cout << "vandrelsolve: base case: " << bc.response_note << std::endl;
+    }
     write_file_atomically(join(args.outdir, "base_buses.csv"), base_buses_csv(net, bc));
     write_file_atomically(join(args.outdir, "base_units.csv"), units_csv(raw.units, solved_base(net, bc)));
     write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc, opt.base_rating));

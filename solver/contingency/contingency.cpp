@@ -4,6 +4,7 @@
 #include "contingency/outage_case.h"
 #include "powerflow/continuation.h"
 #include "powerflow/dc_rounds.h"
+#include "powerflow/sharing.h"
 
 #include <algorithm>
 #include <chrono>
@@ -105,25 +106,89 @@ void copy_for_controls(OutageCase &c)
     }
 }
 
-// The network a contingency was solved on, kept for its detail files.
-std::shared_ptr<const CtgState> kept_state(const OutageCase &c)
+// The network a contingency was solved on, kept for its detail files, its
+// sharers at their outputs.
+std::shared_ptr<const CtgState> kept_state(const OutageCase &c, const Sharing &s)
 {
-    return std::make_shared<const CtgState>(CtgState{*c.net, c.on, {}});
+    CtgState st{*c.net, c.on, {}};
+    for (const Sharer &u : s.units) {
+        st.net.units[static_cast<std::size_t>(u.unit)].pg = share_of(u, s.islands[static_cast<std::size_t>(u.island)].k);
+    }
+    return std::make_shared<const CtgState>(std::move(st));
 }
 
-// The ladder's solve of a prepared outage: with controls acting, on a copy
-// of the network whose settings they move (c.rebuilt).
+// The sharing of a prepared outage's change among its islands' units
+// (generator_response other than "swing"), their first shares scheduled
+// into c.sch; none with "swing".
+Sharing start_sharing(const BaseCase &base, const Outage &o, OutageCase &c, const PfOptions &opt)
+{
+    if (opt.generator_response == ResponseMode::swing) {
+        return Sharing{};
+    }
+    Sharing s = make_sharing(*c.net, opt.generator_response, c.island, c.sch, base.unit_pg, o.unit, o.changed_unit);
+    std::vector<double> loss(s.islands.size(), 0.0);
+    for (std::size_t i = 0; i < c.island.size(); ++i) {
+        if (c.island[i] >= 0 && i < base.island.size() && base.island[i] >= 0) {
+            const auto from = static_cast<std::size_t>(base.island[i]);
+            loss[static_cast<std::size_t>(c.island[i])] = base.losses[from];
+            s.islands[static_cast<std::size_t>(c.island[i])].slope =
+                from < base.share_slope.size() ? base.share_slope[from] : 1.0;
+        }
+    }
+    first_share(*c.net, c.island, loss, c.v, s, c.sch);
+    return s;
+}
+
+// Solves the outage again until its sharing settles (settle_sharing), from
+// the converged `sol`; with controls acting, on the network they move.
+PfSolution settle_outage(const BaseCase &base, OutageCase &c, Sharing &s, PfSolution sol, const PfOptions &opt,
+                         NewtonWorkspace &ws, bool controls, ControlsOutcome &out)
+{
+    if (s.mode == ResponseMode::swing || !sol.converged) {
+        return sol;
+    }
+    NewtonWorkspace &w = c.is_rebuilt ? c.ws : ws;
+    const ChordBase *chord = c.is_rebuilt ? nullptr : &base.chord;
+    const ShareSolve solve = [&](BusSchedule sch, std::vector<signed char> held, Voltages v) {
+        if (controls) {
+            return solve_with_controls(c.rebuilt, c.y, c.on, std::move(sch), std::move(held), std::move(v), opt, w,
+                                       chord, ControlScope::contingency, out);
+        }
+        return solve_with_q_limits(*c.net, c.y, std::move(sch), std::move(held), std::move(v), opt, w, chord, &s);
+    };
+    return settle_sharing(*c.net, c.y, s, std::move(sol), opt, solve);
+}
+
+// The ladder's solve of a prepared outage, its sharing settled: with
+// controls acting, on a copy of the network whose settings they move
+// (c.rebuilt), the sharing's passes around the whole solve; else inside
+// the reactive-limit loop.
 PfSolution solve_outage(const BaseCase &base, OutageCase &c, const PfOptions &opt, NewtonWorkspace &ws, bool controls,
-                        ControlsOutcome &out)
+                        ControlsOutcome &out, Sharing &share)
 {
     NewtonWorkspace &w = c.is_rebuilt ? c.ws : ws;
     const ChordBase *chord = c.is_rebuilt ? nullptr : &base.chord;
     if (controls) {
         copy_for_controls(c);
-        return solve_with_controls(c.rebuilt, c.y, c.on, std::move(c.sch), std::move(c.held), std::move(c.v), opt, w,
-                                   chord, ControlScope::contingency, out);
+        PfSolution sol = solve_with_controls(c.rebuilt, c.y, c.on, std::move(c.sch), std::move(c.held), std::move(c.v),
+                                             opt, w, chord, ControlScope::contingency, out);
+        return settle_outage(base, c, share, std::move(sol), opt, ws, controls, out);
     }
-    return solve_with_q_limits(*c.net, c.y, std::move(c.sch), std::move(c.held), std::move(c.v), opt, w, chord);
+    return solve_with_q_limits(*c.net, c.y, std::move(c.sch), std::move(c.held), std::move(c.v), opt, w, chord,
+                               share.mode == ResponseMode::swing ? nullptr : &share);
+}
+
+// A settled sharing's part of a converged result: response_mw and its note.
+void report_sharing(const Network &net, const Sharing &s, CtgResult &r)
+{
+    if (s.mode == ResponseMode::swing) {
+        return;
+    }
+    r.response_mw = response_mw(net, s);
+    const std::string note = sharing_note(net, s);
+    if (!note.empty()) {
+        add_note(r.note, note);
+    }
 }
 
 // Newton steps of one point of the continuation: a point that has not
@@ -221,6 +286,7 @@ void continue_outage(const Network &net, const BaseCase &base, const Outage &o, 
     if (controls) {
         copy_for_controls(c);
     }
+    Sharing sharing = start_sharing(base, o, c, opt);
     NewtonWorkspace &w = c.is_rebuilt ? c.ws : ws;
     PfOptions popt = opt;
     popt.max_iterations = std::min(opt.max_iterations, path_iterations);
@@ -250,9 +316,16 @@ void continue_outage(const Network &net, const BaseCase &base, const Outage &o, 
             r.sol = solve_with_controls(c.rebuilt, y, c.on, r.sol.sch, r.sol.held, r.sol.v, opt, w, nullptr,
                                         ControlScope::contingency, r.controls);
         }
+        r.sol = settle_outage(base, c, sharing, std::move(r.sol), opt, ws, controls, r.controls);
+        if (!r.sol.converged) {
+            r.status = CtgStatus::diverged;
+            add_note(r.note, r.sol.failure);
+            return;
+        }
+        report_sharing(*c.net, sharing, r);
         r.assessment = assess(*c.net, c.on, r.sol, opt.contingency_rating, true, o.unit);
         if (keep_state) {
-            r.state = kept_state(c);
+            r.state = kept_state(c, sharing);
         }
         return;
     }
@@ -271,7 +344,7 @@ void continue_outage(const Network &net, const BaseCase &base, const Outage &o, 
                       opt.max_realistic_vm_pu);
         add_note(r.note, "unrealistic: " + bus_at(*c.net, bad, r.sol.v.vm[bad]) + range + reached);
         if (keep_state) {
-            r.state = kept_state(c);
+            r.state = kept_state(c, sharing);
         }
         return;
     }
@@ -329,7 +402,8 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     refresh_outage_groups(c, r.note);
 
     const bool controls = controls_act(*c.net, opt, ControlScope::contingency);
-    r.sol = solve_outage(base, c, opt, ws, controls, r.controls);
+    Sharing sharing = start_sharing(base, o, c, opt);
+    r.sol = solve_outage(base, c, opt, ws, controls, r.controls, sharing);
     r.ran = true;
     r.iterations = r.sol.iterations;
     r.max_mismatch = r.sol.last.max_mismatch;
@@ -350,8 +424,9 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     }
     r.status = CtgStatus::converged;
     r.solvable_fraction = 1;
+    report_sharing(*c.net, sharing, r);
     if (keep_state) {
-        r.state = kept_state(c);
+        r.state = kept_state(c, sharing);
     }
     if (controls) {
         const std::string note = controls_note(net, *c.net, r.controls);

@@ -451,6 +451,7 @@ bool prepare_outage(const Network &net, const BaseCase &base, const Outage &o, O
     for (const int b : moved) {
         add_note(note, "slack moved to bus " + std::to_string(net.buses[b].number));
     }
+    c.island = std::move(island);
     return slack;
 }
 

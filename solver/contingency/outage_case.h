@@ -28,6 +28,7 @@ struct OutageCase {
     NewtonWorkspace ws;      // the rebuilt network's
     std::vector<char> fresh; // nodes that start from the rebuilt network's RAW schedule
     bool may_split = false;
+    std::vector<int> island; // island of every bus after the outage, −1 where off
 };
 
 // What an outage cuts off: RAW buses and their load, MW.

@@ -187,7 +187,8 @@ void add_units(const RawCase &raw, Network &net)
                    u.line,
                    u.ireg == u.bus ? 0 : u.ireg,
                    u.rmpct,
-                   u.pb / s};
+                   u.pb / s,
+                   u.wmod};
         net.units.push_back(nu);
         if (!nu.in_service) {
             continue;

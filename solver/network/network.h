@@ -83,6 +83,7 @@ struct NetUnit {
     int ireg = 0;          // RAW number of the bus it regulates, 0: its own
     double rmpct = 100.0;  // its share of the regulated bus's Q, percent
     double pb = -HUGE_VAL; // lowest active output, pu (PT is pt)
+    int wmod = 0;          // RAW WMOD: non-zero for a plant that follows its resource
 };
 
 // One load record of an energised bus, pu on SBASE at 1 pu voltage, as

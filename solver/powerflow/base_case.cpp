@@ -6,8 +6,10 @@
 #include "powerflow/flows.h"
 #include "powerflow/newton.h"
 #include "powerflow/remote_regulation.h"
+#include "powerflow/sharing.h"
 
 #include <algorithm>
+#include <cstdio>
 
 BusSchedule base_schedule(const Network &net)
 {
@@ -79,6 +81,73 @@ BaseCase solve_base_case(const Network &net, const PfOptions &opt)
     bc.sol = solve_with_q_limits(net, bc.y, sch, std::vector<signed char>(net.buses.size(), 0), v, opt, bc.ws);
     if (bc.sol.converged) {
         make_chord_base(net, bc.y, bc.sol.sch, bc.sol.v, bc.ws, bc.chord);
+        refresh_base_outputs(net, bc);
     }
     return bc;
+}
+
+void refresh_base_outputs(const Network &net, BaseCase &bc)
+{
+    bc.unit_pg = solved_unit_outputs(net, bc.y, bc.sol.sch, bc.sol.v);
+    bc.losses = island_losses(net, bc.y, bc.sol.sch, bc.sol.v, bc.island);
+}
+
+void share_base_case(Network &net, BaseCase &bc, const PfOptions &opt)
+{
+    std::vector<double> raw_pg(net.units.size());
+    for (std::size_t u = 0; u < net.units.size(); ++u) {
+        raw_pg[u] = net.units[u].pg;
+    }
+    Sharing s = make_sharing(net, opt.base_generator_response, bc.island, bc.sol.sch, raw_pg, -1, -1);
+    const ShareSolve solve = [&](BusSchedule sch, std::vector<signed char> held, Voltages v) {
+        return solve_with_q_limits(net, bc.y, std::move(sch), std::move(held), std::move(v), opt, bc.ws);
+    };
+    bc.sol = settle_sharing(net, bc.y, s, std::move(bc.sol), opt, solve);
+    if (!bc.sol.converged) {
+        return;
+    }
+    for (const Sharer &u : s.units) {
+        NetUnit &nu = net.units[static_cast<std::size_t>(u.unit)];
+        const double moved = share_of(u, s.islands[static_cast<std::size_t>(u.island)].k) - nu.pg;
+        nu.pg += moved;
+        net.buses[static_cast<std::size_t>(u.node)].pg += moved;
+        if (!net.own.empty()) {
+            net.own[static_cast<std::size_t>(nu.bus)].pg += moved;
+        }
+    }
+    char mw[64];
+    std::snprintf(mw, sizeof mw, "%.1f", response_mw(net, s));
+    bc.response_note = std::string("generator response (") + response_name(opt.base_generator_response) +
+                       "): units other than the slacks' moved " + mw + " MW from the RAW's dispatch";
+    const std::string more = sharing_note(net, s);
+    bc.response_note += more.empty() ? "" : "; " + more;
+    bc.chord = ChordBase{};
+    make_chord_base(net, bc.y, bc.sol.sch, bc.sol.v, bc.ws, bc.chord);
+    refresh_base_outputs(net, bc);
+}
+
+void measure_share_slopes(const Network &net, BaseCase &bc, const PfOptions &opt)
+{
+    constexpr double dk = 1e-2; // pu
+    Sharing s = make_sharing(net, opt.generator_response, bc.island, bc.sol.sch, bc.unit_pg, -1, -1);
+    bc.share_slope.assign(s.islands.size(), 1.0);
+    const std::vector<double> want0 = wanted_outputs(net, bc.y, s, bc.sol, nullptr);
+    for (IslandShare &is : s.islands) {
+        is.k = dk;
+    }
+    BusSchedule sch = bc.sol.sch;
+    schedule_sharing(s, sch);
+    PfOptions held = opt;
+    held.enforce_q_limits = false;
+    const PfSolution moved = solve_with_q_limits(net, bc.y, sch, bc.sol.held, bc.sol.v, held, bc.ws, &bc.chord);
+    if (!moved.converged) {
+        return;
+    }
+    const std::vector<double> want1 = wanted_outputs(net, bc.y, s, moved, nullptr);
+    for (std::size_t c = 0; c < s.islands.size(); ++c) {
+        const double f0 = members_output(s, c, 0);
+        const double f1 = members_output(s, c, dk);
+        const double ratio = ((f1 - want1[c]) - (f0 - want0[c])) / (f1 - f0);
+        bc.share_slope[c] = f1 > f0 && ratio >= 0.5 && ratio <= 2 ? ratio : 1.0;
+    }
 }

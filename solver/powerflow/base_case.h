@@ -8,6 +8,7 @@
 #include "powerflow/chord.h"
 #include "powerflow/state.h"
 
+#include <string>
 #include <vector>
 
 // The schedule of the RAW: bus kinds, QG of units at load buses.
@@ -25,9 +26,34 @@ struct BaseCase {
     ElementIndex elements;   // what the contingencies name, by bus
     FlowTable flows;         // the network's branches in opt.contingency_rating (flows.h)
     BusBranches branches_at; // every branch at each bus, for island searches
+    // At the solution: each unit's active output (a slack's shared by
+    // solved_unit_outputs) and each island's losses, pu: where a
+    // contingency's generator response starts from.
+    std::vector<double> unit_pg;
+    std::vector<double> losses;
+    // Per island, the losses' share in a contingency's generator response
+    // (IslandShare::slope; 1 where not measured).
+    std::vector<double> share_slope;
+    // What the base case's own generator response did (empty: none).
+    std::string response_note;
 };
 
 // Solves the network as the RAW has it. Where the branches in service do
 // not join every bus, every island holding a slack bus is solved and the
 // rest cut off.
 BaseCase solve_base_case(const Network &net, const PfOptions &opt);
+
+// Fills bc.unit_pg and bc.losses from its solution.
+void refresh_base_outputs(const Network &net, BaseCase &bc);
+
+// The RAW's dispatch balanced by opt.base_generator_response rather than by
+// the slack alone, from the solved base case: the sharers' outputs are
+// written into net (units and their buses' schedules), and bc is solved
+// again at them, its chord base retaken. A note in bc.response_note gives
+// the MW moved. Not converged where the sharing did not settle.
+void share_base_case(Network &net, BaseCase &bc, const PfOptions &opt);
+
+// Fills bc.share_slope for opt.generator_response: every island's sharers
+// moved by a small k from the solution (reactive limits held as they are),
+// dh/dk over its loss-free value, kept where it is between 0.5 and 2.
+void measure_share_slopes(const Network &net, BaseCase &bc, const PfOptions &opt);

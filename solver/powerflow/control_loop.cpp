@@ -542,13 +542,20 @@ BaseCase solve_base_case_with_controls(Network &net, const PfOptions &opt, Contr
 {
     BaseCase bc = solve_base_case(net, opt);
     out = ControlsOutcome{};
-    if (!bc.sol.converged || !controls_act(net, opt, ControlScope::base_case)) {
-        return bc;
+    if (bc.sol.converged && controls_act(net, opt, ControlScope::base_case)) {
+        bc.sol =
+            adjust_controls(net, bc.y, bc.on, std::move(bc.sol), opt, bc.ws, nullptr, ControlScope::base_case, out);
+        bc.chord = ChordBase{};
+        if (bc.sol.converged) {
+            make_chord_base(net, bc.y, bc.sol.sch, bc.sol.v, bc.ws, bc.chord);
+            refresh_base_outputs(net, bc);
+        }
     }
-    bc.sol = adjust_controls(net, bc.y, bc.on, std::move(bc.sol), opt, bc.ws, nullptr, ControlScope::base_case, out);
-    bc.chord = ChordBase{};
-    if (bc.sol.converged) {
-        make_chord_base(net, bc.y, bc.sol.sch, bc.sol.v, bc.ws, bc.chord);
+    if (bc.sol.converged && opt.base_generator_response != ResponseMode::swing) {
+        share_base_case(net, bc, opt);
+    }
+    if (bc.sol.converged && opt.generator_response != ResponseMode::swing) {
+        measure_share_slopes(net, bc, opt);
     }
     return bc;
 }

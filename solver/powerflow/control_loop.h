@@ -72,7 +72,9 @@ PfSolution solve_with_controls(Network &net, Ybus &y, const std::vector<char> &o
 
 // solve_base_case, then, where any control acts in the base case, the
 // outer loop on it: net, bc.y and the chord factors end at the adjusted
-// settings, so every contingency solved from bc starts from them.
+// settings, so every contingency solved from bc starts from them. Then,
+// with opt.base_generator_response, share_base_case (controls held where
+// they settled).
 BaseCase solve_base_case_with_controls(Network &net, const PfOptions &opt, ControlsOutcome &out);
 
 // A contingency's note on its controls against the base case's settings:

@@ -71,16 +71,16 @@ constexpr int max_dc_rounds = 30;
 // Solves with the DC lines' injections at the AC voltages found, until
 // those injections settle (at once where no LCC line is in service).
 PfSolution dc_rounds(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held, Voltages v,
-                     const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
+                     const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord, Sharing *share)
 {
     if (std::none_of(net.lcc.begin(), net.lcc.end(), [](const NetLcc &x) { return x.in_service; })) {
-        PfSolution s = q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
+        PfSolution s = q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord, share);
         copy_tied_voltages(net, s.v);
         return s;
     }
     PfSolution total;
     for (int round = 0; round < max_dc_rounds; ++round) {
-        PfSolution s = q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
+        PfSolution s = q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord, share);
         copy_tied_voltages(net, s.v);
         s.iterations += total.iterations;
         s.chord_steps += total.chord_steps;
@@ -102,7 +102,8 @@ PfSolution dc_rounds(const Network &net, const Ybus &y, BusSchedule sch, std::ve
 } // namespace
 
 PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
-                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
+                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord,
+                               Sharing *share)
 {
     // Every solve starts from its own voltages alone: none of the complex
     // voltages an earlier solve left in the workspace are reused (a
@@ -117,7 +118,7 @@ PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sc
     }
     ws.current_of = nullptr;
     ws.in_solve = true;
-    PfSolution s = dc_rounds(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord);
+    PfSolution s = dc_rounds(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord, share);
     ws.in_solve = false;
     ws.current_of = nullptr;
     return s;

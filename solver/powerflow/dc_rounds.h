@@ -10,6 +10,7 @@
 #include <vector>
 
 struct ChordBase;
+struct Sharing;
 
 // What one DC converter draws from its own AC bus, pu on SBASE.
 struct DcDraw {
@@ -46,4 +47,5 @@ double dc_injections(const Network &net, BusSchedule &sch, const Voltages &v);
 // converge; both end on the same test, so the result does not depend on
 // which one did. Buses joined by ties end at their node's voltage.
 PfSolution solve_with_q_limits(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held,
-                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord = nullptr);
+                               Voltages v, const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord = nullptr,
+                               Sharing *share = nullptr);

@@ -2,6 +2,7 @@
 
 #include "powerflow/ladder.h"
 #include "powerflow/remote_regulation.h"
+#include "powerflow/sharing.h"
 
 #include <algorithm>
 #include <cmath>
@@ -176,13 +177,22 @@ int switch_all(const Network &net, PfSolution &s, const NewtonWorkspace &ws, dou
 // max_batch_rounds in all). The one-bus-at-a-time rule finishes the rest,
 // and any case where the rounds go back and forth.
 bool batch_rounds(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws,
-                  Chords &ch)
+                  Chords &ch, Sharing *share)
 {
     const double q_tol = q_tol_mvar / net.sbase;
     PfOptions loose = opt;
     loose.tolerance_pu = std::max(opt.tolerance_pu, loose_tolerance_pu);
     if (!solve_once(net, y, s, loose, ws, ch)) {
         return false;
+    }
+    // A sharing's balance, corrected for the remaining mismatch, is already
+    // close at a loose solve: its k moves here too, so that the tight solves
+    // start near their shares.
+    if (share != nullptr) {
+        if (share_step(net, y, *share, s, opt, &ws) == ShareStep::gave_up) {
+            return false;
+        }
+        forget_passes(*share);
     }
     int round = 0;
     for (; round < max_batch_rounds && switch_all(net, s, ws, q_tol) > 0; ++round) {
@@ -206,7 +216,7 @@ bool batch_rounds(const Network &net, const Ybus &y, PfSolution &s, const PfOpti
 // The reactive-limit loop of solve_with_q_limits, its tied buses' voltages
 // left where they started.
 PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held, Voltages v,
-                        const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord)
+                        const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord, Sharing *share)
 {
     PfSolution s;
     s.v = std::move(v);
@@ -220,10 +230,17 @@ PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std:
     Chords ch;
     ch.shared = chord;
     if (!opt.enforce_q_limits) {
-        s.converged = solve_once(net, y, s, opt, ws, ch);
+        ShareStep step = ShareStep::again;
+        while (step == ShareStep::again) {
+            if (!solve_once(net, y, s, opt, ws, ch)) {
+                return s;
+            }
+            step = share == nullptr ? ShareStep::settled : share_step(net, y, *share, s, opt, &ws);
+        }
+        s.converged = step == ShareStep::settled;
         return s;
     }
-    if (!batch_rounds(net, y, s, opt, ws, ch)) {
+    if (!batch_rounds(net, y, s, opt, ws, ch, share)) {
         return s;
     }
     const int batch_changes = s.q_changes;
@@ -232,7 +249,13 @@ PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std:
         const int to_hold = worst_q_violation(net, s, ws, q_tol, dir);
         const int to_release = worst_wrong_side(net, s, ws);
         if (to_hold < 0 && to_release < 0) {
-            break;
+            const ShareStep step = share == nullptr ? ShareStep::settled : share_step(net, y, *share, s, opt, &ws);
+            if (step == ShareStep::settled) {
+                break;
+            }
+            if (step == ShareStep::gave_up) {
+                return s;
+            }
         }
         if (to_hold >= 0) {
             hold(net, s, to_hold, dir);

@@ -8,6 +8,7 @@
 #include <vector>
 
 struct ChordBase;
+struct Sharing;
 
 // Reactive output of the units at bus i at the state of the last mismatch
 // call: Qg = Im(S_i) + qd + iq·|V| + qdc (a VSC converter that holds the
@@ -19,5 +20,8 @@ double unit_q(const Network &net, const BusSchedule &sch, const NewtonWorkspace 
 // ones, then one bus held and one released at a time, a solve (solve_once)
 // after each change, until every voltage-controlled bus is in one of its
 // three states. Its tied buses' voltages are left where they started.
+// With a sharing (powerflow/sharing.h), each settled state is a pass of
+// it: where the sharing moves, the loop solves again on the same chord
+// factors, until both settle.
 PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held, Voltages v,
-                        const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord);
+                        const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord, Sharing *share = nullptr);

@@ -21,6 +21,11 @@
 // starting from the base case's settings).
 enum class ControlMode { locked, base, all };
 
+// Who takes the active power a change of the network calls for: the slack
+// alone, or the island's units by PT, by reserve or by output
+// (powerflow/sharing.h).
+enum class ResponseMode { swing, pmax, reserve, output };
+
 struct PfOptions {
     double tolerance_pu = 1e-8; // largest |ΔP| or |ΔQ|, pu on SBASE
     int max_iterations = 20;    // Newton steps per solve
@@ -43,6 +48,8 @@ struct PfOptions {
     // the base case).
     double min_realistic_vm_pu = 0.5;
     double max_realistic_vm_pu = 2.0;
+    ResponseMode generator_response = ResponseMode::swing;      // in contingencies
+    ResponseMode base_generator_response = ResponseMode::swing; // in the base case, against the RAW's dispatch
     // Not options of the file: continuation sets them for its points, where
     // a point that does not solve soon gives way to a nearer one.
     //   max_q_changes: reactive-limit changes after the batch rounds before

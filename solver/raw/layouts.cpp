@@ -16,7 +16,7 @@ struct Row {
 
 // Owner pairs and the like are listed where they come before a field the
 // solver reads; trailing ones are not.
-constexpr std::array<Row, 42> rows{{
+constexpr std::array<Row, 43> rows{{
     {Rec::case_id, 23, 36, "IC SBASE REV XFRRAT NXFRAT BASFRQ"},
 
     // Version 23 carries the bus's load and shunt; 24 to 30 its shunt.
@@ -33,12 +33,15 @@ constexpr std::array<Row, 42> rows{{
     {Rec::fixed_shunt, 31, 36, "I ID STATUS GL BL"},
 
     {Rec::generator, 23, 23, "I ID PG QG QT QB VS IREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB"},
-    {Rec::generator, 24, 33, "I ID PG QG QT QB VS IREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB O1 F1"},
+    {Rec::generator, 24, 30, "I ID PG QG QT QB VS IREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB O1 F1 O2 F2 O3 F3 O4 F4"},
+    {Rec::generator, 31, 33,
+     "I ID PG QG QT QB VS IREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB O1 F1 O2 F2 O3 F3 O4 F4 WMOD WPF"},
     // Version 34 appends the node fields (NREG, NODE, ND) to its records;
     // 35 puts them after the bus they belong to.
     {Rec::generator, 34, 34,
      "I ID PG QG QT QB VS IREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB O1 F1 O2 F2 O3 F3 O4 F4 WMOD WPF NREG"},
-    {Rec::generator, 35, 36, "I ID PG QG QT QB VS IREG NREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB BASLOD O1 F1"},
+    {Rec::generator, 35, 36,
+     "I ID PG QG QT QB VS IREG NREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB BASLOD O1 F1 O2 F2 O3 F3 O4 F4 WMOD WPF"},
 
     // Up to version 25 a transformer is a branch with a RATIO and an ANGLE.
     {Rec::branch, 23, 25, "I J CKT R X B %RATEA %RATEB %RATEC RATIO ANGLE GI BI GJ BJ ST"},

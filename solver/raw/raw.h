@@ -78,6 +78,9 @@ struct Unit {
     double rmpct = 100.0; // its share of the regulated bus's Q, percent
     int status = 1;
     double pt = 9999, pb = -9999;
+    // Wind machine control mode (revision 31 on): 0 a conventional unit,
+    // 1 to 3 a plant whose output follows its resource.
+    int wmod = 0;
     int line = 0;
 };
 

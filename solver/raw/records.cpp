@@ -122,6 +122,7 @@ void read_unit(const RecordLine &l, RawCase &c)
     u.status = int_of(l, "STAT", 1);
     u.pt = real_of(l, "PT", 9999.0);
     u.pb = real_of(l, "PB", -9999.0);
+    u.wmod = int_of(l, "WMOD", 0);
     c.units.push_back(std::move(u));
 }
 

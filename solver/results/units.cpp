@@ -1,6 +1,7 @@
 #include "results/units.h"
 
 #include "io/csv.h"
+#include "powerflow/sharing.h"
 #include "results/columns.h"
 
 #include <cmath>
@@ -82,9 +83,7 @@ std::vector<std::complex<double>> unit_outputs(const SolvedNetwork &s)
             continue;
         }
         if (node == b && sch.kind[b] == BusKind::slack) {
-            share(
-                at[b], bus[b].real(), [&](int u) { return unit(u).pb; }, [&](int u) { return unit(u).pt; },
-                [](int) { return 0.0; }, p);
+            share_slack_p(net, at[b], bus[b].real(), p);
         } else {
             for (const int u : at[b]) {
                 p[static_cast<std::size_t>(u)] = unit(u).pg;
