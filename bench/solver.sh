@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times the solver on a case's whole contingency list: alone, in process
-# (solver_bench: base case from a flat start, every contingency), then
+# (solver_bench: base case from a flat start, every contingency, and every
+# contingency again with generator_response "pmax"), then
 # through ctgbatch with 1 and 2 ranks, and prints one table.
 #
 # Usage: bench/solver.sh [-c CASE] [-b BUILD_DIR] [-r REPEATS] [-n RUNS] [-k]
@@ -112,6 +113,11 @@ row "no step taken: mean (ms)" "$(val ctg_no_step_ms)"
 row "fitted: fixed cost per contingency (ms)" "$(val fit_fixed_ms)"
 row "fitted: cost per step (ms)" "$(val fit_step_ms)"
 row "fitted: cost per factorization (ms)" "$(val fit_factorization_ms)"
+row "generator_response pmax: mean (ms)" "$(val pmax_ctg_mean_ms)"
+row "generator_response pmax: mean CPU time (ms)" "$(val pmax_ctg_cpu_mean_ms)"
+row "generator_response pmax: CPU time / swing" "$(awk -v a="$(val pmax_ctg_cpu_mean_ms)" -v b="$(val ctg_cpu_mean_ms)" 'BEGIN { printf "%.2f", a / b }')"
+row "generator_response pmax: converged" "$(val pmax_converged)"
+row "generator_response pmax: steps per contingency" "$(val pmax_mean_steps)"
 row "peak RSS, solver_bench (MB)" "$(val peak_rss_mb)"
 row "ctgbatch, 1 rank: wall time (s, median of $runs)" "${wall[1]}"
 row "ctgbatch, 2 ranks: wall time (s, median of $runs)" "${wall[2]}"

@@ -156,6 +156,22 @@ int main(int argc, char *argv[])
         std::printf("ctg_direct_mean_ms %.3f\n",
                     (total - followed_ms) / static_cast<double>(std::max<size_t>(1, blocks.size() - followed)));
         print_cost_fit(runs);
+
+        // The same list with the loss shared by the units by PT.
+        opt.generator_response = ResponseMode::pmax;
+        BaseCase shared = solve_base_case(net, opt);
+        int shared_converged = 0;
+        long shared_steps = 0;
+        t0 = std::chrono::steady_clock::now();
+        const double shared_cpu0 = cpu_ms();
+        for (const CtgBlock &b : blocks) {
+            const CtgResult r = solve_contingency(net, shared, b, opt, shared.ws);
+            shared_converged += r.status == CtgStatus::converged ? 1 : 0;
+            shared_steps += r.iterations;
+        }
+        std::printf("pmax_ctg_mean_ms %.3f\npmax_ctg_cpu_mean_ms %.3f\npmax_converged %d\npmax_mean_steps %.2f\n",
+                    ms_since(t0) / n, (cpu_ms() - shared_cpu0) / n, shared_converged,
+                    static_cast<double>(shared_steps) / n);
         rusage ru{};
         getrusage(RUSAGE_SELF, &ru);
         std::printf("peak_rss_mb %.1f\n", static_cast<double>(ru.ru_maxrss) / 1024.0);

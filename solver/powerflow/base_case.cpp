@@ -82,6 +82,9 @@ BaseCase solve_base_case(const Network &net, const PfOptions &opt)
     if (bc.sol.converged) {
         make_chord_base(net, bc.y, bc.sol.sch, bc.sol.v, bc.ws, bc.chord);
         refresh_base_outputs(net, bc);
+        if (opt.generator_response != ResponseMode::swing) {
+            measure_share_slopes(net, bc, opt);
+        }
     }
     return bc;
 }

@@ -542,6 +542,8 @@ BaseCase solve_base_case_with_controls(Network &net, const PfOptions &opt, Contr
 {
     BaseCase bc = solve_base_case(net, opt);
     out = ControlsOutcome{};
+    const bool moved = controls_act(net, opt, ControlScope::base_case) ||
+                       opt.base_generator_response != ResponseMode::swing; // the state slopes were measured at
     if (bc.sol.converged && controls_act(net, opt, ControlScope::base_case)) {
         bc.sol =
             adjust_controls(net, bc.y, bc.on, std::move(bc.sol), opt, bc.ws, nullptr, ControlScope::base_case, out);
@@ -554,7 +556,7 @@ BaseCase solve_base_case_with_controls(Network &net, const PfOptions &opt, Contr
     if (bc.sol.converged && opt.base_generator_response != ResponseMode::swing) {
         share_base_case(net, bc, opt);
     }
-    if (bc.sol.converged && opt.generator_response != ResponseMode::swing) {
+    if (bc.sol.converged && opt.generator_response != ResponseMode::swing && moved) {
         measure_share_slopes(net, bc, opt);
     }
     return bc;
