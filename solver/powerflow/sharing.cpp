@@ -77,7 +77,7 @@ double island_output(const Sharing &s, const IslandShare &is, double k)
 // k with f(k) = target, found between the breakpoints where members reach
 // their limits; where the target is beyond every limit, the k at which the
 // last member reaches its limit, with saturated set.
-double solve_k(const Sharing &s, const IslandShare &is, double target, bool &saturated)
+double solve_k(const Sharing &s, IslandShare &is, double target, bool &saturated)
 {
     saturated = false;
     double base = 0;
@@ -89,16 +89,19 @@ double solve_k(const Sharing &s, const IslandShare &is, double target, bool &sat
         return 0;
     }
     const bool up = need > 0;
-    // Each member moves by a·|k| until |k| = room/a.
-    std::vector<std::pair<double, double>> caps; // (|k| at its limit, a)
-    for (const int m : is.members) {
-        const Sharer &u = s.units[static_cast<std::size_t>(m)];
-        const double a = up ? u.a_up : u.a_down;
-        if (a > 0) {
-            caps.emplace_back((up ? u.hi - u.pg0 : u.pg0 - u.lo) / a, a);
+    // Each member moves by a·|k| until |k| = room/a: (|k| at its limit, a),
+    // sorted once per direction.
+    std::vector<std::pair<double, double>> &caps = up ? is.caps_up : is.caps_down;
+    if (caps.empty()) {
+        for (const int m : is.members) {
+            const Sharer &u = s.units[static_cast<std::size_t>(m)];
+            const double a = up ? u.a_up : u.a_down;
+            if (a > 0) {
+                caps.emplace_back((up ? u.hi - u.pg0 : u.pg0 - u.lo) / a, a);
+            }
         }
+        std::sort(caps.begin(), caps.end());
     }
-    std::sort(caps.begin(), caps.end());
     double slope = 0;
     for (const auto &c : caps) {
         slope += c.second;

@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // "swing", "pmax", ...
@@ -53,6 +54,9 @@ struct IslandShare {
     bool settled = false;
     bool exhausted = false;
     double left = 0; // what the slacks carry beyond every limit (exhausted), pu
+    // (|k| at which a member reaches its limit, its α), sorted: where
+    // generation rises and where it falls, taken when first needed.
+    std::vector<std::pair<double, double>> caps_up, caps_down;
     // The last pass (k, residual) for the secant step.
     double k_prev = 0, h_prev = 0;
     bool has_prev = false;
