@@ -104,7 +104,8 @@ ControlMode control_mode(const std::string &path, const std::string &key, const 
 ResponseMode response_mode(const std::string &path, const std::string &key, const nlohmann::json &value)
 {
     const std::string m = value.is_string() ? value.get<std::string>() : std::string();
-    for (const ResponseMode r : {ResponseMode::swing, ResponseMode::pmax, ResponseMode::reserve, ResponseMode::output}) {
+    for (const ResponseMode r :
+         {ResponseMode::swing, ResponseMode::pmax, ResponseMode::reserve, ResponseMode::output}) {
         if (m == response_name(r)) {
             return r;
         }

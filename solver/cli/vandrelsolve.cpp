@@ -135,6 +135,21 @@ int count_in_service_units(const Network &net, const BaseCase &bc)
 // Solves every block of the sub-file and writes its two result files,
 // violations first: the results file, renamed into place last, marks a
 // complete run. The blocks named in option detail get their detail folder.
+// The base case's console line, and what its generator response did.
+void print_base_case(const std::string &label, const Network &net, const BaseCase &bc, const Assessment &base)
+{
+    const auto held = std::count_if(bc.sol.held.begin(), bc.sol.held.end(), [](signed char h) { return h != 0; });
+    const auto branches = std::count_if(bc.on.begin(), bc.on.end(), [](char on) { return on != 0; });
+    std::cout << "vandrelsolve: " << label << ": base case converged in " << bc.sol.iterations
+              << " iterations, largest mismatch " << num(bc.sol.last.max_mismatch) << " pu; "
+              << net.raw_buses - bc.cut_off << " buses, " << branches << " branches, "
+              << count_in_service_units(net, bc) << " units, " << held << " held at a reactive limit, "
+              << base.violations.size() << " violations" << std::endl;
+    if (!bc.response_note.empty()) {
+        std::cout << "vandrelsolve: base case: " << bc.response_note << std::endl;
+    }
+}
+
 void run_contingencies(const Args &args, const RawCase &raw, const Network &net, BaseCase &bc, const PfOptions &opt)
 {
     const std::vector<CtgBlock> blocks = read_ctg_blocks(args.subfile);
@@ -261,9 +276,6 @@ int run(const Args &args)
                   << " bus(es) in islands without a slack bus are left out: " << buses << std::endl;
     }
     warn_if_unrealistic(net, bc, opt);
-    if (!bc.response_note.empty()) {
-        std::cout << "vandrelsolve: base case: " << bc.response_note << std::endl;
-    }
     write_file_atomically(join(args.outdir, "base_buses.csv"), base_buses_csv(net, bc));
     write_file_atomically(join(args.outdir, "base_units.csv"), units_csv(raw.units, solved_base(net, bc)));
     write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc, opt.base_rating));
@@ -274,13 +286,7 @@ int run(const Args &args)
     const Assessment base = assess(net, bc.on, bc.sol, opt.base_rating, false);
     write_file_atomically(join(args.outdir, "base_violations.csv"), base_violations_csv(base));
 
-    const auto held = std::count_if(bc.sol.held.begin(), bc.sol.held.end(), [](signed char h) { return h != 0; });
-    const auto branches = std::count_if(bc.on.begin(), bc.on.end(), [](char on) { return on != 0; });
-    std::cout << "vandrelsolve: " << label << ": base case converged in " << bc.sol.iterations
-              << " iterations, largest mismatch " << num(bc.sol.last.max_mismatch) << " pu; "
-              << net.raw_buses - bc.cut_off << " buses, " << branches << " branches, "
-              << count_in_service_units(net, bc) << " units, " << held << " held at a reactive limit, "
-              << base.violations.size() << " violations" << std::endl;
+    print_base_case(label, net, bc, base);
 
     if (args.run_type == 2) {
         run_contingencies(args, raw, net, bc, opt);

@@ -112,7 +112,8 @@ std::shared_ptr<const CtgState> kept_state(const OutageCase &c, const Sharing &s
 {
     CtgState st{*c.net, c.on, {}};
     for (const Sharer &u : s.units) {
-        st.net.units[static_cast<std::size_t>(u.unit)].pg = share_of(u, s.islands[static_cast<std::size_t>(u.island)].k);
+        st.net.units[static_cast<std::size_t>(u.unit)].pg =
+            share_of(u, s.islands[static_cast<std::size_t>(u.island)].k);
     }
     return std::make_shared<const CtgState>(std::move(st));
 }

@@ -211,6 +211,28 @@ bool batch_rounds(const Network &net, const Ybus &y, PfSolution &s, const PfOpti
     return true;
 }
 
+// A pass of the sharing at a settled state (settled at once without one).
+ShareStep pass(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws,
+               Sharing *share)
+{
+    return share == nullptr ? ShareStep::settled : share_step(net, y, *share, s, opt, &ws);
+}
+
+// Solves, and again after every pass of the sharing that moves it, with no
+// reactive limits. True when both settled.
+bool solve_sharing(const Network &net, const Ybus &y, PfSolution &s, const PfOptions &opt, NewtonWorkspace &ws,
+                   Chords &ch, Sharing *share)
+{
+    ShareStep step = ShareStep::again;
+    while (step == ShareStep::again) {
+        if (!solve_once(net, y, s, opt, ws, ch)) {
+            return false;
+        }
+        step = pass(net, y, s, opt, ws, share);
+    }
+    return step == ShareStep::settled;
+}
+
 } // namespace
 
 // The reactive-limit loop of solve_with_q_limits, its tied buses' voltages
@@ -230,14 +252,7 @@ PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std:
     Chords ch;
     ch.shared = chord;
     if (!opt.enforce_q_limits) {
-        ShareStep step = ShareStep::again;
-        while (step == ShareStep::again) {
-            if (!solve_once(net, y, s, opt, ws, ch)) {
-                return s;
-            }
-            step = share == nullptr ? ShareStep::settled : share_step(net, y, *share, s, opt, &ws);
-        }
-        s.converged = step == ShareStep::settled;
+        s.converged = solve_sharing(net, y, s, opt, ws, ch, share);
         return s;
     }
     if (!batch_rounds(net, y, s, opt, ws, ch, share)) {
@@ -248,14 +263,10 @@ PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std:
         int dir = 0;
         const int to_hold = worst_q_violation(net, s, ws, q_tol, dir);
         const int to_release = worst_wrong_side(net, s, ws);
-        if (to_hold < 0 && to_release < 0) {
-            const ShareStep step = share == nullptr ? ShareStep::settled : share_step(net, y, *share, s, opt, &ws);
-            if (step == ShareStep::settled) {
-                break;
-            }
-            if (step == ShareStep::gave_up) {
-                return s;
-            }
+        const ShareStep step = to_hold >= 0 || to_release >= 0 ? ShareStep::again : pass(net, y, s, opt, ws, share);
+        if (step != ShareStep::again) {
+            s.converged = step == ShareStep::settled;
+            return s;
         }
         if (to_hold >= 0) {
             hold(net, s, to_hold, dir);
@@ -272,6 +283,4 @@ PfSolution q_limit_loop(const Network &net, const Ybus &y, BusSchedule sch, std:
             return s;
         }
     }
-    s.converged = true;
-    return s;
 }

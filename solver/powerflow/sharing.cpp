@@ -352,8 +352,8 @@ Sharing make_sharing(const Network &net, ResponseMode mode, const std::vector<in
     return s;
 }
 
-void first_share(const Network &net, const std::vector<int> &island, const std::vector<double> &loss,
-                 const Voltages &v, Sharing &s, BusSchedule &sch)
+void first_share(const Network &net, const std::vector<int> &island, const std::vector<double> &loss, const Voltages &v,
+                 Sharing &s, BusSchedule &sch)
 {
     // Each island's slacks, at first, supply its losses less the others' net injection.
     std::vector<double> slack_gen(s.islands.size(), 0.0);
@@ -367,7 +367,8 @@ void first_share(const Network &net, const std::vector<int> &island, const std::
         const auto b = static_cast<int>(i);
         const double net_out = scheduled_net(net, sch, v, b);
         // A slack supplies its own load besides.
-        slack_gen[static_cast<std::size_t>(island[i])] += sch.kind[i] == BusKind::slack ? sch.pg[i] - net_out : -net_out;
+        slack_gen[static_cast<std::size_t>(island[i])] +=
+            sch.kind[i] == BusKind::slack ? sch.pg[i] - net_out : -net_out;
     }
     for (std::size_t c = 0; c < s.islands.size(); ++c) {
         IslandShare &is = s.islands[c];
@@ -397,10 +398,7 @@ std::vector<double> wanted_outputs(const Network &net, const Ybus &y, const Shar
     return wants;
 }
 
-double members_output(const Sharing &s, std::size_t island, double k)
-{
-    return island_output(s, s.islands[island], k);
-}
+double members_output(const Sharing &s, std::size_t island, double k) { return island_output(s, s.islands[island], k); }
 
 void schedule_sharing(const Sharing &s, BusSchedule &sch) { schedule_shares(s, sch); }
 
@@ -488,6 +486,31 @@ double response_mw(const Network &net, const Sharing &s)
     return moved * net.sbase;
 }
 
+namespace {
+
+// "unit 101 '1' (PT), ..." for the sharers held at a limit (at most five,
+// then ", and N more"); empty where none is.
+std::string units_at_limits(const Network &net, const Sharing &s)
+{
+    std::string text;
+    int count = 0;
+    for (const Sharer &u : s.units) {
+        const double k = s.islands[static_cast<std::size_t>(u.island)].k;
+        const double a = k >= 0 ? u.a_up : u.a_down;
+        const double free = u.pg0 + a * k;
+        if (a <= 0 || k == 0 || (free < u.hi && free > u.lo) || ++count > 5) {
+            continue;
+        }
+        const NetUnit &nu = net.units[static_cast<std::size_t>(u.unit)];
+        text += std::string(count > 1 ? ", " : "") + "unit " +
+                std::to_string(net.buses[static_cast<std::size_t>(nu.bus)].number) + " '" + nu.id + "' (" +
+                (free >= u.hi ? "PT" : "PB") + ")";
+    }
+    return count > 5 ? text + ", and " + std::to_string(count - 5) + " more" : text;
+}
+
+} // namespace
+
 std::string sharing_note(const Network &net, const Sharing &s)
 {
     std::string note;
@@ -505,26 +528,8 @@ std::string sharing_note(const Network &net, const Sharing &s)
         std::snprintf(mw, sizeof mw, "%.1f", left * net.sbase);
         add(std::string("reserve exhausted: ") + mw + " MW left on the swing");
     }
-    std::string limits;
-    int count = 0;
-    for (const Sharer &u : s.units) {
-        const double k = s.islands[static_cast<std::size_t>(u.island)].k;
-        const double a = k >= 0 ? u.a_up : u.a_down;
-        const double free = u.pg0 + a * k;
-        if (a <= 0 || k == 0 || (free < u.hi && free > u.lo)) {
-            continue;
-        }
-        if (++count <= 5) {
-            const NetUnit &nu = net.units[static_cast<std::size_t>(u.unit)];
-            limits += std::string(count > 1 ? ", " : "") + "unit " +
-                      std::to_string(net.buses[static_cast<std::size_t>(nu.bus)].number) + " '" + nu.id + "' (" +
-                      (free >= u.hi ? "PT" : "PB") + ")";
-        }
-    }
-    if (count > 5) {
-        limits += ", and " + std::to_string(count - 5) + " more";
-    }
-    if (count > 0) {
+    const std::string limits = units_at_limits(net, s);
+    if (!limits.empty()) {
         add("at a limit: " + limits);
     }
     if (alone) {

@@ -92,8 +92,8 @@ Sharing make_sharing(const Network &net, ResponseMode mode, const std::vector<in
 // case, and schedules the sharers' outputs into sch.pg. The estimate: the
 // island's slacks supply its base losses loss[c] less the net injection of
 // its other buses at voltages v (constant-admittance load counts as loss).
-void first_share(const Network &net, const std::vector<int> &island, const std::vector<double> &loss,
-                 const Voltages &v, Sharing &s, BusSchedule &sch);
+void first_share(const Network &net, const std::vector<int> &island, const std::vector<double> &loss, const Voltages &v,
+                 Sharing &s, BusSchedule &sch);
 
 // The losses of each island at a solution: Σ Re(V_i·conj((Ybus·V)_i)) over
 // its buses, pu.

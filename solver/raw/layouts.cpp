@@ -33,7 +33,8 @@ constexpr std::array<Row, 43> rows{{
     {Rec::fixed_shunt, 31, 36, "I ID STATUS GL BL"},
 
     {Rec::generator, 23, 23, "I ID PG QG QT QB VS IREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB"},
-    {Rec::generator, 24, 30, "I ID PG QG QT QB VS IREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB O1 F1 O2 F2 O3 F3 O4 F4"},
+    {Rec::generator, 24, 30,
+     "I ID PG QG QT QB VS IREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB O1 F1 O2 F2 O3 F3 O4 F4"},
     {Rec::generator, 31, 33,
      "I ID PG QG QT QB VS IREG MBASE ZR ZX RT XT GTAP STAT RMPCT PT PB O1 F1 O2 F2 O3 F3 O4 F4 WMOD WPF"},
     // Version 34 appends the node fields (NREG, NODE, ND) to its records;
