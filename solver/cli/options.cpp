@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -104,11 +105,12 @@ ControlMode control_mode(const std::string &path, const std::string &key, const 
 ResponseMode response_mode(const std::string &path, const std::string &key, const nlohmann::json &value)
 {
     const std::string m = value.is_string() ? value.get<std::string>() : std::string();
-    for (const ResponseMode r :
-         {ResponseMode::swing, ResponseMode::pmax, ResponseMode::reserve, ResponseMode::output}) {
-        if (m == response_name(r)) {
-            return r;
-        }
+    const std::array<ResponseMode, 4> modes = {ResponseMode::swing, ResponseMode::pmax, ResponseMode::reserve,
+                                               ResponseMode::output};
+    const auto *const found =
+        std::find_if(modes.begin(), modes.end(), [&m](ResponseMode r) { return m == response_name(r); });
+    if (found != modes.end()) {
+        return *found;
     }
     throw InputError(path, 0, "option '" + key + "' must be \"swing\", \"pmax\", \"reserve\" or \"output\"");
 }

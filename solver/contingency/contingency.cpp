@@ -129,7 +129,7 @@ Sharing start_sharing(const BaseCase &base, const Outage &o, OutageCase &c, cons
     Sharing s = make_sharing(*c.net, opt.generator_response, c.island, c.sch, base.unit_pg, o.unit, o.changed_unit);
     std::vector<double> loss(s.islands.size(), 0.0);
     for (std::size_t i = 0; i < c.island.size(); ++i) {
-        if (c.island[i] >= 0 && i < base.island.size() && base.island[i] >= 0) {
+        if (i < base.island.size() && c.island[i] >= 0 && base.island[i] >= 0) {
             const auto from = static_cast<std::size_t>(base.island[i]);
             loss[static_cast<std::size_t>(c.island[i])] = base.losses[from];
             s.islands[static_cast<std::size_t>(c.island[i])].slope =

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <numeric>
 
 const char *response_name(ResponseMode m)
 {
@@ -67,11 +68,9 @@ double scheduled_net(const Network &net, const BusSchedule &sch, const Voltages 
 // Σ of every member's output at k: the island's f(k), monotone in k.
 double island_output(const Sharing &s, const IslandShare &is, double k)
 {
-    double sum = 0;
-    for (const int m : is.members) {
-        sum += share_of(s.units[static_cast<std::size_t>(m)], k);
-    }
-    return sum;
+    return std::accumulate(is.members.begin(), is.members.end(), 0.0, [&s, k](double sum, int m) {
+        return sum + share_of(s.units[static_cast<std::size_t>(m)], k);
+    });
 }
 
 // k with f(k) = target, found between the breakpoints where members reach
@@ -80,10 +79,9 @@ double island_output(const Sharing &s, const IslandShare &is, double k)
 double solve_k(const Sharing &s, IslandShare &is, double target, bool &saturated)
 {
     saturated = false;
-    double base = 0;
-    for (const int m : is.members) {
-        base += s.units[static_cast<std::size_t>(m)].pg0;
-    }
+    const double base = std::accumulate(is.members.begin(), is.members.end(), 0.0, [&s](double sum, int m) {
+        return sum + s.units[static_cast<std::size_t>(m)].pg0;
+    });
     const double need = target - base;
     if (need == 0) {
         return 0;
@@ -102,10 +100,8 @@ double solve_k(const Sharing &s, IslandShare &is, double target, bool &saturated
         }
         std::sort(caps.begin(), caps.end());
     }
-    double slope = 0;
-    for (const auto &c : caps) {
-        slope += c.second;
-    }
+    double slope = std::accumulate(caps.begin(), caps.end(), 0.0,
+                                   [](double sum, const std::pair<double, double> &c) { return sum + c.second; });
     const double sign = up ? 1.0 : -1.0;
     const double want = std::fabs(need);
     double moved = 0;
@@ -389,10 +385,9 @@ std::vector<double> wanted_outputs(const Network &net, const Ybus &y, const Shar
     std::vector<double> wants(s.islands.size(), 0.0);
     for (std::size_t c = 0; c < s.islands.size(); ++c) {
         const IslandShare &is = s.islands[c];
-        double gen = residual[c];
-        for (const int b : is.slacks) {
-            gen += slack_output(net, sol.sch, sol.v, at, b);
-        }
+        const double gen = std::accumulate(is.slacks.begin(), is.slacks.end(), residual[c], [&](double sum, int b) {
+            return sum + slack_output(net, sol.sch, sol.v, at, b);
+        });
         wants[c] = wanted_output(s, is, gen);
     }
     return wants;
@@ -477,12 +472,9 @@ PfSolution settle_sharing(const Network &net, const Ybus &y, Sharing &s, PfSolut
 
 double response_mw(const Network &net, const Sharing &s)
 {
-    double moved = 0;
-    for (const Sharer &u : s.units) {
-        if (u.slot >= 0) {
-            moved += share_of(u, s.islands[static_cast<std::size_t>(u.island)].k) - u.pg0;
-        }
-    }
+    const double moved = std::accumulate(s.units.begin(), s.units.end(), 0.0, [&s](double sum, const Sharer &u) {
+        return u.slot >= 0 ? sum + share_of(u, s.islands[static_cast<std::size_t>(u.island)].k) - u.pg0 : sum;
+    });
     return moved * net.sbase;
 }
 
