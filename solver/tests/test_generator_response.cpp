@@ -97,6 +97,26 @@ std::map<std::string, double> unit_pg(const Rows &units)
     return pg;
 }
 
+// A record's comma-separated fields, as they are (blanks kept), and back.
+std::vector<std::string> fields_of(const std::string &line)
+{
+    std::vector<std::string> f;
+    std::stringstream ss(line);
+    for (std::string x; std::getline(ss, x, ',');) {
+        f.push_back(x);
+    }
+    return f;
+}
+
+std::string joined(const std::vector<std::string> &f)
+{
+    std::string line;
+    for (std::size_t i = 0; i < f.size(); ++i) {
+        line += (i > 0 ? "," : "") + f[i];
+    }
+    return line;
+}
+
 // The generator records of a RAW text (one line each, revisions 30 to 33),
 // each edited in place by edit(bus, id, fields): field 2 PG, 14 STAT, 16
 // PT, 17 PB.
@@ -111,16 +131,9 @@ template <class Edit> std::string edit_units(const std::string &raw, const Edit 
         if (inside && (t == "0" || t.rfind("0 /", 0) == 0)) {
             inside = false;
         } else if (inside) {
-            std::vector<std::string> f;
-            std::stringstream ss(line);
-            for (std::string x; std::getline(ss, x, ',');) {
-                f.push_back(x);
-            }
+            std::vector<std::string> f = fields_of(line);
             edit(trim(f.at(0)), trim(f.at(1)), f);
-            line.clear();
-            for (std::size_t i = 0; i < f.size(); ++i) {
-                line += (i > 0 ? "," : "") + f[i];
-            }
+            line = joined(f);
         }
         inside = inside || line.find("BEGIN GENERATOR DATA") != std::string::npos;
         out += line + "\n";
@@ -141,18 +154,11 @@ std::pair<std::string, std::set<std::string>> with_ide(const std::string &raw,
     bool buses = true;
     for (int n = 0; std::getline(in, line); ++n) {
         buses = buses && line.find("END OF BUS DATA") == std::string::npos;
-        std::vector<std::string> f;
-        std::stringstream ss(line);
-        for (std::string x; std::getline(ss, x, ',');) {
-            f.push_back(x);
-        }
+        std::vector<std::string> f = fields_of(line);
         if (buses && n >= 3 && f.size() > 3) {
             const auto to = ide.find(trim(f[0]));
             f[3] = to == ide.end() ? f[3] : to->second;
-            line.clear();
-            for (std::size_t i = 0; i < f.size(); ++i) {
-                line += (i > 0 ? "," : "") + f[i];
-            }
+            line = joined(f);
             if (trim(f[3]) == "3") {
                 slacks.insert(trim(f[0]));
             }
