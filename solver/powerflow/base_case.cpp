@@ -143,6 +143,10 @@ void measure_share_slopes(const Network &net, BaseCase &bc, const PfOptions &opt
     PfOptions held = opt;
     held.enforce_q_limits = false;
     const PfSolution moved = solve_with_q_limits(net, bc.y, sch, bc.sol.held, bc.sol.v, held, bc.ws, &bc.chord);
+    // bc.ws back at the base case's solution: its files read the slacks'
+    // output and the units' Q from ws.current.
+    int worst = 0;
+    mismatch(net, bc.y, bc.sol.sch, bc.sol.v, bc.ws, worst);
     if (!moved.converged) {
         return;
     }
