@@ -108,12 +108,24 @@ void copy_for_controls(OutageCase &c)
 
 // The network a contingency was solved on, kept for its detail files, its
 // sharers at their outputs.
-std::shared_ptr<const CtgState> kept_state(const OutageCase &c, const Sharing &s)
+std::shared_ptr<const CtgState> kept_state(const OutageCase &c, const Sharing &s, const BaseCase &base, int changed)
 {
-    CtgState st{*c.net, c.on, {}};
+    CtgState st{*c.net, c.on, {}, {}};
+    if (s.mode == ResponseMode::swing) {
+        return std::make_shared<const CtgState>(std::move(st));
+    }
+    // The units at slacks: the sharing's outputs, the others' base output.
+    st.slack_unit_p.assign(st.net.units.size(), std::nan(""));
+    for (std::size_t u = 0; u < st.net.units.size() && u < base.unit_pg.size(); ++u) {
+        const auto node = static_cast<std::size_t>(st.net.buses[static_cast<std::size_t>(st.net.units[u].bus)].node);
+        if (node < c.island.size() && c.island[node] >= 0) {
+            st.slack_unit_p[u] = static_cast<int>(u) == changed ? st.net.units[u].pg : base.unit_pg[u];
+        }
+    }
     for (const Sharer &u : s.units) {
-        st.net.units[static_cast<std::size_t>(u.unit)].pg =
-            share_of(u, s.islands[static_cast<std::size_t>(u.island)].k);
+        const double p = share_of(u, s.islands[static_cast<std::size_t>(u.island)].k);
+        st.net.units[static_cast<std::size_t>(u.unit)].pg = p;
+        st.slack_unit_p[static_cast<std::size_t>(u.unit)] = p;
     }
     return std::make_shared<const CtgState>(std::move(st));
 }
@@ -326,7 +338,7 @@ void continue_outage(const Network &net, const BaseCase &base, const Outage &o, 
         report_sharing(*c.net, sharing, r);
         r.assessment = assess(*c.net, c.on, r.sol, opt.contingency_rating, true, o.unit);
         if (keep_state) {
-            r.state = kept_state(c, sharing);
+            r.state = kept_state(c, sharing, base, o.changed_unit);
         }
         return;
     }
@@ -345,7 +357,7 @@ void continue_outage(const Network &net, const BaseCase &base, const Outage &o, 
                       opt.max_realistic_vm_pu);
         add_note(r.note, "unrealistic: " + bus_at(*c.net, bad, r.sol.v.vm[bad]) + range + reached);
         if (keep_state) {
-            r.state = kept_state(c, sharing);
+            r.state = kept_state(c, sharing, base, o.changed_unit);
         }
         return;
     }
@@ -354,7 +366,7 @@ void continue_outage(const Network &net, const BaseCase &base, const Outage &o, 
     add_note(r.note, reached);
     r.sol = std::move(path.sol);
     if (keep_state) {
-        CtgState st{*c.net, c.on, {}};
+        CtgState st{*c.net, c.on, {}, {}};
         partial_branches(o, path.lambda, st);
         partial_loads(net, path.lambda, st.net, r.sol);
         r.state = std::make_shared<const CtgState>(std::move(st));
@@ -427,7 +439,7 @@ CtgResult solve_contingency(const Network &net, const BaseCase &base, const CtgB
     r.solvable_fraction = 1;
     report_sharing(*c.net, sharing, r);
     if (keep_state) {
-        r.state = kept_state(c, sharing);
+        r.state = kept_state(c, sharing, base, o.changed_unit);
     }
     if (controls) {
         const std::string note = controls_note(net, *c.net, r.controls);

@@ -37,6 +37,12 @@ struct CtgState {
     Network net;
     std::vector<char> on;
     std::vector<double> branch_scale;
+    // With a generator response (empty without), each unit's active output
+    // as the sharing holds it, pu: its share, or for a unit that does not
+    // share its base output (the outage's own where it sets it); NaN where
+    // cut off. What a slack's units put out where it adds up to the
+    // slack's solved output.
+    std::vector<double> slack_unit_p;
 };
 
 struct CtgResult {

@@ -314,7 +314,7 @@ Sharing make_sharing(const Network &net, ResponseMode mode, const std::vector<in
         IslandShare &is = s.islands[static_cast<std::size_t>(island[n])];
         const bool at_slack = sch.kind[n] == BusKind::slack;
         if (iu == changed || !may_share(net, nu)) {
-            is.fixed += at_slack ? pg0[u] : 0.0;
+            is.fixed += at_slack ? (iu == changed ? nu.pg : pg0[u]) : 0.0;
             continue;
         }
         Sharer sh;

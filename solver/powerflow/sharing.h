@@ -83,7 +83,8 @@ void share_slack_p(const Network &net, const std::vector<int> &units, double p, 
 
 // The sharers of every island: in-service units at energised buses, with
 // PT > PB, both limits given (|limit| below no_limit_mw) and WMOD 0, but
-// `removed` and `changed` (a unit the outage itself takes out or sets).
+// `removed` and `changed` (a unit the outage itself takes out or sets; at
+// a slack, the latter counts at its new output, net's).
 // island: island of every bus (−1 off), pg0: every unit's base output.
 Sharing make_sharing(const Network &net, ResponseMode mode, const std::vector<int> &island, const BusSchedule &sch,
                      const std::vector<double> &pg0, int removed, int changed);

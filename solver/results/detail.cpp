@@ -77,7 +77,7 @@ std::string write_detail(const std::string &dir, const std::vector<Unit> &raw_un
     }
     const CtgState &st = *r.state;
     const NewtonWorkspace ws = state_workspace(st, r.sol.v);
-    const SolvedNetwork s{st.net, st.on, r.sol, ws, st.branch_scale, removed_unit(net, bc, block)};
+    const SolvedNetwork s{st.net, st.on, r.sol, ws, st.branch_scale, removed_unit(net, bc, block), st.slack_unit_p};
     const std::filesystem::path folder = std::filesystem::path(dir) / detail_folder_name(block.label);
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);

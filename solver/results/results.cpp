@@ -45,7 +45,7 @@ std::vector<std::complex<double>> tied_output(const SolvedNetwork &s, std::vecto
 
 SolvedNetwork solved_base(const Network &net, const BaseCase &bc)
 {
-    return SolvedNetwork{net, bc.on, bc.sol, bc.ws, {}, -1};
+    return SolvedNetwork{net, bc.on, bc.sol, bc.ws, {}, -1, {}};
 }
 
 std::vector<BranchFlow> solved_flows(const SolvedNetwork &s)

@@ -25,6 +25,9 @@ struct SolvedNetwork {
     const NewtonWorkspace &ws;
     std::vector<double> branch_scale;
     int removed_unit = -1;
+    // Each unit's active output where a generator response fixed it, pu
+    // (CtgState::slack_unit_p; empty: none).
+    std::vector<double> slack_unit_p;
 };
 
 // The base case as a SolvedNetwork.

@@ -65,6 +65,25 @@ std::vector<double> converter_q(const SolvedNetwork &s)
     return q;
 }
 
+// A slack's active output P among its units: the outputs a generator
+// response gave them where they add up to P (to 1e-6 pu); else, and where
+// it gave none, share_slack_p's split by PT − PB.
+void share_slack_output(const SolvedNetwork &s, const std::vector<int> &units, double p, std::vector<double> &out)
+{
+    double sum = 0;
+    for (const int u : units) {
+        sum += static_cast<std::size_t>(u) < s.slack_unit_p.size() ? s.slack_unit_p[static_cast<std::size_t>(u)]
+                                                                   : std::nan("");
+    }
+    if (!(std::fabs(sum - p) <= 1e-6)) {
+        share_slack_p(s.net, units, p, out);
+        return;
+    }
+    for (const int u : units) {
+        out[static_cast<std::size_t>(u)] = s.slack_unit_p[static_cast<std::size_t>(u)];
+    }
+}
+
 } // namespace
 
 std::vector<std::complex<double>> unit_outputs(const SolvedNetwork &s)
@@ -83,7 +102,7 @@ std::vector<std::complex<double>> unit_outputs(const SolvedNetwork &s)
             continue;
         }
         if (node == b && sch.kind[b] == BusKind::slack) {
-            share_slack_p(net, at[b], bus[b].real(), p);
+            share_slack_output(s, at[b], bus[b].real(), p);
         } else {
             for (const int u : at[b]) {
                 p[static_cast<std::size_t>(u)] = unit(u).pg;

@@ -269,7 +269,7 @@ TEST(Detail, ScalesTheFlowsOfABranchPartlyIn)
     CtgResult r;
     r.status = CtgStatus::no_solution;
     r.sol = c->bc.sol;
-    r.state = std::make_shared<const CtgState>(CtgState{c->net, c->bc.on, scale});
+    r.state = std::make_shared<const CtgState>(CtgState{c->net, c->bc.on, scale, {}});
     ASSERT_EQ(write_detail(root.string(), c->raw.units, c->net, c->bc, CtgBlock{"half", "", 0}, r, 1), "");
     const auto full = csv_rows(base_branches_csv(c->net, c->bc, 1));
     const auto half = csv_rows(read_file(root / "half/branches.csv"));

@@ -646,7 +646,7 @@ TEST(GeneratorResponse, BalancesTheBaseCaseDispatch)
 // The detail's units.csv shares the slack's output by PT − PB instead
 // (52 and 63 MW), whatever the sharing gave each unit: enable when it
 // shows the sharing's own outputs.
-TEST(GeneratorResponse, DISABLED_ShowsTheSlackUnitsAtTheirShares)
+TEST(GeneratorResponse, ShowsTheSlackUnitsAtTheirShares)
 {
     const std::vector<TestUnit> units = {{0, 200, 0}, {80, 200, 0}, {60, 100, 10}, {50, 150, 0}};
     const std::string raw =
