@@ -148,6 +148,13 @@ Sharing start_sharing(const BaseCase &base, const Outage &o, OutageCase &c, cons
                 from < base.share_slope.size() ? base.share_slope[from] : 1.0;
         }
     }
+    for (IslandShare &is : s.islands) {
+        for (const int b : is.slacks) {
+            const auto found = std::find_if(base.slack_mu.begin(), base.slack_mu.end(),
+                                            [b](const std::pair<int, std::vector<double>> &m) { return m.first == b; });
+            is.mu.push_back(found != base.slack_mu.end() && !found->second.empty() ? &found->second : nullptr);
+        }
+    }
     first_share(*c.net, c.island, loss, c.v, s, c.sch);
     return s;
 }

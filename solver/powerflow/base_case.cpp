@@ -132,6 +132,13 @@ void share_base_case(Network &net, BaseCase &bc, const PfOptions &opt)
 void measure_share_slopes(const Network &net, BaseCase &bc, const PfOptions &opt)
 {
     constexpr double dk = 1e-2; // pu
+    bc.slack_mu.clear();
+    for (std::size_t i = 0; i < net.buses.size(); ++i) {
+        if (bc.sol.sch.kind[i] == BusKind::slack) {
+            bc.slack_mu.emplace_back(static_cast<int>(i),
+                                     slack_sensitivity(net, bc.y, bc.sol.sch, bc.sol.v, bc.ws, static_cast<int>(i)));
+        }
+    }
     Sharing s = make_sharing(net, opt.generator_response, bc.island, bc.sol.sch, bc.unit_pg, -1, -1);
     bc.share_slope.assign(s.islands.size(), 1.0);
     const std::vector<double> want0 = wanted_outputs(net, bc.y, s, bc.sol, nullptr);

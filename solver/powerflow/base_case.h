@@ -9,6 +9,7 @@
 #include "powerflow/state.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // The schedule of the RAW: bus kinds, QG of units at load buses.
@@ -34,6 +35,9 @@ struct BaseCase {
     // Per island, the losses' share in a contingency's generator response
     // (IslandShare::slope; 1 where not measured).
     std::vector<double> share_slope;
+    // Each slack node's output sensitivity (slack_sensitivity in
+    // powerflow/sharing.h), with a generator response.
+    std::vector<std::pair<int, std::vector<double>>> slack_mu;
     // What the base case's own generator response did (empty: none).
     std::string response_note;
 };
@@ -53,7 +57,7 @@ void refresh_base_outputs(const Network &net, BaseCase &bc);
 // the MW moved. Not converged where the sharing did not settle.
 void share_base_case(Network &net, BaseCase &bc, const PfOptions &opt);
 
-// Fills bc.share_slope for opt.generator_response: every island's sharers
+// Fills bc.slack_mu, then bc.share_slope for opt.generator_response: every island's sharers
 // moved by a small k from the solution (reactive limits held as they are),
 // dh/dk over its loss-free value, kept where it is between 0.5 and 2.
 void measure_share_slopes(const Network &net, BaseCase &bc, const PfOptions &opt);

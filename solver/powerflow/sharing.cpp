@@ -1,5 +1,7 @@
 #include "powerflow/sharing.h"
 
+#include "powerflow/newton.h"
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -36,20 +38,16 @@ struct AtSolution {
 AtSolution at_solution(const Ybus &y, const Voltages &v, const NewtonWorkspace *ws)
 {
     AtSolution at;
-    const bool same =
-        ws != nullptr && ws->vc_at.vm.size() == v.vm.size() && ws->vc_at.vm == v.vm && ws->vc_at.va == v.va;
-    if (same && ws->current_of == &y) {
+    // Inside a solve, current_of says current is Ybus·vc, and the solve's
+    // last mismatch, at its solution, brought vc to v.
+    if (ws != nullptr && ws->current_of == &y && ws->vc_at.vm.size() == v.vm.size()) {
         at.ws_vc = &ws->vc;
         at.ws_current = &ws->current;
         return at;
     }
-    if (same) {
-        at.own_vc = ws->vc;
-    } else {
-        at.own_vc.resize(v.vm.size());
-        for (Eigen::Index i = 0; i < v.vm.size(); ++i) {
-            at.own_vc[i] = std::polar(v.vm[i], v.va[i]);
-        }
+    at.own_vc.resize(v.vm.size());
+    for (Eigen::Index i = 0; i < v.vm.size(); ++i) {
+        at.own_vc[i] = std::polar(v.vm[i], v.va[i]);
     }
     at.own_current = y * at.own_vc;
     return at;
@@ -73,19 +71,34 @@ double island_output(const Sharing &s, const IslandShare &is, double k)
     });
 }
 
-// k with f(k) = target, found between the breakpoints where members reach
-// their limits; where the target is beyond every limit, the k at which the
-// last member reaches its limit, with saturated set.
-double solve_k(const Sharing &s, IslandShare &is, double target, bool &saturated)
+// k where no member reaches a limit in moving `need`: |need|/Σa with the
+// sign of need; NaN where one would (or none can move).
+double unclamped_k(const Sharing &s, const IslandShare &is, double need)
 {
-    saturated = false;
-    const double base = std::accumulate(is.members.begin(), is.members.end(), 0.0, [&s](double sum, int m) {
-        return sum + s.units[static_cast<std::size_t>(m)].pg0;
-    });
-    const double need = target - base;
-    if (need == 0) {
-        return 0;
+    const bool up = need > 0;
+    // Where no member reaches its limit, |k| = |need|/Σa at once.
+    double sum_a = 0;
+    double first_cap = HUGE_VAL;
+    for (const int m : is.members) {
+        const Sharer &u = s.units[static_cast<std::size_t>(m)];
+        const double a = up ? u.a_up : u.a_down;
+        const double room = up ? u.hi - u.pg0 : u.pg0 - u.lo;
+        if (a > 0 && room > 0) { // one at its limit already moves no further
+            sum_a += a;
+            first_cap = std::min(first_cap, room / a);
+        }
     }
+    if (sum_a > 0 && std::fabs(need) / sum_a <= first_cap) {
+        return (up ? 1.0 : -1.0) * std::fabs(need) / sum_a;
+    }
+    return std::nan("");
+}
+
+// k moving `need` between the breakpoints where members reach their
+// limits; where need is beyond every limit, the k at which the last member
+// reaches its limit, with saturated set.
+double clamped_k(const Sharing &s, IslandShare &is, double need, bool &saturated)
+{
     const bool up = need > 0;
     // Each member moves by a·|k| until |k| = room/a: (|k| at its limit, a),
     // sorted once per direction.
@@ -118,6 +131,24 @@ double solve_k(const Sharing &s, IslandShare &is, double target, bool &saturated
     return sign * at;
 }
 
+// k with f(k) = target: at once where no member reaches a limit, else
+// between the breakpoints where they do; where the target is beyond every
+// limit, the k at which the last member reaches its limit, with saturated
+// set.
+double solve_k(const Sharing &s, IslandShare &is, double target, bool &saturated)
+{
+    saturated = false;
+    const double base = std::accumulate(is.members.begin(), is.members.end(), 0.0, [&s](double sum, int m) {
+        return sum + s.units[static_cast<std::size_t>(m)].pg0;
+    });
+    const double need = target - base;
+    if (need == 0) {
+        return 0;
+    }
+    const double quick = unclamped_k(s, is, need);
+    return std::isnan(quick) ? clamped_k(s, is, need, saturated) : quick;
+}
+
 // The sharers' outputs at their islands' k into sch.pg (slacks' are free).
 void schedule_shares(const Sharing &s, BusSchedule &sch)
 {
@@ -140,7 +171,7 @@ std::vector<double> island_residuals(const Network &net, const Sharing &s, const
 {
     std::vector<double> sum(s.islands.size(), 0.0);
     for (std::size_t i = 0; i < net.buses.size(); ++i) {
-        const int c = i < s.island_of.size() ? s.island_of[i] : -1;
+        const int c = s.island_of != nullptr && i < s.island_of->size() ? (*s.island_of)[i] : -1;
         if (c < 0 || sol.sch.kind[i] == BusKind::off || sol.sch.kind[i] == BusKind::slack ||
             net.buses[i].node != static_cast<int>(i)) {
             continue;
@@ -297,7 +328,8 @@ Sharing make_sharing(const Network &net, ResponseMode mode, const std::vector<in
 {
     Sharing s;
     s.mode = mode;
-    s.island_of = island;
+    s.island_of = &island;
+    s.units.reserve(net.units.size());
     const int count = island.empty() ? 0 : 1 + *std::max_element(island.begin(), island.end());
     s.islands.resize(static_cast<std::size_t>(std::max(count, 0)));
     std::vector<int> units_at(net.buses.size(), 0);
@@ -381,16 +413,75 @@ std::vector<double> wanted_outputs(const Network &net, const Ybus &y, const Shar
                                    const NewtonWorkspace *ws)
 {
     const AtSolution at = at_solution(y, sol.v, ws);
-    const std::vector<double> residual = island_residuals(net, s, sol, at);
+    // ws->f is the mismatch at these voltages where ws->current is theirs.
+    const Eigen::VectorXd *f =
+        ws != nullptr && at.ws_current != nullptr && ws->f.size() == 2 * sol.v.vm.size() ? &ws->f : nullptr;
+    const auto sensitive = [f](const IslandShare &is) {
+        return f != nullptr && !is.mu.empty() &&
+               std::all_of(is.mu.begin(), is.mu.end(), [f](const std::vector<double> *m) {
+                   return m != nullptr && m->size() == static_cast<std::size_t>(f->size());
+               });
+    };
+    const bool all = std::all_of(s.islands.begin(), s.islands.end(), sensitive);
+    const std::vector<double> residual =
+        all ? std::vector<double>(s.islands.size(), 0.0) : island_residuals(net, s, sol, at);
     std::vector<double> wants(s.islands.size(), 0.0);
     for (std::size_t c = 0; c < s.islands.size(); ++c) {
         const IslandShare &is = s.islands[c];
-        const double gen = std::accumulate(is.slacks.begin(), is.slacks.end(), residual[c], [&](double sum, int b) {
-            return sum + slack_output(net, sol.sch, sol.v, at, b);
-        });
+        const bool by_mu = sensitive(is);
+        double gen = by_mu ? 0.0 : residual[c];
+        for (std::size_t j = 0; j < is.slacks.size(); ++j) {
+            gen += slack_output(net, sol.sch, sol.v, at, is.slacks[j]);
+            if (by_mu) {
+                gen -= Eigen::Map<const Eigen::VectorXd>(is.mu[j]->data(), f->size()).dot(*f);
+            }
+        }
         wants[c] = wanted_output(s, is, gen);
     }
     return wants;
+}
+
+std::vector<double> slack_sensitivity(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
+                                      NewtonWorkspace &ws, int s)
+{
+    const auto n = static_cast<Eigen::Index>(net.buses.size());
+    int worst = -1;
+    mismatch(net, y, sch, v, ws, worst);
+    jacobian(net, y, sch, v, ws);
+    auto &j = ws.pat.j;
+    klu_common *c = ws.common.get();
+    const KluNumeric lu(klu_factor(j.outerIndexPtr(), j.innerIndexPtr(), j.valuePtr(), ws.symbolic.get(), c),
+                        KluDeleter{c});
+    if (!lu || c->status != KLU_OK) {
+        return {};
+    }
+    // ∇P_s: S_s = V_s·conj(Σ_k Y_sk·V_k), P_s its real part plus the
+    // slack's own constant-current load ip·|V_s|.
+    //   ∂S_s/∂θ_k  = −j·V_s·conj(Y_sk·V_k)               (k ≠ s)
+    //   ∂S_s/∂|V|_k = V_s·conj(Y_sk·V_k)/|V_k|            (k ≠ s)
+    //   ∂S_s/∂|V|_s = (V_s·conj(I_s) + V_s·conj(Y_ss·V_s))/|V_s|
+    // (θ_s does not move: its row is the identity.)
+    std::vector<double> g(static_cast<std::size_t>(2 * n), 0.0);
+    const std::complex<double> vs = std::polar(v.vm[s], v.va[s]);
+    std::complex<double> is = 0;
+    for (Ybus::InnerIterator it(y, s); it; ++it) {
+        const auto k = static_cast<int>(it.row());
+        is += y.coeff(s, k) * std::polar(v.vm[k], v.va[k]);
+    }
+    for (Ybus::InnerIterator it(y, s); it; ++it) {
+        const auto k = static_cast<int>(it.row());
+        const std::complex<double> yv = y.coeff(s, k) * std::polar(v.vm[k], v.va[k]);
+        if (k == s) {
+            g[static_cast<std::size_t>(n + k)] = ((vs * std::conj(is) + vs * std::conj(yv)) / v.vm[k]).real() +
+                                                 net.buses[static_cast<std::size_t>(s)].ip;
+            continue;
+        }
+        g[static_cast<std::size_t>(k)] = (std::complex<double>(0, -1) * vs * std::conj(yv)).real();
+        g[static_cast<std::size_t>(n + k)] = (vs * std::conj(yv) / v.vm[k]).real();
+    }
+    klu_tsolve(ws.symbolic.get(), lu.get(), static_cast<int>(2 * n), 1, g.data(), c);
+    mismatch(net, y, sch, v, ws, worst); // ws back at v's mismatch
+    return g;
 }
 
 double members_output(const Sharing &s, std::size_t island, double k) { return island_output(s, s.islands[island], k); }

@@ -41,7 +41,11 @@ struct Sharer {
 
 // One island's sharing.
 struct IslandShare {
-    std::vector<int> slacks;  // its slack nodes
+    std::vector<int> slacks; // its slack nodes
+    // For each slack, its output's sensitivity μ = J⁻ᵀ·∇P_s taken in the
+    // base case (slack_sensitivity), or null where it has none (a new
+    // slack).
+    std::vector<const std::vector<double> *> mu;
     std::vector<int> members; // into Sharing::units
     double fixed = 0;         // base output at its slacks of units that do not share
     bool ideal = false;       // a slack with no unit (an ideal source): the slack takes the change
@@ -66,11 +70,20 @@ struct Sharing {
     ResponseMode mode = ResponseMode::swing;
     std::vector<Sharer> units;
     std::vector<IslandShare> islands; // one per island number
-    std::vector<int> island_of;       // island of every bus (−1 off)
-    std::vector<int> nodes;           // nodes holding a sharer that is not at a slack
-    std::vector<double> node_pg;      // their schedule with every sharer at PG0
-    int passes = 0;                   // solves after the first
+    const std::vector<int> *island_of =
+        nullptr;                 // island of every bus (−1 off), make_sharing's (kept alive by its caller)
+    std::vector<int> nodes;      // nodes holding a sharer that is not at a slack
+    std::vector<double> node_pg; // their schedule with every sharer at PG0
+    int passes = 0;              // solves after the first
 };
+
+// The sensitivity of slack node s's active output to a state's mismatch
+// at a solution: μ = J⁻ᵀ·∇P_s (J the Jacobian of the solve at v, over
+// x = [θ, |V|]), so that near it a state x with mismatch F(x) has, at the
+// solution Newton's step would reach, P_s ≈ P_s(x) − μᵀ·F(x). Empty where
+// the Jacobian is singular.
+std::vector<double> slack_sensitivity(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
+                                      NewtonWorkspace &ws, int s);
 
 // Each unit's output at a solved base case, pu: PG where its bus is not a
 // slack, a slack's output shared as results/units.h describes (share_slack_p).
@@ -102,9 +115,13 @@ std::vector<double> island_losses(const Network &net, const Ybus &y, const BusSc
                                   const std::vector<int> &island);
 
 // What each island's members must put out at a solution: its slacks'
-// output (plus the other buses' remaining mismatch, so that the solve's
-// own tolerance does not blur it) less the base output of the units at
-// them that do not share, plus its sharers elsewhere at their shares.
+// output less the base output of the units at them that do not share, plus
+// its sharers elsewhere at their shares. The slacks' output is taken at the
+// solution the state is near, so that neither the solve's own tolerance
+// nor a loose solve blurs it: P_s − μᵀ·F with each slack's sensitivity
+// where ws holds the state's mismatch F and every slack of the island has
+// one, else P_s plus the island's other buses' P mismatch (the lossless
+// case of the same correction).
 std::vector<double> wanted_outputs(const Network &net, const Ybus &y, const Sharing &s, const PfSolution &sol,
                                    const NewtonWorkspace *ws);
 
@@ -130,8 +147,9 @@ enum class ShareStep { settled, again, gave_up };
 // the loss-free balance at first), every sharer's output is recomputed
 // from PG0 and k into sol.sch.pg, and the caller solves again. After
 // max_share_passes it gives up: sol not converged, with failure "generator
-// response did not settle in 20 passes". ws, where given, may hold the
-// solution's complex voltages.
+// response did not settle in 20 passes". ws, where given, is the workspace
+// of the solve that has just reached sol (its last mismatch taken at sol's
+// voltages); without, they are computed afresh.
 ShareStep share_step(const Network &net, const Ybus &y, Sharing &s, PfSolution &sol, const PfOptions &opt,
                      const NewtonWorkspace *ws);
 
