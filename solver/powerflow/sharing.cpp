@@ -518,7 +518,7 @@ ShareStep share_step(const Network &net, const Ybus &y, Sharing &s, PfSolution &
         }
         settled = false;
         // A secant step on h(k) where the last two passes give one, else
-        // the fixed point of the loss-free balance.
+        // the loss-free balance's step over the losses' share (slope).
         double k = k_fixed;
         if (!saturated && !is.has_prev) {
             k = std::min(is.k_max, std::max(is.k_min, is.k + (k_fixed - is.k) / is.slope));

@@ -70,8 +70,9 @@ struct Sharing {
     ResponseMode mode = ResponseMode::swing;
     std::vector<Sharer> units;
     std::vector<IslandShare> islands; // one per island number
-    const std::vector<int> *island_of =
-        nullptr;                 // island of every bus (−1 off), make_sharing's (kept alive by its caller)
+    // The island of every bus (−1 off) make_sharing was given, which its
+    // caller keeps alive.
+    const std::vector<int> *island_of = nullptr;
     std::vector<int> nodes;      // nodes holding a sharer that is not at a slack
     std::vector<double> node_pg; // their schedule with every sharer at PG0
     int passes = 0;              // solves after the first
@@ -138,9 +139,7 @@ constexpr int max_share_passes = 20;
 enum class ShareStep { settled, again, gave_up };
 
 // One pass of the sharing at a converged solution: each island's residual
-// h = Σ shares − what its members must put out, the latter from its slacks'
-// solved output (plus the other buses' remaining mismatch, so that the
-// solve's own tolerance does not blur it). Settled where every |h| is
+// h = Σ shares − what its members must put out (wanted_outputs). Settled where every |h| is
 // within opt.tolerance_pu, or where an island's members are all at limits
 // already (reserve exhausted: the slacks keep the rest). Otherwise each
 // unsettled island's k moves (a secant step on h(k) from the last pass, or
@@ -166,7 +165,7 @@ using ShareSolve = std::function<PfSolution(BusSchedule, std::vector<signed char
 PfSolution settle_sharing(const Network &net, const Ybus &y, Sharing &s, PfSolution first, const PfOptions &opt,
                           const ShareSolve &solve);
 
-// Each sharer's output at its island's k, pu.
+// A sharer's output at its island's k, pu.
 double share_of(const Sharer &u, double k);
 
 // The MW the sharers other than the slacks' moved, signed.
