@@ -5,6 +5,7 @@
 #include "results/columns.h"
 
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -70,11 +71,10 @@ std::vector<double> converter_q(const SolvedNetwork &s)
 // it gave none, share_slack_p's split by PT − PB.
 void share_slack_output(const SolvedNetwork &s, const std::vector<int> &units, double p, std::vector<double> &out)
 {
-    double sum = 0;
-    for (const int u : units) {
-        sum += static_cast<std::size_t>(u) < s.slack_unit_p.size() ? s.slack_unit_p[static_cast<std::size_t>(u)]
-                                                                   : std::nan("");
-    }
+    const double sum = std::accumulate(units.begin(), units.end(), 0.0, [&s](double total, int u) {
+        const auto i = static_cast<std::size_t>(u);
+        return total + (i < s.slack_unit_p.size() ? s.slack_unit_p[i] : std::nan(""));
+    });
     if (!(std::fabs(sum - p) <= 1e-6)) {
         share_slack_p(s.net, units, p, out);
         return;
