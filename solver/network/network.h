@@ -42,10 +42,12 @@ struct NetBus {
     double yp = 0, yq = 0;      // constant-admittance load at 1 pu (in the Ybus)
     double gs = 0, bs = 0;      // fixed and switched shunts (in the Ybus)
     double nvhi = 1.1, nvlo = 0.9, evhi = 1.1, evlo = 0.9;
-    int area = 1, zone = 1, owner = 1; // RAW labels; a star point takes its winding 1 bus's
-    bool ideal_source = false;         // a slack bus with no unit in service: it holds its RAW VM
-    int line = 0;                      // RAW line of the bus (of the transformer for a star point)
-    int node = 0;                      // bus index of its node's representative (its own index unless tied)
+    bool ideal_source = false; // a slack bus with no unit in service: it holds its RAW VM
+    int line = 0;              // RAW line of the bus (of the transformer for a star point)
+    int node = 0;              // bus index of its node's representative (its own index unless tied)
+    // RAW AREA, ZONE and OWNER, for monitor files' selections; a star point
+    // takes those of its winding 1's bus.
+    int area = 1, zone = 1, owner = 1;
 };
 
 enum class BranchKind { line, transformer, winding };
