@@ -4,10 +4,12 @@
 #include "io/text_file.h"
 #include "raw/fields.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 
 namespace {
 
@@ -109,18 +111,17 @@ struct Reader {
     // The name of a subsystem defined above.
     std::string defined(const std::string &name) const
     {
-        for (const MonitorSubsystem &s : spec.subsystems) {
-            if (same_name(s.name, name)) {
-                return name;
-            }
+        if (std::none_of(spec.subsystems.begin(), spec.subsystems.end(),
+                         [&](const MonitorSubsystem &s) { return same_name(s.name, name); })) {
+            fail("subsystem '" + name + "' is not defined above");
         }
-        fail("subsystem '" + name + "' is not defined above");
+        return name;
     }
 };
 
 // AREA a | AREAS a1 a2 ... (ZONE, OWNER, BUS alike) | KVRANGE lo hi. False
 // where the line is none of these.
-bool read_criterion(Reader &r, const Words &w, std::vector<MonitorCriterion> &into)
+bool read_criterion(const Reader &r, const Words &w, std::vector<MonitorCriterion> &into)
 {
     using K = MonitorCriterion::Kind;
     struct Label {
@@ -144,21 +145,22 @@ bool read_criterion(Reader &r, const Words &w, std::vector<MonitorCriterion> &in
         into.push_back(c);
         return true;
     }
-    for (const Label &l : labels) {
-        if ((is(w, 0, l.one) && w.size() == 2) || (is(w, 0, l.many) && w.size() >= 2)) {
-            c.kind = l.kind;
-            for (std::size_t p = 1; p < w.size(); ++p) {
-                c.values.push_back(r.integer(w[p], l.max, l.what));
-            }
-            into.push_back(c);
-            return true;
-        }
+    const Label *l = std::find_if(std::begin(labels), std::end(labels), [&](const Label &x) {
+        return (is(w, 0, x.one) && w.size() == 2) || (is(w, 0, x.many) && w.size() >= 2);
+    });
+    if (l == std::end(labels)) {
+        return false;
     }
-    return false;
+    c.kind = l->kind;
+    for (std::size_t p = 1; p < w.size(); ++p) {
+        c.values.push_back(r.integer(w[p], l->max, l->what));
+    }
+    into.push_back(c);
+    return true;
 }
 
 // "BUS i TO BUS j [TO BUS k] [CIRCUIT|CKT c]" from word p to the end.
-bool read_branch(Reader &r, const Words &w, std::size_t p, MonitorBranch &b)
+bool read_branch(const Reader &r, const Words &w, std::size_t p, MonitorBranch &b)
 {
     if (!is(w, p, "BUS") || !is(w, p + 2, "TO") || !is(w, p + 3, "BUS") || p + 4 >= w.size()) {
         return false;

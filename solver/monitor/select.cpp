@@ -253,13 +253,17 @@ std::vector<int> monitored_branches(Finder &f)
     for (const MonitorUse &u : f.spec.branches_in) {
         const Membership in = f.of(u.subsystem);
         for (std::size_t k = 0; k < net.branches.size(); ++k) {
-            on[k] = on[k] || (in[net.branches[k].own_f] && in[net.branches[k].own_t]);
+            if (in[net.branches[k].own_f] && in[net.branches[k].own_t]) {
+                on[k] = 1;
+            }
         }
     }
     for (const MonitorUse &u : f.spec.ties_from) {
         const Membership in = f.of(u.subsystem);
         for (std::size_t k = 0; k < net.branches.size(); ++k) {
-            on[k] = on[k] || in[net.branches[k].own_f] != in[net.branches[k].own_t];
+            if (in[net.branches[k].own_f] != in[net.branches[k].own_t]) {
+                on[k] = 1;
+            }
         }
     }
     for (const MonitorBranch &b : f.spec.branches) {
