@@ -61,9 +61,9 @@ monitor test network
 Q
 )";
 
-Network test_network()
+Network test_network(const std::string &raw = network_raw)
 {
-    std::istringstream in(network_raw);
+    std::istringstream in(raw);
     return build_network(parse_raw(in, "net.raw"));
 }
 
@@ -269,6 +269,11 @@ TEST(MonitorSelect, BusesCarryTheirAreaZoneAndOwner)
     EXPECT_EQ(b4.area, 2);
     EXPECT_EQ(b4.zone, 3);
     EXPECT_EQ(b4.owner, 2);
+    // The labels never refuse a case: one that is not an integer reads as 1.
+    const Network odd = test_network(replaced(network_raw, "4,'B2',138.0,1,2,3,2", "4,'B2',138.0,1,2.5,x,2"));
+    EXPECT_EQ(odd.buses[odd.index.at(4)].area, 1);
+    EXPECT_EQ(odd.buses[odd.index.at(4)].zone, 1);
+    EXPECT_EQ(odd.buses[odd.index.at(4)].owner, 2);
 }
 
 TEST(MonitorSelect, SubsystemsByKvRangeBusesAndJoinMatchSetsByHand)
