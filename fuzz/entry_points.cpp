@@ -4,6 +4,8 @@
 #include "contingency/changes.h"
 #include "contingency/ctg_list.h"
 #include "io/input_error.h"
+#include "monitor/grammar.h"
+#include "monitor/select.h"
 #include "network/build.h"
 #include "network/network.h"
 #include "powerflow/base_case.h"
@@ -51,6 +53,46 @@ void solve(const Network &net)
     require_printable(base_violations_csv(assess(net, bc.on, bc.sol, opt.base_rating, false)));
 }
 
+// Four buses in two areas, a line, a transformer and a 3-winding unit (its
+// star point the fifth bus): enough for every kind of selection to find
+// something.
+Network monitor_network()
+{
+    Network net;
+    const int numbers[] = {1, 2, 3, 4};
+    for (int b = 0; b < 4; ++b) {
+        NetBus bus;
+        bus.number = numbers[b];
+        bus.base_kv = b < 2 ? 345 : 138;
+        bus.area = b % 2 + 1;
+        bus.zone = b + 1;
+        bus.node = b;
+        net.index[bus.number] = b;
+        net.buses.push_back(bus);
+    }
+    net.raw_buses = 4;
+    NetBus star;
+    star.node = 4;
+    net.buses.push_back(star);
+    const auto add = [&](int f, int t, int from_bus, int to_bus, int third_bus, int winding) {
+        NetBranch br;
+        br.f = br.own_f = f;
+        br.t = br.own_t = t;
+        br.from_bus = from_bus;
+        br.to_bus = to_bus;
+        br.third_bus = third_bus;
+        br.winding = winding;
+        br.kind = winding != 0 ? BranchKind::winding : BranchKind::line;
+        net.branches.push_back(br);
+    };
+    add(0, 1, 1, 2, 0, 0);
+    add(1, 2, 2, 3, 0, 0);
+    for (int w = 1; w <= 3; ++w) {
+        add(w - 1, 4, 1, 2, 4, w);
+    }
+    return net;
+}
+
 } // namespace
 
 void fuzz_raw_input(const std::string &text)
@@ -82,6 +124,23 @@ void fuzz_ctg_input(const std::string &text)
         const bool change = e.kind == Element::Kind::bus_load || e.kind == Element::Kind::unit_output;
         if (!std::isfinite(e.amount) || (!change && e.amount != 0)) {
             throw std::logic_error("element line read with an amount it can not have");
+        }
+    }
+}
+
+void fuzz_monitor_input(const std::string &text)
+{
+    const MonitorSpec spec = parse_monitor(text, "fuzz.mon");
+    const Network net = monitor_network();
+    const MonitorSelection sel = select_monitored(spec, net);
+    for (const std::string &w : sel.warnings) {
+        require_printable(w);
+    }
+    for (const SelectedInterface &i : sel.interfaces) {
+        for (const InterfaceBranch &m : i.members) {
+            if (m.branch < 0 || static_cast<std::size_t>(m.branch) >= net.branches.size()) {
+                throw std::logic_error("an interface member outside the network");
+            }
         }
     }
 }

@@ -15,6 +15,9 @@ void fuzz_raw_input(const std::string &text);
 // The contingency list cut into blocks and every block's element line read.
 void fuzz_ctg_input(const std::string &text);
 
+// The text as a monitor file, and what it names found in a small network.
+void fuzz_monitor_input(const std::string &text);
+
 // The text as a solver options file, then as a case settings file.
 void fuzz_options_input(const std::string &text);
 

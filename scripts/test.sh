@@ -153,7 +153,7 @@ fuzz_run() (
     cmake --build "$dir" -j "$jobs" --target fuzz_targets fuzz_seeds
     ccache_line fuzz
     mkdir -p "$dir/crashes"
-    local targets=(raw ctg options results)
+    local targets=(raw ctg monitor options results)
     # libFuzzer runs on one core: one target per core.
     for target in "${targets[@]}"; do
         fuzz_target "$dir" "$target" &

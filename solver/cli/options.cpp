@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 
 namespace {
 
@@ -199,6 +200,14 @@ CaseSettings parse_case_settings(const std::string &text, const std::string &pat
                                  " to " + std::to_string(last_raw_revision));
         }
         cs.raw_version = rev->get<int>();
+    }
+    const auto monitor = j.find("monitor");
+    if (monitor != j.end()) {
+        if (!monitor->is_string() || monitor->get<std::string>().empty()) {
+            throw InputError(path, 0, "'monitor' must be a file name (a string)");
+        }
+        // Relative to the settings file's folder; an absolute path stays.
+        cs.monitor = (std::filesystem::path(path).parent_path() / monitor->get<std::string>()).string();
     }
     return cs;
 }

@@ -23,10 +23,13 @@ PfOptions parse_options(const std::string &text, const std::string &path);
 // Case settings: a JSON object; its optional string `name` names the case in
 // messages (empty when absent), its optional integer `raw_version` (23 to 36)
 // the RAW revision to read the network as, whatever the file says (0 when
-// absent). Other keys are left to other tools.
+// absent), its optional string `monitor` a monitor file (monitor/grammar.h),
+// relative to the settings file's folder (kept as the path to open; empty
+// when absent). Other keys are left to other tools.
 struct CaseSettings {
     std::string name;
     int raw_version = 0;
+    std::string monitor;
 };
 CaseSettings read_case_settings(const std::string &path);
 CaseSettings parse_case_settings(const std::string &text, const std::string &path);

@@ -4,11 +4,13 @@
 //
 // Reads the PSS/E RAW v33 network, solves its base case by Newton-Raphson
 // with reactive limits and writes base_buses.csv, base_units.csv, base_branches.csv,
-// base_violations.csv, for a case with DC lines base_dclines.csv and, where
+// base_violations.csv, with a monitor file (CASE.json's "monitor")
+// base_interfaces.csv, for a case with DC lines base_dclines.csv and, where
 // the options adjust any control the case has, base_controls.csv into
 // OUTDIR. With RUNTYPE 2 it then solves every
 // contingency of SUBFILE from the base case and writes SUB.results.csv and
-// SUB.violations.csv (SUB: the sub-file's name without ".con"), and the
+// SUB.violations.csv (SUB: the sub-file's name without ".con"), with a
+// monitor file SUB.interfaces.csv, and the
 // contingencies named in option detail their folders in SUB.detail/.
 // Errors go to stderr as "vandrelsolve: FILE:LINE: what is wrong". Whatever
 // a message echoes of the input (names, paths, fields) is shown as
@@ -20,6 +22,8 @@
 #include "io/atomic_file.h"
 #include "io/input_error.h"
 #include "io/printable.h"
+#include "monitor/grammar.h"
+#include "monitor/select.h"
 #include "network/build.h"
 #include "network/network.h"
 #include "powerflow/base_case.h"
@@ -39,6 +43,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -159,6 +165,8 @@ void run_contingencies(const Args &args, const RawCase &raw, const Network &net,
     }
     std::string results = header_line(results_columns);
     std::string violations = header_line(violations_columns);
+    const MonitorCriteria *monitor = bc.monitor.get();
+    std::string interfaces = monitor != nullptr ? header_line(interfaces_columns) : "";
     std::array<int, ctg_status_count> count{};
     int islanded = 0;
     int with_violations = 0;
@@ -174,11 +182,17 @@ void run_contingencies(const Args &args, const RawCase &raw, const Network &net,
         const int index = static_cast<int>(n) + 1;
         results += results_row(index, blocks[n].label, r);
         violations += violation_rows(index, blocks[n].label, r.assessment);
+        if (monitor != nullptr && r.status == CtgStatus::converged) {
+            interfaces += interface_rows(index, blocks[n].label, *monitor, r.assessment);
+        }
         ++count[static_cast<std::size_t>(r.status)];
         islanded += r.islanded ? 1 : 0;
         with_violations += r.assessment.violations.empty() ? 0 : 1;
     }
     write_file_atomically(violations_path(args.outdir, args.subfile), violations);
+    if (monitor != nullptr) {
+        write_file_atomically(interfaces_path(args.outdir, args.subfile), interfaces);
+    }
     const std::string path = results_path(args.outdir, args.subfile);
     write_file_atomically(path, results);
     const auto n_of = [&count](CtgStatus s) { return count[static_cast<std::size_t>(s)]; };
@@ -213,16 +227,69 @@ void write_base_controls(const std::string &outdir, const Network &net, const Ba
     }
 }
 
+// The settings' monitor file, read (none without one).
+std::optional<MonitorSpec> monitor_spec(const CaseSettings &settings)
+{
+    if (settings.monitor.empty()) {
+        return std::nullopt;
+    }
+    return read_monitor(settings.monitor);
+}
+
+// The monitor file's selection in the network, its warnings printed (none
+// without a monitor file).
+std::optional<MonitorSelection> select_monitor(const std::optional<MonitorSpec> &spec, const Network &net)
+{
+    if (!spec) {
+        return std::nullopt;
+    }
+    MonitorSelection sel = select_monitored(*spec, net);
+    for (const std::string &w : sel.warnings) {
+        std::cerr << "vandrelsolve: warning: " << w << std::endl;
+    }
+    return sel;
+}
+
+// The criteria of a selection, deviations measured from the base case
+// (null without a monitor file).
+std::shared_ptr<const MonitorCriteria> criteria_of(const std::optional<MonitorSelection> &selection, const Network &net,
+                                                   const BaseCase &bc)
+{
+    if (!selection) {
+        return nullptr;
+    }
+    return std::make_shared<const MonitorCriteria>(monitor_criteria(*selection, net, bc.sol));
+}
+
+// The base case's assessment, written to base_violations.csv and, with a
+// monitor file, its interfaces to base_interfaces.csv (an earlier run's
+// file goes otherwise).
+Assessment write_base_assessment(const std::string &outdir, const Network &net, const BaseCase &bc,
+                                 const PfOptions &opt)
+{
+    Assessment base = assess(net, bc.on, bc.sol, opt.base_rating, false, -1, nullptr, nullptr, bc.monitor.get());
+    write_file_atomically(join(outdir, "base_violations.csv"), base_violations_csv(base));
+    const std::string interfaces = join(outdir, "base_interfaces.csv");
+    if (bc.monitor != nullptr) {
+        write_file_atomically(interfaces, base_interfaces_csv(*bc.monitor, base));
+    } else {
+        std::remove(interfaces.c_str());
+    }
+    return base;
+}
+
 int run(const Args &args)
 {
     if (args.run_type == 2) {
         // Results of an earlier run go first: a run that fails leaves none.
         std::remove(results_path(args.outdir, args.subfile).c_str());
         std::remove(violations_path(args.outdir, args.subfile).c_str());
+        std::remove(interfaces_path(args.outdir, args.subfile).c_str());
         remove_detail_folder(detail_path(args.outdir, args.subfile));
     }
     const CaseSettings settings = read_case_settings(args.case_json);
     const PfOptions opt = read_options(args.options);
+    const std::optional<MonitorSpec> monitor = monitor_spec(settings);
     require_directory(args.dir);
     require_directory(args.outdir);
     const RawCase raw = read_raw(args.raw, settings.raw_version);
@@ -233,6 +300,7 @@ int run(const Args &args)
     check_rating_set(raw, args.options, "contingency_rating", opt.contingency_rating);
     Network net = build_network(raw, opt.zero_impedance_threshold_pu, opt.remote_regulation);
     warn_of_ties(net, opt.zero_impedance_threshold_pu);
+    const std::optional<MonitorSelection> selection = select_monitor(monitor, net);
     for (const std::string &note : net.notes) {
         std::cerr << "vandrelsolve: warning: " << printable(note) << std::endl;
     }
@@ -276,6 +344,7 @@ int run(const Args &args)
                   << " bus(es) in islands without a slack bus are left out: " << buses << std::endl;
     }
     warn_if_unrealistic(net, bc, opt);
+    bc.monitor = criteria_of(selection, net, bc);
     write_file_atomically(join(args.outdir, "base_buses.csv"), base_buses_csv(net, bc));
     write_file_atomically(join(args.outdir, "base_units.csv"), units_csv(raw.units, solved_base(net, bc)));
     write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc, opt.base_rating));
@@ -283,8 +352,7 @@ int run(const Args &args)
         write_file_atomically(join(args.outdir, "base_dclines.csv"), base_dclines_csv(net, bc));
     }
     write_base_controls(args.outdir, net, bc, opt, controls);
-    const Assessment base = assess(net, bc.on, bc.sol, opt.base_rating, false);
-    write_file_atomically(join(args.outdir, "base_violations.csv"), base_violations_csv(base));
+    const Assessment base = write_base_assessment(args.outdir, net, bc, opt);
 
     print_base_case(label, net, bc, base);
 

@@ -70,7 +70,7 @@ Assessment assess_outage(const Network &net, const BaseCase &base, const OutageC
 {
     const bool vc_is_v = w.vc_at.vm.size() == sol.v.vm.size() && w.vc_at.vm == sol.v.vm && w.vc_at.va == sol.v.va;
     return assess(*c.net, c.on, sol, rating_set, true, unit, vc_is_v ? &w.vc : nullptr,
-                  c.net == &net ? &base.flows : nullptr);
+                  c.net == &net ? &base.flows : nullptr, base.monitor.get());
 }
 
 CtgResult finish(CtgResult r, std::chrono::steady_clock::time_point t0)
@@ -343,7 +343,8 @@ void continue_outage(const Network &net, const BaseCase &base, const Outage &o, 
             return;
         }
         report_sharing(*c.net, sharing, r);
-        r.assessment = assess(*c.net, c.on, r.sol, opt.contingency_rating, true, o.unit);
+        r.assessment =
+            assess(*c.net, c.on, r.sol, opt.contingency_rating, true, o.unit, nullptr, nullptr, base.monitor.get());
         if (keep_state) {
             r.state = kept_state(c, sharing, base, o.changed_unit);
         }

@@ -100,6 +100,9 @@ void add_buses(const RawCase &raw, Network &net)
         nb.nvlo = b.nvlo;
         nb.evhi = b.evhi;
         nb.evlo = b.evlo;
+        nb.area = b.area;
+        nb.zone = b.zone;
+        nb.owner = b.owner;
         nb.line = b.line;
         nb.node = static_cast<int>(net.buses.size());
         net.index[b.number] = nb.node;
@@ -363,6 +366,9 @@ void add_three_winding(const RawCase &raw, const Transformer &x, const std::arra
     star.base_kv = 1.0;
     star.vm0 = x.vmstar;
     star.va0 = x.anstar_deg * deg;
+    star.area = net.buses[bus[0]].area;
+    star.zone = net.buses[bus[0]].zone;
+    star.owner = net.buses[bus[0]].owner;
     star.line = x.line;
     int s = static_cast<int>(net.buses.size());
     star.node = s;

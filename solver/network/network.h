@@ -45,6 +45,9 @@ struct NetBus {
     bool ideal_source = false; // a slack bus with no unit in service: it holds its RAW VM
     int line = 0;              // RAW line of the bus (of the transformer for a star point)
     int node = 0;              // bus index of its node's representative (its own index unless tied)
+    // RAW AREA, ZONE and OWNER, for monitor files' selections; a star point
+    // takes those of its winding 1's bus.
+    int area = 1, zone = 1, owner = 1;
 };
 
 enum class BranchKind { line, transformer, winding };

@@ -8,9 +8,12 @@
 #include "powerflow/chord.h"
 #include "powerflow/state.h"
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+struct MonitorCriteria; // powerflow/flows.h
 
 // The schedule of the RAW: bus kinds, QG of units at load buses.
 BusSchedule base_schedule(const Network &net);
@@ -40,6 +43,9 @@ struct BaseCase {
     std::vector<std::pair<int, std::vector<double>>> slack_mu;
     // What the base case's own generator response did (empty: none).
     std::string response_note;
+    // What a monitor file narrows every contingency's assessment to (null:
+    // every rated branch and every bus's own limits are checked).
+    std::shared_ptr<const MonitorCriteria> monitor;
 };
 
 // Solves the network as the RAW has it. Where the branches in service do

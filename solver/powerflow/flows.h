@@ -1,6 +1,7 @@
 // Branch flows and the limits a solution is checked against.
 #pragma once
 
+#include "monitor/select.h"
 #include "network/ybus.h"
 #include "powerflow/state.h"
 
@@ -33,11 +34,27 @@ FlowTable flow_table(const Network &net, int set);
 std::string branch_label(const NetBranch &br);
 
 struct Violation {
-    std::string kind;    // overload, low_voltage, high_voltage
-    std::string element; // branch label or bus number
-    double value = 0;    // MVA or pu
-    double limit = 0;    // rating in MVA or the voltage limit in pu
+    // overload, low_voltage, high_voltage; with a monitor file also
+    // voltage_drop, voltage_rise and interface
+    std::string kind;
+    std::string element; // branch label, bus number or interface name
+    double value = 0;    // MVA, pu (a deviation for drop and rise) or MW
+    double limit = 0;    // rating in MVA, the voltage limit in pu or the rating in MW
 };
+
+// What a monitor file (monitor/select.h) narrows an assessment to: the
+// branches whose loadings are checked, each bus's voltage criteria, the
+// interfaces, and the base case's |V| that deviations are measured from.
+struct MonitorCriteria {
+    std::vector<char> branch;                // by branch index: loading checked
+    std::vector<BusVoltageCriteria> voltage; // by bus index
+    std::vector<SelectedInterface> interfaces;
+    std::vector<double> base_vm; // by RAW bus; NaN where cut off in the base case
+};
+
+// The criteria of `sel` for `net`, with deviations measured from the base
+// case's solution `base`.
+MonitorCriteria monitor_criteria(const MonitorSelection &sel, const Network &net, const PfSolution &base);
 
 // What a solution means to a planner: extreme voltages (ties to the first
 // bus in RAW order), the highest loading 100·max(|S_f|, |S_t|)/rating over
@@ -49,6 +66,13 @@ struct Violation {
 // NewtonWorkspace::vc_at), and spares the flows a sine and cosine per bus;
 // table, where given, is flow_table(net, rating_set), and spares them the
 // branches' stamps and their records' scattered reads.
+// With `monitor`: only its branches' loadings are checked; a bus with a
+// voltage range is checked against it instead of its own limits; after a
+// contingency, a bus whose |V| fell (rose) from the base case's by more
+// than its deviation limit is a voltage_drop (voltage_rise) violation,
+// counted with the voltage violations; each interface's flow is found
+// (interface_mw) and one whose |flow| exceeds its rating is an interface
+// violation (not counted as an overload).
 struct Assessment {
     double min_vm = 0, max_vm = 0;
     int min_vm_bus = 0, max_vm_bus = 0;
@@ -56,7 +80,11 @@ struct Assessment {
     std::string max_loading_branch;
     int overloads = 0, voltage_violations = 0;
     std::vector<Violation> violations;
+    // With a monitor: each interface's flow in MW, in the monitor's order:
+    // the signed sum of its members' active power, each into the branch at
+    // the end the member names first.
+    std::vector<double> interface_mw;
 };
 Assessment assess(const Network &net, const std::vector<char> &on, const PfSolution &sol, int rating_set,
                   bool after_contingency, int removed_unit = -1, const Eigen::VectorXcd *vc = nullptr,
-                  const FlowTable *table = nullptr);
+                  const FlowTable *table = nullptr, const MonitorCriteria *monitor = nullptr);

@@ -19,6 +19,9 @@ struct Bus {
     double vm = 1.0, va_deg = 0.0;
     double nvhi = 1.1, nvlo = 0.9, evhi = 1.1, evlo = 0.9;
     int line = 0; // line of the record in the file
+    // AREA, ZONE and OWNER; 1 where the revision has no such field or it is
+    // not an integer.
+    int area = 1, zone = 1, owner = 1;
 };
 
 // S = (PL + jQL) + (IP + jIQ)·V + (YP − jYQ)·V², MW and Mvar at 1 pu.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <string>
@@ -32,6 +33,19 @@ void check_voltage_limits(const RecordLine &l, const Bus &b)
     };
     check("NVHI", b.nvhi, "NVLO", b.nvlo);
     check("EVHI", b.evhi, "EVLO", b.evlo);
+}
+
+// AREA, ZONE and OWNER only label a bus for the selections of a monitor
+// file: a field that is not an integer reads as 1, as an omitted one does,
+// so that they never refuse a case the solver reads.
+int label_of(const RecordLine &l, const char *name)
+{
+    const std::size_t n = at(l, name);
+    double v = 0;
+    if (n == 0 || !parse_number(field_text(l, n), v) || v != std::floor(v) || v < INT_MIN || v > INT_MAX) {
+        return 1;
+    }
+    return static_cast<int>(v);
 }
 
 } // namespace
@@ -95,6 +109,9 @@ void read_bus(const RecordLine &l, RawCase &c)
     b.evhi = real_of(l, "EVHI", 1.1);
     b.evlo = real_of(l, "EVLO", 0.9);
     check_voltage_limits(l, b);
+    b.area = label_of(l, "AREA");
+    b.zone = label_of(l, "ZONE");
+    b.owner = label_of(l, "OWNER");
     if (real_of(l, "PL", 0.0) != 0.0 || real_of(l, "QL", 0.0) != 0.0) {
         read_load(l, c);
     }

@@ -37,6 +37,10 @@ constexpr Columns<20> results_columns = {"index",
 // A sub-file's violations.csv (violation_rows), one row per violation.
 constexpr Columns<6> violations_columns = {"index", "label", "kind", "element", "value", "limit"};
 
+// A sub-file's interfaces.csv (interface_rows), with a monitor file: one row
+// per interface of each converged block.
+constexpr Columns<6> interfaces_columns = {"index", "label", "interface", "mw", "rating_mw", "loading_pct"};
+
 // The base case's files.
 constexpr Columns<9> base_buses_columns = {"bus",   "name",    "base_kv", "vm_pu",  "va_deg",
                                            "pg_mw", "qg_mvar", "pd_mw",   "qd_mvar"};
@@ -48,6 +52,7 @@ constexpr Columns<18> base_dclines_columns = {"name",        "type",        "sta
 constexpr Columns<9> base_units_columns = {"bus",     "id",      "status", "pg_mw", "qg_mvar",
                                            "qt_mvar", "qb_mvar", "pt_mw",  "pb_mw"};
 constexpr Columns<4> base_violations_columns = {"kind", "element", "value", "limit"};
+constexpr Columns<4> base_interfaces_columns = {"interface", "mw", "rating_mw", "loading_pct"};
 constexpr Columns<10> base_controls_columns = {"kind",      "device", "winding", "regulated_bus", "band_low",
                                                "band_high", "value",  "setting", "at_limit",      "state"};
 

@@ -53,6 +53,19 @@ std::string violation_rows(int index, const std::string &label, const Assessment
     return rows;
 }
 
+std::string interface_rows(int index, const std::string &label, const MonitorCriteria &m, const Assessment &a)
+{
+    std::string rows;
+    const std::string head = std::to_string(index) + "," + csv_text(label) + ",";
+    for (std::size_t i = 0; i < m.interfaces.size() && i < a.interface_mw.size(); ++i) {
+        const SelectedInterface &in = m.interfaces[i];
+        const double mw = a.interface_mw[i];
+        rows += head + csv_text(in.name) + "," + num(mw) + "," + num(in.rating_mw) + "," +
+                num(100.0 * std::fabs(mw) / in.rating_mw) + "\n";
+    }
+    return rows;
+}
+
 namespace {
 
 std::string stem_in(const std::string &outdir, const std::string &subfile)
@@ -74,6 +87,11 @@ std::string results_path(const std::string &outdir, const std::string &subfile)
 std::string violations_path(const std::string &outdir, const std::string &subfile)
 {
     return stem_in(outdir, subfile) + ".violations.csv";
+}
+
+std::string interfaces_path(const std::string &outdir, const std::string &subfile)
+{
+    return stem_in(outdir, subfile) + ".interfaces.csv";
 }
 
 std::string detail_path(const std::string &outdir, const std::string &subfile)

@@ -250,6 +250,17 @@ std::string base_violations_csv(const Assessment &a)
     return out;
 }
 
+std::string base_interfaces_csv(const MonitorCriteria &m, const Assessment &a)
+{
+    std::string out = header_line(base_interfaces_columns);
+    for (std::size_t i = 0; i < m.interfaces.size() && i < a.interface_mw.size(); ++i) {
+        const SelectedInterface &in = m.interfaces[i];
+        out += csv_text(in.name) + "," + num(a.interface_mw[i]) + "," + num(in.rating_mw) + "," +
+               num(100.0 * std::fabs(a.interface_mw[i]) / in.rating_mw) + "\n";
+    }
+    return out;
+}
+
 std::vector<ControlRow> base_control_rows(const Network &net, const ControlsOutcome &out)
 {
     std::vector<ControlRow> rows;

@@ -68,6 +68,11 @@ std::string base_dclines_csv(const Network &net, const BaseCase &bc);
 // Columns: docs/file-formats.md
 std::string base_violations_csv(const Assessment &a);
 
+// base_interfaces.csv (base_interfaces_columns), with a monitor file: each
+// interface's flow in the base case, in the monitor's order (mw signed,
+// loading_pct 100·|mw|/rating_mw).
+std::string base_interfaces_csv(const MonitorCriteria &m, const Assessment &a);
+
 // One row of base_controls.csv: a control (or any device that holds a
 // quantity within a band), the band and where it ended.
 struct ControlRow {

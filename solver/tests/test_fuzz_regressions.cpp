@@ -61,6 +61,7 @@ void replay(const std::string &target, const std::function<void(const std::strin
 
 TEST(FuzzRegressions, RawInputsReadOrAreRefused) { replay("raw", fuzz_raw_input); }
 TEST(FuzzRegressions, ContingencyListsRead) { replay("ctg", fuzz_ctg_input); }
+TEST(FuzzRegressions, MonitorFilesReadOrAreRefused) { replay("monitor", fuzz_monitor_input); }
 TEST(FuzzRegressions, OptionsReadOrAreRefused) { replay("options", fuzz_options_input); }
 TEST(FuzzRegressions, ResultsFilesReadOrAreRefused) { replay("results", fuzz_results_input); }
 
