@@ -194,10 +194,12 @@ std::string violations_section(const Report &r)
     std::vector<std::vector<Cell>> rows;
     std::set<std::string> contingencies;
     for (const auto &v : r.violations) {
-        const bool mva = v[vcol::kind] == "overload";
-        rows.push_back({count_cell(v[vcol::index]), plain(v[vcol::label]), plain(v[vcol::kind]),
-                        plain(v[vcol::element]), numeric(v[vcol::value], mva ? 2 : 4, mva ? " MVA" : " pu"),
-                        numeric(v[vcol::limit], mva ? 2 : 4, mva ? " MVA" : " pu")});
+        // Loadings in MVA, interface flows in MW, voltages in pu.
+        const std::string &kind = v[vcol::kind];
+        const bool power = kind == "overload" || kind == "interface";
+        const char *unit = kind == "overload" ? " MVA" : kind == "interface" ? " MW" : " pu";
+        rows.push_back({count_cell(v[vcol::index]), plain(v[vcol::label]), plain(kind), plain(v[vcol::element]),
+                        numeric(v[vcol::value], power ? 2 : 4, unit), numeric(v[vcol::limit], power ? 2 : 4, unit)});
         contingencies.insert(v[vcol::index]);
     }
     const std::string lead = rows.empty()

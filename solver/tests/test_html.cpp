@@ -133,3 +133,18 @@ TEST(Html, ChartsStayFiniteAndSmallForAwkwardNumbers)
         EXPECT_LT(response.size(), 80000U) << k;
     }
 }
+
+// Each violation's value and limit in its kind's unit: loadings in MVA,
+// interface flows in MW (both to two decimals), voltages in pu (four).
+TEST(Html, ViolationsShowTheirKindsUnits)
+{
+    Report r = report_of({converged(1, "120", "0.9")});
+    r.violations = {{"1", "A", "overload", "1-2-1", "120.456", "100"},
+                    {"1", "A", "interface", "NORTH", "-812.345", "800"},
+                    {"1", "A", "voltage_drop", "7", "0.061234", "0.05"}};
+    const std::string page = report_html(r, PageRun{"", ""});
+    for (const char *shown : {"120.46 MVA", "100.00 MVA", "812.35 MW", "800.00 MW", "0.0612 pu", "0.0500 pu"}) {
+        EXPECT_NE(page.find(shown), std::string::npos) << shown;
+    }
+    EXPECT_EQ(page.find("812.3450 pu"), std::string::npos);
+}
