@@ -127,6 +127,17 @@ std::vector<std::string> label_list(const std::string &path, const std::string &
     return value.get<std::vector<std::string>>();
 }
 
+// Which contingency violations are written: "all" (false) or
+// "new_or_worse" (true: those tagged same are left out).
+bool violations_reported(const std::string &path, const std::string &key, const nlohmann::json &value)
+{
+    const std::string m = value.is_string() ? value.get<std::string>() : std::string();
+    if (m == "all" || m == "new_or_worse") {
+        return m == "new_or_worse";
+    }
+    throw InputError(path, 0, "option '" + key + "' must be \"all\" or \"new_or_worse\"");
+}
+
 } // namespace
 
 PfOptions read_options(const std::string &path) { return parse_options(read_text_file(path), path); }
@@ -168,6 +179,12 @@ PfOptions parse_options(const std::string &text, const std::string &path)
             opt.base_generator_response = response_mode(path, key, value);
         } else if (key == "detail") {
             opt.detail = label_list(path, key, value);
+        } else if (key == "worse_flow_fraction") {
+            opt.worse_flow_fraction = non_negative_number(path, key, value);
+        } else if (key == "worse_vm_pu") {
+            opt.worse_vm_pu = non_negative_number(path, key, value);
+        } else if (key == "report_violations") {
+            opt.report_new_or_worse = violations_reported(path, key, value);
         } else {
             throw InputError(path, 0, "unknown option '" + key + "'");
         }

@@ -36,6 +36,7 @@
 #include "results/detail.h"
 #include "results/results.h"
 #include "results/units.h"
+#include "results/violation_tags.h"
 
 #include <algorithm>
 #include <array>
@@ -156,8 +157,10 @@ void print_base_case(const std::string &label, const Network &net, const BaseCas
     }
 }
 
-void run_contingencies(const Args &args, const RawCase &raw, const Network &net, BaseCase &bc, const PfOptions &opt)
+void run_contingencies(const Args &args, const RawCase &raw, const Network &net, BaseCase &bc, const PfOptions &opt,
+                       const Assessment &base)
 {
+    const BaseValues base_vals = base_values(net, bc, base);
     const std::vector<CtgBlock> blocks = read_ctg_blocks(args.subfile);
     for (const std::string &label : unknown_detail_labels(opt.detail, args.subfile, blocks)) {
         std::cerr << "vandrelsolve: warning: option 'detail' names contingency '" << printable(label)
@@ -172,7 +175,8 @@ void run_contingencies(const Args &args, const RawCase &raw, const Network &net,
     int with_violations = 0;
     for (size_t n = 0; n < blocks.size(); ++n) {
         const bool detail = std::find(opt.detail.begin(), opt.detail.end(), blocks[n].label) != opt.detail.end();
-        const CtgResult r = solve_contingency(net, bc, blocks[n], opt, bc.ws, detail);
+        CtgResult r = solve_contingency(net, bc, blocks[n], opt, bc.ws, detail);
+        tag_violations(base_vals, opt, r.assessment);
         const std::string missing = detail ? write_detail(detail_path(args.outdir, args.subfile), raw.units, net, bc,
                                                           blocks[n], r, opt.contingency_rating)
                                            : "";
@@ -181,7 +185,7 @@ void run_contingencies(const Args &args, const RawCase &raw, const Network &net,
         }
         const int index = static_cast<int>(n) + 1;
         results += results_row(index, blocks[n].label, r);
-        violations += violation_rows(index, blocks[n].label, r.assessment);
+        violations += violation_rows(index, blocks[n].label, r.assessment, opt.report_new_or_worse);
         if (monitor != nullptr && r.status == CtgStatus::converged) {
             interfaces += interface_rows(index, blocks[n].label, *monitor, r.assessment);
         }
@@ -357,7 +361,7 @@ int run(const Args &args)
     print_base_case(label, net, bc, base);
 
     if (args.run_type == 2) {
-        run_contingencies(args, raw, net, bc, opt);
+        run_contingencies(args, raw, net, bc, opt, base);
     }
     return 0;
 }

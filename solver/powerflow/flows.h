@@ -5,8 +5,10 @@
 #include "network/ybus.h"
 #include "powerflow/state.h"
 
+#include <cmath>
 #include <complex>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Power into a branch at each end (BranchFlow): S_f = V_f·conj(Yff·V_f + Yft·V_t),
@@ -34,12 +36,21 @@ FlowTable flow_table(const Network &net, int set);
 std::string branch_label(const NetBranch &br);
 
 struct Violation {
+    Violation() = default;
+    Violation(std::string kind_, std::string element_, double value_, double limit_)
+        : kind(std::move(kind_)), element(std::move(element_)), value(value_), limit(limit_)
+    {
+    }
     // overload, low_voltage, high_voltage; with a monitor file also
     // voltage_drop, voltage_rise and interface
     std::string kind;
     std::string element; // branch label, bus number or interface name
     double value = 0;    // MVA, pu (a deviation for drop and rise) or MW
     double limit = 0;    // rating in MVA, the voltage limit in pu or the rating in MW
+    // The same quantity in the base case (NaN: none) and new, worse or
+    // same (empty: not tagged); results/violation_tags.h.
+    double base_value = std::nan("");
+    std::string tag;
 };
 
 // What a monitor file (monitor/select.h) narrows an assessment to: the

@@ -60,6 +60,13 @@ struct PfOptions {
     bool give_up_early = false;
     // Contingencies whose full state is written (their labels).
     std::vector<std::string> detail;
+    // A violation already in the base case is tagged worse where its flow
+    // grew by more than this fraction of the base case's, or its |V| moved
+    // more than this many pu beyond the base case's (results/violation_tags.h);
+    // with report_new_or_worse the same ones are not written.
+    double worse_flow_fraction = 0.10;
+    double worse_vm_pu = 0.005;
+    bool report_new_or_worse = false;
 };
 
 // The bus voltages of a solve, kept in polar form.

@@ -189,26 +189,43 @@ std::string charts_sections(const Report &r)
     return s;
 }
 
+// The order violations are listed in: new and worse first, then same,
+// then untagged (a violations file of an earlier version).
+int tag_rank(const std::string &tag) { return tag == "new" || tag == "worse" ? 0 : tag == "same" ? 1 : 2; }
+
 std::string violations_section(const Report &r)
 {
+    std::vector<const std::vector<std::string> *> listed;
+    for (const auto &v : r.violations) {
+        listed.push_back(&v);
+    }
+    std::stable_sort(listed.begin(), listed.end(), [](const auto *a, const auto *b) {
+        return tag_rank((*a)[vcol::tag]) < tag_rank((*b)[vcol::tag]);
+    });
     std::vector<std::vector<Cell>> rows;
     std::set<std::string> contingencies;
-    for (const auto &v : r.violations) {
+    for (const auto *p : listed) {
+        const std::vector<std::string> &v = *p;
         // Loadings in MVA, interface flows in MW, voltages in pu.
         const std::string &kind = v[vcol::kind];
         const bool power = kind == "overload" || kind == "interface";
         const char *unit = kind == "overload" ? " MVA" : kind == "interface" ? " MW" : " pu";
+        const int decimals = power ? 2 : 4;
         rows.push_back({count_cell(v[vcol::index]), plain(v[vcol::label]), plain(kind), plain(v[vcol::element]),
-                        numeric(v[vcol::value], power ? 2 : 4, unit), numeric(v[vcol::limit], power ? 2 : 4, unit)});
+                        numeric(v[vcol::value], decimals, unit), numeric(v[vcol::limit], decimals, unit),
+                        numeric(v[vcol::base_value], decimals, v[vcol::base_value].empty() ? "" : unit),
+                        plain(v[vcol::tag])});
         contingencies.insert(v[vcol::index]);
     }
-    const std::string lead = rows.empty()
-                                 ? ""
-                                 : "<p>" + plural(rows.size(), "violation", "violations") + " in " +
-                                       plural(contingencies.size(), "contingency", "contingencies") +
-                                       "; overloads against the contingency rating. Click a heading to sort.</p>\n";
+    const std::string lead =
+        rows.empty() ? ""
+                     : "<p>" + plural(rows.size(), "violation", "violations") + " in " +
+                           plural(contingencies.size(), "contingency", "contingencies") +
+                           "; overloads against the contingency rating; new and worse first, then those the base "
+                           "case already had (same). Click a heading to sort.</p>\n";
     return section("violations", "Contingencies with violations",
-                   lead + table("violation-table", {"#", "contingency", "kind", "element", "value", "limit"}, rows));
+                   lead + table("violation-table",
+                                {"#", "contingency", "kind", "element", "value", "limit", "base value", "tag"}, rows));
 }
 
 // A bus a note names and its |V|: empty cells when it names none.

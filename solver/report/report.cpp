@@ -160,7 +160,7 @@ std::string check_rank(const std::string &work_dir, int r, const RankCheck &shar
     }
     const std::string vio_path = violations_path(work_dir, sub_path);
     std::vector<std::vector<std::string>> vio;
-    if (!read_text(vio_path, text, why) || !parse_records(text, vio_path, violations_columns.size(), vio, why)) {
+    if (!read_text(vio_path, text, why) || !parse_violations(text, vio_path, vio, why)) {
         return why;
     }
     for (auto &v : vio) {
@@ -235,6 +235,26 @@ bool parse_results(const std::string &text, const std::string &path, std::vector
     }
     for (auto &f : records) {
         f.resize(results_columns.size());
+    }
+    return true;
+}
+
+bool parse_violations(const std::string &text, const std::string &path, std::vector<std::vector<std::string>> &records,
+                      std::string &why)
+{
+    std::string head = text.substr(0, text.find('\n'));
+    if (!head.empty() && head.back() == '\r') {
+        head.pop_back();
+    }
+    // An earlier version's file ends before base_value and tag.
+    std::string earlier = header_line(violations_columns);
+    earlier.resize(earlier.find(",base_value"));
+    const std::size_t columns = head == earlier ? vcol::base_value : violations_columns.size();
+    if (!parse_records(text, path, columns, records, why)) {
+        return false;
+    }
+    for (auto &f : records) {
+        f.resize(violations_columns.size());
     }
     return true;
 }

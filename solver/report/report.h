@@ -73,6 +73,13 @@ bool parse_records(const std::string &text, const std::string &path, std::size_t
 bool parse_results(const std::string &text, const std::string &path, std::vector<std::vector<std::string>> &records,
                    std::string &why);
 
+// The records of a violations file (violations_columns) from its text, as
+// parse_records reads them. A file whose header line is an earlier
+// version's, without base_value and tag, has records of 6 fields, each
+// given the two empty; the header decides for the whole file.
+bool parse_violations(const std::string &text, const std::string &path, std::vector<std::vector<std::string>> &records,
+                      std::string &why);
+
 // The report files' text: report.csv, one row per block in list order, a
 // rank's results row after the block's list_index and rank (status
 // no_result and the reason as note where a rank gave none); and

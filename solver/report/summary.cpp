@@ -135,6 +135,22 @@ std::string response_tables(const Report &r)
     return out;
 }
 
+// The violations of each tag: new, worse and same always, untagged (a
+// violations file of an earlier version) where there are any.
+std::vector<std::pair<std::string, int>> tag_counts(const Report &r)
+{
+    std::vector<std::pair<std::string, int>> counts = {{"new", 0}, {"worse", 0}, {"same", 0}, {"untagged", 0}};
+    for (const auto &v : r.violations) {
+        const auto it = std::find_if(counts.begin(), counts.end() - 1,
+                                     [&v](const std::pair<std::string, int> &c) { return c.first == v[vcol::tag]; });
+        ++it->second;
+    }
+    if (counts.back().second == 0) {
+        counts.pop_back();
+    }
+    return counts;
+}
+
 } // namespace
 
 std::string summary(const Report &r)
@@ -177,6 +193,9 @@ std::string summary(const Report &r)
     });
     counts.push_back({"islanded", std::to_string(islanded)});
     counts.push_back({"with violations", std::to_string(with_violations)});
+    for (const auto &tag : tag_counts(r)) {
+        counts.push_back({tag.first + " violations", std::to_string(tag.second)});
+    }
     out += table(counts) + "\n";
     out += "Highest loading\n" +
            table(worst(r, col::max_loading_pct, true, {"label", "loading %", "branch"}, col::max_loading_branch, 2)) +

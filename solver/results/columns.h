@@ -35,7 +35,7 @@ constexpr Columns<20> results_columns = {"index",
                                          "response_mw"};
 
 // A sub-file's violations.csv (violation_rows), one row per violation.
-constexpr Columns<6> violations_columns = {"index", "label", "kind", "element", "value", "limit"};
+constexpr Columns<8> violations_columns = {"index", "label", "kind", "element", "value", "limit", "base_value", "tag"};
 
 // A sub-file's interfaces.csv (interface_rows), with a monitor file: one row
 // per interface of each converged block.
@@ -106,4 +106,6 @@ constexpr std::size_t kind = column_of(violations_columns, "kind");
 constexpr std::size_t element = column_of(violations_columns, "element");
 constexpr std::size_t value = column_of(violations_columns, "value");
 constexpr std::size_t limit = column_of(violations_columns, "limit");
+constexpr std::size_t base_value = column_of(violations_columns, "base_value");
+constexpr std::size_t tag = column_of(violations_columns, "tag");
 } // namespace vcol

@@ -42,13 +42,19 @@ std::string results_row(int index, const std::string &label, const CtgResult &r)
     return row + (std::isfinite(r.response_mw) ? num(r.response_mw) : "") + "\n";
 }
 
-// kind overload (value and limit in MVA), low_voltage or high_voltage (pu).
-std::string violation_rows(int index, const std::string &label, const Assessment &a)
+// kind overload (value, limit and base_value in MVA), low_voltage or
+// high_voltage (pu), ...; base_value empty where NaN; the rows tagged same
+// are left out with only_new_or_worse.
+std::string violation_rows(int index, const std::string &label, const Assessment &a, bool only_new_or_worse)
 {
     std::string rows;
     const std::string head = std::to_string(index) + "," + csv_text(label) + ",";
     for (const Violation &v : a.violations) {
-        rows += head + v.kind + "," + csv_text(v.element) + "," + num(v.value) + "," + num(v.limit) + "\n";
+        if (only_new_or_worse && v.tag == "same") {
+            continue;
+        }
+        rows += head + v.kind + "," + csv_text(v.element) + "," + num(v.value) + "," + num(v.limit) + "," +
+                (std::isnan(v.base_value) ? "" : num(v.base_value)) + "," + v.tag + "\n";
     }
     return rows;
 }

@@ -13,9 +13,10 @@
 std::string results_row(int index, const std::string &label, const CtgResult &r);
 
 // A sub-file's violations.csv: one row per violation of each converged
-// block; its header is header_line(violations_columns).
+// block; its header is header_line(violations_columns). With
+// only_new_or_worse, the violations tagged same are left out.
 // Columns: docs/file-formats.md
-std::string violation_rows(int index, const std::string &label, const Assessment &a);
+std::string violation_rows(int index, const std::string &label, const Assessment &a, bool only_new_or_worse = false);
 
 // A sub-file's interfaces.csv, with a monitor file: one row per interface
 // of a converged block, in the monitor's order (mw signed, loading_pct
