@@ -155,15 +155,30 @@ void expect_agrees(const Page &page, const std::string &report_csv, const std::s
             << figure;
     }
 
+    // The page lists new and worse violations first, then same, each group
+    // in list order, with the base value and the tag last.
     const Rows shown = page.table("violation-table");
-    ASSERT_EQ(shown.size(), violations.size());
+    Rows listed = violations;
+    std::stable_sort(listed.begin(), listed.end(), [](const auto &a, const auto &b) {
+        const auto rank = [](const std::string &tag) {
+            return tag == "new" || tag == "worse" ? 0 : tag == "same" ? 1 : 2;
+        };
+        return rank(a.at(7)) < rank(b.at(7));
+    });
+    ASSERT_EQ(shown.size(), listed.size());
     for (size_t k = 0; k < shown.size(); ++k) {
-        ASSERT_EQ(shown[k].size(), 6U);
+        ASSERT_EQ(shown[k].size(), 8U);
         EXPECT_EQ(std::vector<std::string>(shown[k].begin(), shown[k].begin() + 4),
-                  std::vector<std::string>(violations[k].begin(), violations[k].begin() + 4));
-        const int decimals = violations[k][2] == "overload" ? 2 : 4;
-        expect_shown(shown[k][4], violations[k][4], decimals);
-        expect_shown(shown[k][5], violations[k][5], decimals);
+                  std::vector<std::string>(listed[k].begin(), listed[k].begin() + 4));
+        const int decimals = listed[k][2] == "overload" ? 2 : 4;
+        expect_shown(shown[k][4], listed[k][4], decimals);
+        expect_shown(shown[k][5], listed[k][5], decimals);
+        if (listed[k][6].empty()) {
+            EXPECT_EQ(shown[k][6], "");
+        } else {
+            expect_shown(shown[k][6], listed[k][6], decimals);
+        }
+        EXPECT_EQ(shown[k][7], listed[k][7]);
     }
     Rows failures;
     Rows islands;

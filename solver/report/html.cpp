@@ -193,6 +193,9 @@ std::string charts_sections(const Report &r)
 // then untagged (a violations file of an earlier version).
 int tag_rank(const std::string &tag) { return tag == "new" || tag == "worse" ? 0 : tag == "same" ? 1 : 2; }
 
+// Field k of a violations row, "" where the row is shorter.
+std::string field_at(const std::vector<std::string> &v, std::size_t k) { return k < v.size() ? v[k] : ""; }
+
 std::string violations_section(const Report &r)
 {
     std::vector<const std::vector<std::string> *> listed;
@@ -200,7 +203,7 @@ std::string violations_section(const Report &r)
         listed.push_back(&v);
     }
     std::stable_sort(listed.begin(), listed.end(), [](const auto *a, const auto *b) {
-        return tag_rank((*a)[vcol::tag]) < tag_rank((*b)[vcol::tag]);
+        return tag_rank(field_at(*a, vcol::tag)) < tag_rank(field_at(*b, vcol::tag));
     });
     std::vector<std::vector<Cell>> rows;
     std::set<std::string> contingencies;
@@ -213,8 +216,7 @@ std::string violations_section(const Report &r)
         const int decimals = power ? 2 : 4;
         rows.push_back({count_cell(v[vcol::index]), plain(v[vcol::label]), plain(kind), plain(v[vcol::element]),
                         numeric(v[vcol::value], decimals, unit), numeric(v[vcol::limit], decimals, unit),
-                        numeric(v[vcol::base_value], decimals, v[vcol::base_value].empty() ? "" : unit),
-                        plain(v[vcol::tag])});
+                        numeric(field_at(v, vcol::base_value), decimals, unit), plain(field_at(v, vcol::tag))});
         contingencies.insert(v[vcol::index]);
     }
     const std::string lead =

@@ -135,14 +135,17 @@ std::string response_tables(const Report &r)
     return out;
 }
 
-// The violations of each tag: new, worse and same always, untagged (a
-// violations file of an earlier version) where there are any.
+// The violations of each tag, as "tagged new", "tagged worse" and "tagged
+// same" always, "untagged" (a violations file of an earlier version) where
+// there are any.
 std::vector<std::pair<std::string, int>> tag_counts(const Report &r)
 {
-    std::vector<std::pair<std::string, int>> counts = {{"new", 0}, {"worse", 0}, {"same", 0}, {"untagged", 0}};
+    std::vector<std::pair<std::string, int>> counts = {
+        {"tagged new", 0}, {"tagged worse", 0}, {"tagged same", 0}, {"untagged", 0}};
     for (const auto &v : r.violations) {
+        const std::string tag = "tagged " + (v.size() > vcol::tag ? v[vcol::tag] : std::string());
         const auto it = std::find_if(counts.begin(), counts.end() - 1,
-                                     [&v](const std::pair<std::string, int> &c) { return c.first == v[vcol::tag]; });
+                                     [&tag](const std::pair<std::string, int> &c) { return c.first == tag; });
         ++it->second;
     }
     if (counts.back().second == 0) {
@@ -194,7 +197,7 @@ std::string summary(const Report &r)
     counts.push_back({"islanded", std::to_string(islanded)});
     counts.push_back({"with violations", std::to_string(with_violations)});
     for (const auto &tag : tag_counts(r)) {
-        counts.push_back({tag.first + " violations", std::to_string(tag.second)});
+        counts.push_back({tag.first, std::to_string(tag.second)});
     }
     out += table(counts) + "\n";
     out += "Highest loading\n" +

@@ -471,7 +471,8 @@ TEST_F(Solver, WritesNoStaleOrPartialResults)
 {
     ASSERT_EQ(run(command_line(2)), 0) << err();
     EXPECT_EQ(read_file(root / "work_dir/case_subctg0.results.csv"), header_line(results_columns));
-    EXPECT_EQ(read_file(root / "work_dir/case_subctg0.violations.csv"), "index,label,kind,element,value,limit\n");
+    EXPECT_EQ(read_file(root / "work_dir/case_subctg0.violations.csv"),
+              "index,label,kind,element,value,limit,base_value,tag\n");
 
     fs::remove(root / "work_dir/case_subctg0.con");
     EXPECT_EQ(run(command_line(2)), 1);

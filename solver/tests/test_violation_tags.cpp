@@ -8,6 +8,7 @@
 #include "helpers.h"
 #include "report/report.h"
 #include "results/columns.h"
+#include "results/violation_tags.h"
 #include "test_paths.h"
 
 #include <gtest/gtest.h>
@@ -217,7 +218,7 @@ TEST_F(ViolationTags, TellsNewWorseAndSameFromTheBaseCase)
     ASSERT_EQ(run(paths::vandrelsolve, command), 0) << err();
     ASSERT_EQ(run(paths::ctgreport, "../work_dir/"), 0) << err();
     const std::string out = read_file(root / "out");
-    EXPECT_NE(out.find("new violations "), std::string::npos) << out;
+    EXPECT_NE(out.find("  tagged new "), std::string::npos) << out;
     const std::string page = work("report.html");
     const auto at = [&page](const std::string &s) { return page.find(s); };
     ASSERT_NE(at("<td>worse</td>"), std::string::npos);
@@ -235,7 +236,7 @@ TEST_F(ViolationTags, TellsNewWorseAndSameFromTheBaseCase)
     }
     write_file(root / "work_dir/case_subctg0.violations.csv", six);
     ASSERT_EQ(run(paths::ctgreport, "../work_dir/ --no-html"), 0) << err();
-    EXPECT_NE(read_file(root / "out").find("untagged violations"), std::string::npos) << read_file(root / "out");
+    EXPECT_NE(read_file(root / "out").find("  untagged "), std::string::npos) << read_file(root / "out");
     EXPECT_EQ(csv_rows(work("violations.csv")).size(), tags.size());
 }
 
@@ -280,4 +281,37 @@ TEST(ViolationTagFiles, ReadsAnEarlierVersionsViolationsFile)
     EXPECT_EQ(records.at(0)[vcol::tag], "new");
     EXPECT_FALSE(parse_violations(eight + "1,a,overload,1-2-1,120,100\n", "d/v.csv", records, why));
     EXPECT_EQ(why, "d/v.csv:2: not a record of 8 fields");
+}
+
+// Voltages are worse by worse_vm_pu beyond the base case's |V|, in the
+// direction of their limit; interfaces by worse_flow_fraction of the base
+// case's flow; deviations are always new; an element the base case does
+// not have is new, without a base value.
+TEST(ViolationTagRules, TagsEachKindAgainstItsOwnLimit)
+{
+    BaseValues base;
+    base.bus_vm = {{"7", 0.93}, {"8", 0.95}, {"9", 1.07}};
+    base.interface_mw = {{"CUT", 120.0}};
+    Assessment a;
+    a.violations = {
+        {"low_voltage", "7", 0.928, 0.94},  {"low_voltage", "7", 0.92, 0.94},  {"low_voltage", "8", 0.93, 0.94},
+        {"high_voltage", "9", 1.074, 1.06}, {"high_voltage", "9", 1.08, 1.06}, {"high_voltage", "8", 1.07, 1.06},
+        {"interface", "CUT", 125, 100},     {"interface", "CUT", 140, 100},    {"interface", "CUT", 150, 130},
+        {"voltage_drop", "7", 0.08, 0.05},  {"overload", "1-2-1", 120, 100}};
+    PfOptions opt;
+    tag_violations(base, opt, a);
+    const std::vector<std::string> tags = {"same", "worse", "new", "same", "worse", "new",
+                                           "same", "worse", "new", "new",  "new"};
+    ASSERT_EQ(a.violations.size(), tags.size());
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        EXPECT_EQ(a.violations[i].tag, tags[i]) << i;
+    }
+    EXPECT_EQ(a.violations[0].base_value, 0.93);
+    EXPECT_EQ(a.violations[9].base_value, 0.93);
+    EXPECT_TRUE(std::isnan(a.violations[10].base_value));
+    opt.worse_vm_pu = 0.001;
+    opt.worse_flow_fraction = 0.01;
+    tag_violations(base, opt, a);
+    EXPECT_EQ(a.violations[0].tag, "worse");
+    EXPECT_EQ(a.violations[6].tag, "worse");
 }
