@@ -198,10 +198,8 @@ std::string field_at(const std::vector<std::string> &v, std::size_t k) { return 
 
 std::string violations_section(const Report &r)
 {
-    std::vector<const std::vector<std::string> *> listed;
-    for (const auto &v : r.violations) {
-        listed.push_back(&v);
-    }
+    std::vector<const std::vector<std::string> *> listed(r.violations.size());
+    std::transform(r.violations.begin(), r.violations.end(), listed.begin(), [](const auto &v) { return &v; });
     std::stable_sort(listed.begin(), listed.end(), [](const auto *a, const auto *b) {
         return tag_rank(field_at(*a, vcol::tag)) < tag_rank(field_at(*b, vcol::tag));
     });

@@ -196,9 +196,10 @@ std::string summary(const Report &r)
     });
     counts.push_back({"islanded", std::to_string(islanded)});
     counts.push_back({"with violations", std::to_string(with_violations)});
-    for (const auto &tag : tag_counts(r)) {
-        counts.push_back({tag.first, std::to_string(tag.second)});
-    }
+    const auto tags = tag_counts(r);
+    std::transform(tags.begin(), tags.end(), std::back_inserter(counts), [](const std::pair<std::string, int> &t) {
+        return std::vector<std::string>{t.first, std::to_string(t.second)};
+    });
     out += table(counts) + "\n";
     out += "Highest loading\n" +
            table(worst(r, col::max_loading_pct, true, {"label", "loading %", "branch"}, col::max_loading_branch, 2)) +
