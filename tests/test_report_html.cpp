@@ -14,8 +14,10 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -664,6 +666,9 @@ TEST_F(Interfaces, AtMostTwentyOverloadsAreListed)
     EXPECT_EQ(over[5][2], "NORTH"); // rank 0's C0 at 120.5 %
     EXPECT_EQ(over.back()[2], "I6");
     EXPECT_EQ(page.table("interfaces-table").size(), 27U); // and rank 0's two
+    // The console lists the five most loaded.
+    EXPECT_NE(console_.find("  I20  "), std::string::npos) << console_;
+    EXPECT_EQ(console_.find("I19"), std::string::npos) << console_;
 }
 
 // Without interface rows there is no interfaces.csv (one left by an earlier
@@ -696,4 +701,17 @@ TEST_F(Interfaces, AMalformedRecordIsRefusedWithFileAndLine)
         << console_;
     // Rank 0's rows alone are merged.
     EXPECT_EQ(csv_rows(read_file(work + "/interfaces.csv")).size(), 2U);
+}
+
+// An interfaces file older than its sub-file is left from an earlier run:
+// ignored, the rank's results taken.
+TEST_F(Interfaces, AFileOlderThanItsSubFileIsIgnored)
+{
+    const std::string stale = work + "/case_subctg2.interfaces.csv";
+    std::filesystem::last_write_time(stale, std::filesystem::last_write_time(subfile_path(2)) - std::chrono::hours(1));
+    ASSERT_EQ(report(), 1) << console_;
+    EXPECT_EQ(console_.find("rank 2:"), std::string::npos) << console_;
+    const Rows merged = csv_rows(read_file(work + "/interfaces.csv"));
+    ASSERT_EQ(merged.size(), 2U);
+    EXPECT_EQ(merged[1][0], "1");
 }
