@@ -14,8 +14,11 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -601,4 +604,129 @@ TEST_F(Responses, TheLargestAndTheExhaustedAreListed)
         sum += std::stoi(c);
     }
     EXPECT_EQ(sum, 6);
+}
+
+namespace {
+
+// The run of Outcomes with a monitor file: ranks 0 and 2 wrote interface
+// rows for their converged contingencies (C0; C8 and C11), rank 1 none.
+class Interfaces : public Outcomes {
+protected:
+    void SetUp() override
+    {
+        Outcomes::SetUp();
+        interfaces(0, "1,C0,NORTH,-120.5,100,120.5\n"
+                      "1,C0,\"EAST, <WEST>\",30,200,15\n");
+        interfaces(2, "1,C8,NORTH,90,100,90\n"
+                      "1,C8,\"EAST, <WEST>\",250,200,125\n"
+                      "4,C11,NORTH,101,100,101\n"
+                      "4,C11,\"EAST, <WEST>\",-10,200,5\n");
+    }
+    void interfaces(int r, const std::string &records)
+    {
+        write_file(work + "/case_subctg" + std::to_string(r) + ".interfaces.csv",
+                   "index,label,interface,mw,rating_mw,loading_pct\n" + records);
+    }
+};
+
+} // namespace
+
+TEST_F(Interfaces, AreMergedInListOrderAndListedByLoading)
+{
+    ASSERT_EQ(report(), 1) << console_; // rank 3 left no results
+    EXPECT_EQ(read_file(work + "/interfaces.csv"), "list_index,label,interface,mw,rating_mw,loading_pct\n"
+                                                   "1,C0,NORTH,-120.5,100,120.5\n"
+                                                   "1,C0,\"EAST, <WEST>\",30,200,15\n"
+                                                   "9,C8,NORTH,90,100,90\n"
+                                                   "9,C8,\"EAST, <WEST>\",250,200,125\n"
+                                                   "12,C11,NORTH,101,100,101\n"
+                                                   "12,C11,\"EAST, <WEST>\",-10,200,5\n");
+    EXPECT_NE(console_.find("Most loaded interfaces\n"
+                            "  interface     loading %  label\n"
+                            "  EAST, <WEST>     125.00  C8\n"
+                            "  NORTH            120.50  C0\n"),
+              std::string::npos)
+        << console_;
+    EXPECT_NE(console_.find(", interfaces in ../work_dir/interfaces.csv"), std::string::npos) << console_;
+
+    const Page page(read_file(work + "/report.html"));
+    ASSERT_TRUE(page.ok());
+    EXPECT_EQ(page.text("//nav/a[@href='#interfaces']"), "Interfaces");
+    EXPECT_EQ(page.text("//section[@id='interfaces']/h2"), "Interfaces");
+    // Each interface's heaviest contingency, the heaviest interface first.
+    EXPECT_EQ(page.table("interfaces-table"), (Rows{{"EAST, <WEST>", "9", "C8", "250.00", "200.00", "125.00 %"},
+                                                    {"NORTH", "1", "C0", "-120.50", "100.00", "120.50 %"}}));
+    // Every row above 100 %, the heaviest first.
+    EXPECT_EQ(page.table("interface-overloads-table"),
+              (Rows{{"9", "C8", "EAST, <WEST>", "250.00", "200.00", "125.00 %"},
+                    {"1", "C0", "NORTH", "-120.50", "100.00", "120.50 %"},
+                    {"12", "C11", "NORTH", "101.00", "100.00", "101.00 %"}}));
+    EXPECT_EQ(page.texts("//table[@id='interface-overloads-table']/tbody/tr/td[6]/@data-v"),
+              (std::vector<std::string>{"125", "120.5", "101"}));
+}
+
+// Only the 20 heaviest rows above 100 % are listed.
+TEST_F(Interfaces, AtMostTwentyOverloadsAreListed)
+{
+    std::string rows;
+    for (int k = 0; k < 25; ++k) {
+        rows += "1,C8,I" + std::to_string(k) + ",1,1," + std::to_string(101 + k) + "\n";
+    }
+    interfaces(2, rows);
+    ASSERT_EQ(report(), 1) << console_;
+    const Page page(read_file(work + "/report.html"));
+    const Rows over = page.table("interface-overloads-table");
+    ASSERT_EQ(over.size(), 20U);
+    EXPECT_EQ(over.front()[2], "I24");
+    EXPECT_EQ(over[5][2], "NORTH"); // rank 0's C0 at 120.5 %
+    EXPECT_EQ(over.back()[2], "I6");
+    EXPECT_EQ(page.table("interfaces-table").size(), 27U); // and rank 0's two
+    // The console lists the five most loaded.
+    EXPECT_NE(console_.find("  I20  "), std::string::npos) << console_;
+    EXPECT_EQ(console_.find("I19"), std::string::npos) << console_;
+}
+
+// Without interface rows there is no interfaces.csv (one left by an earlier
+// report is removed), no section and no console list.
+TEST_F(Outcomes, ARunWithoutInterfacesHasNoInterfaceFileOrSection)
+{
+    write_file(work + "/interfaces.csv", "list_index,label,interface,mw,rating_mw,loading_pct\n1,C0,OLD,1,1,100\n");
+    ASSERT_EQ(report(), 1) << console_;
+    EXPECT_FALSE(std::ifstream(work + "/interfaces.csv").good());
+    EXPECT_EQ(console_.find("interfaces"), std::string::npos) << console_;
+    const Page page(read_file(work + "/report.html"));
+    ASSERT_TRUE(page.ok());
+    EXPECT_TRUE(page.texts("//section[@id='interfaces'] | //nav/a[@href='#interfaces']").empty());
+}
+
+// A damaged interfaces file refuses its rank's results with the file and
+// line, as a damaged results file does.
+TEST_F(Interfaces, AMalformedRecordIsRefusedWithFileAndLine)
+{
+    interfaces(2, "1,C8,NORTH,90,100,90\n1,C8,EAST,250,200\n");
+    ASSERT_EQ(report(), 1);
+    EXPECT_NE(console_.find("ctgreport: rank 2: ../work_dir/case_subctg2.interfaces.csv:3: not a record of 6 fields; "
+                            "its 4 contingencies have no result\n"),
+              std::string::npos)
+        << console_;
+    interfaces(2, "7,C8,NORTH,90,100,90\n");
+    ASSERT_EQ(report(), 1);
+    EXPECT_NE(console_.find("ctgreport: rank 2: a row of its interfaces file names no contingency of its sub-file"),
+              std::string::npos)
+        << console_;
+    // Rank 0's rows alone are merged.
+    EXPECT_EQ(csv_rows(read_file(work + "/interfaces.csv")).size(), 2U);
+}
+
+// An interfaces file older than its sub-file is left from an earlier run:
+// ignored, the rank's results taken.
+TEST_F(Interfaces, AFileOlderThanItsSubFileIsIgnored)
+{
+    const std::string stale = work + "/case_subctg2.interfaces.csv";
+    std::filesystem::last_write_time(stale, std::filesystem::last_write_time(subfile_path(2)) - std::chrono::hours(1));
+    ASSERT_EQ(report(), 1) << console_;
+    EXPECT_EQ(console_.find("rank 2:"), std::string::npos) << console_;
+    const Rows merged = csv_rows(read_file(work + "/interfaces.csv"));
+    ASSERT_EQ(merged.size(), 2U);
+    EXPECT_EQ(merged[1][0], "1");
 }

@@ -3,7 +3,8 @@
 //   ctgreport [WORK_DIR] [--html FILE | --no-html]   (default ../work_dir/, as the driver's)
 //
 // Matches every block of WORK_DIR/case.con with the result row of the rank
-// that solved it, writes report.csv and violations.csv into WORK_DIR, the
+// that solved it, writes report.csv and violations.csv (and interfaces.csv,
+// when the ranks wrote interface rows) into WORK_DIR, the
 // page report.html beside them (or FILE, or none) and prints a summary.
 // Exit status: 0 every contingency has a result, 1 some have none, 2 usage,
 // an unreadable list or a report that can not be written. Labels, notes and
@@ -17,6 +18,7 @@
 #include "report/report.h"
 #include "report/summary.h"
 
+#include <cstdio>
 #include <ctime>
 #include <iostream>
 #include <string>
@@ -101,12 +103,23 @@ int report(const Args &args)
     const std::string violations_path = in_dir(work_dir, "violations.csv");
     write_file_atomically(violations_path, violations_csv(rep));
     write_file_atomically(report_path, report_csv(rep));
+    // interfaces.csv only for a run with interface rows; one left by an
+    // earlier report would otherwise read as this run's.
+    const std::string interfaces_path = in_dir(work_dir, "interfaces.csv");
+    if (rep.interfaces.empty()) {
+        std::remove(interfaces_path.c_str());
+    } else {
+        write_file_atomically(interfaces_path, interfaces_csv(rep));
+    }
     const std::string page_path = args.html.empty() ? in_dir(work_dir, "report.html") : args.html;
     if (!args.no_html) {
         write_file_atomically(page_path, report_html(rep, PageRun{case_name(work_dir), now_utc()}));
     }
     std::cout << summary(rep) << "ctgreport: report in " << printable(report_path) << ", violations in "
               << printable(violations_path);
+    if (!rep.interfaces.empty()) {
+        std::cout << ", interfaces in " << printable(interfaces_path);
+    }
     if (!args.no_html) {
         std::cout << ", page in " << printable(page_path);
     }

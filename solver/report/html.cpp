@@ -1,6 +1,7 @@
 #include "report/html.h"
 
 #include "report/charts.h"
+#include "report/interfaces.h"
 #include "report/outcomes.h"
 #include "report/report.h"
 #include "report/response.h"
@@ -380,6 +381,40 @@ std::string response_section(const Report &r)
                        table("reserve-table", {"#", "contingency", "MW left on the swing", "note"}, reserve));
 }
 
+// The interfaces, when the run has interface rows ("" otherwise): each
+// interface's largest loading with the contingency that gives it, largest
+// first, and the interface_overloads_shown heaviest rows above 100 %.
+std::string interfaces_section(const Report &r)
+{
+    if (r.interfaces.empty()) {
+        return "";
+    }
+    // A row of Report::interfaces: list index, label, interface, mw,
+    // rating_mw, loading_pct.
+    const auto cells = [&r](const InterfaceLoading &x, bool interface_first) {
+        const auto &f = r.interfaces[x.at];
+        std::vector<Cell> row = {count_cell(f[0]), plain(f[1]), numeric(f[3], 2), numeric(f[4], 2),
+                                 numeric(f[5], 2, " %")};
+        row.insert(row.begin() + (interface_first ? 0 : 2), plain(f[2]));
+        return row;
+    };
+    const std::vector<InterfaceLoading> most = most_loaded_interfaces(r, 0);
+    const std::vector<InterfaceLoading> overloads = interface_overloads(r, interface_overloads_shown);
+    std::vector<std::vector<Cell>> peaks(most.size());
+    std::transform(most.begin(), most.end(), peaks.begin(), [&cells](const auto &x) { return cells(x, true); });
+    std::vector<std::vector<Cell>> over(overloads.size());
+    std::transform(overloads.begin(), overloads.end(), over.begin(),
+                   [&cells](const auto &x) { return cells(x, false); });
+    return section(
+        "interfaces", "Interfaces",
+        "<p>The flow of each interface of the monitor file after every converged contingency, against "
+        "its MW rating.</p>\n<h3>Most loaded interfaces</h3>\n" +
+            table("interfaces-table", {"interface", "#", "contingency", "MW", "rating MW", "loading"}, peaks) +
+            "<h3>Contingencies that load an interface above 100 % (at most " +
+            std::to_string(interface_overloads_shown) + ")</h3>\n" +
+            table("interface-overloads-table", {"#", "contingency", "interface", "MW", "rating MW", "loading"}, over));
+}
+
 // The page's look: one column that narrows with the screen, tables that
 // scroll sideways rather than squeeze, charts that scale to the width, and
 // a print layout without the screen's extras.
@@ -505,8 +540,10 @@ std::string report_html(const Report &r, const PageRun &run)
             "<a href=\"#unrealistic\">Unrealistic</a><a href=\"#failures\">Failures</a>"
             "<a href=\"#islands\">Islands</a>";
     const std::string response = response_section(r);
-    page += (response.empty() ? "" : "<a href=\"#response\">Generator response</a>") + std::string("</nav>\n<main>\n");
+    const std::string interfaces = interfaces_section(r);
+    page += std::string(response.empty() ? "" : "<a href=\"#response\">Generator response</a>") +
+            (interfaces.empty() ? "" : "<a href=\"#interfaces\">Interfaces</a>") + std::string("</nav>\n<main>\n");
     page += counts_section(r) + charts_sections(r) + violations_section(r) + no_solution_section(r) +
-            unrealistic_section(r) + failures_section(r) + islands_section(r) + response;
+            unrealistic_section(r) + failures_section(r) + islands_section(r) + response + interfaces;
     return page + "</main>\n<script>" + script + "</script>\n</body>\n</html>\n";
 }

@@ -177,6 +177,37 @@ std::string check_rank(const std::string &work_dir, int r, const RankCheck &shar
     return "";
 }
 
+// Why rank r's interfaces file can not be used, or "" when it can or there
+// is none (see build_report); fills `interfaces`, each row with the list
+// index of its block first.
+std::string rank_interfaces(const std::string &work_dir, int r, const RankCheck &share,
+                            const std::vector<CtgBlock> &sub, std::vector<std::vector<std::string>> &interfaces)
+{
+    const std::string sub_path = subfile_path(work_dir, r);
+    const std::string path = interfaces_path(work_dir, sub_path);
+    struct timespec sub_time {};
+    struct timespec when {};
+    if (!modified(path, when) || (modified(sub_path, sub_time) && older(when, sub_time))) {
+        return "";
+    }
+    std::string why;
+    std::string text;
+    if (!read_text(path, text, why) || !parse_records(text, path, interfaces_columns.size(), interfaces, why)) {
+        return why;
+    }
+    for (auto &row : interfaces) {
+        const std::string &index = row[0];
+        const bool number =
+            !index.empty() && index.size() < 10 && index.find_first_not_of("0123456789") == std::string::npos;
+        const size_t i = number ? std::stoul(index) : 0;
+        if (i < 1 || i > sub.size() || printable(row[1]) != printable(sub[i - 1].label)) {
+            return "a row of its interfaces file names no contingency of its sub-file";
+        }
+        row[0] = std::to_string(share.first + i);
+    }
+    return "";
+}
+
 } // namespace
 
 bool parse_records(const std::string &text, const std::string &path, size_t columns,
@@ -289,6 +320,10 @@ Report build_report(const std::string &work_dir)
         std::vector<std::vector<std::string>> rows;
         std::vector<std::vector<std::string>> vio;
         c.why = check_rank(work_dir, r, c, rep.blocks, subs[r], rows, vio);
+        std::vector<std::vector<std::string>> ifc;
+        if (c.why.empty()) {
+            c.why = rank_interfaces(work_dir, r, c, subs[r], ifc);
+        }
         c.ok = c.why.empty();
         for (int i = 0; i < c.count; ++i) {
             ReportRow &row = rep.rows[c.first + i];
@@ -302,6 +337,7 @@ Report build_report(const std::string &work_dir)
         }
         if (c.ok) {
             rep.violations.insert(rep.violations.end(), vio.begin(), vio.end());
+            rep.interfaces.insert(rep.interfaces.end(), ifc.begin(), ifc.end());
         }
         rep.checks.push_back(c);
     }
@@ -346,6 +382,19 @@ std::string violations_csv(const Report &r)
     for (const auto &v : r.violations) {
         for (size_t k = 0; k < v.size(); ++k) {
             out += (k > 0 ? "," : "") + csv_text(v[k]);
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+// interfaces.csv: the ranks' interface rows, their index the list's.
+std::string interfaces_csv(const Report &r)
+{
+    std::string out = "list_" + header_line(interfaces_columns);
+    for (const auto &row : r.interfaces) {
+        for (size_t k = 0; k < row.size(); ++k) {
+            out += (k > 0 ? "," : "") + csv_text(row[k]);
         }
         out += "\n";
     }

@@ -38,6 +38,7 @@ struct Report {
     std::vector<RankCheck> checks;
     std::vector<ReportRow> rows;                      // one per block, list order
     std::vector<std::vector<std::string>> violations; // violation rows (violations_columns), list index first
+    std::vector<std::vector<std::string>> interfaces; // interface rows (interfaces_columns), list index first
     int missing = 0;                                  // blocks without a result
 };
 
@@ -50,7 +51,11 @@ struct Report {
 // no older than the sub-file and has one row per block of the sub-file with
 // the same labels in the same order (compared as printable() shows them,
 // the form the solver writes); results of an earlier version, without
-// solvable_fraction, are read too (parse_results). Throws InputError when
+// solvable_fraction, are read too (parse_results). A rank's interfaces file
+// is optional (no monitor file, or no converged contingency) and one older
+// than the sub-file is left over from an earlier run and ignored; one that
+// is there must hold interfaces_columns records of the sub-file's
+// contingencies, or the rank's results are refused. Throws InputError when
 // the list can not be read.
 Report build_report(const std::string &work_dir);
 
@@ -87,3 +92,7 @@ bool parse_violations(const std::string &text, const std::string &path, std::vec
 // list. Columns: docs/file-formats.md
 std::string report_csv(const Report &r);
 std::string violations_csv(const Report &r);
+// interfaces.csv: every rank's interface rows in list order, indexed in the
+// list as violations.csv; written only where some rank has an interfaces
+// file (a run with a monitor file).
+std::string interfaces_csv(const Report &r);

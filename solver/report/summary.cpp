@@ -2,6 +2,7 @@
 
 #include "io/printable.h"
 #include "report/charts.h"
+#include "report/interfaces.h"
 #include "report/outcomes.h"
 #include "report/response.h"
 #include "results/columns.h"
@@ -108,6 +109,23 @@ std::string unsolved_tables(const Report &r)
            "\n";
 }
 
+// The interfaces_in_summary most loaded interfaces, each with its largest
+// loading_pct (two decimals) and the contingency that gives it; only when
+// the run has interface rows.
+std::string interface_table(const Report &r)
+{
+    const std::vector<InterfaceLoading> peaks = most_loaded_interfaces(r, interfaces_in_summary);
+    if (peaks.empty()) {
+        return "";
+    }
+    std::vector<std::vector<std::string>> rows = {{"interface", "loading %", "label"}};
+    for (const InterfaceLoading &x : peaks) {
+        const auto &f = r.interfaces[x.at]; // list index, label, interface, ...
+        rows.push_back({f[2], fixed(x.loading, 2), f[1]});
+    }
+    return "Most loaded interfaces\n" + table(rows) + "\n";
+}
+
 // The largest generator responses (largest |response_mw| first) and the
 // contingencies whose note says the reserve ran out, with the MW left on the
 // swing (empty where the note's part is damaged); each list only when some
@@ -206,7 +224,7 @@ std::string summary(const Report &r)
            "\n";
     out += "Lowest voltage\n" + table(worst(r, col::min_vm_pu, false, {"label", "vm pu", "bus"}, col::min_vm_bus, 4)) +
            "\n";
-    out += "Diverged\n" + table(diverged) + "\n" + unsolved_tables(r) + response_tables(r);
+    out += "Diverged\n" + table(diverged) + "\n" + unsolved_tables(r) + response_tables(r) + interface_table(r);
     out += "Largest load cut off: " +
            (cut_at < r.rows.size() ? fixed(cut_mw, 2) + " MW by " + printable(r.rows[cut_at].fields[col::label]) +
                                          " (" + printable(r.rows[cut_at].fields[col::buses_cut_off]) + " buses cut off)"
