@@ -130,9 +130,9 @@ void fuzz_ctg_input(const std::string &text)
 
 void fuzz_monitor_input(const std::string &text)
 {
-    const MonitorSpec spec = parse_monitor(text, "fuzz.mon");
+    const MonitorFile mon = parse_monitor(text, "fuzz.mon");
     const Network net = monitor_network();
-    const MonitorSelection sel = select_monitored(spec, net);
+    const MonitorSelection sel = select_monitored(mon, net);
     for (const std::string &w : sel.warnings) {
         require_printable(w);
     }

@@ -232,7 +232,7 @@ void write_base_controls(const std::string &outdir, const Network &net, const Ba
 }
 
 // The settings' monitor file, read (none without one).
-std::optional<MonitorSpec> monitor_spec(const CaseSettings &settings)
+std::optional<MonitorFile> monitor_file(const CaseSettings &settings)
 {
     if (settings.monitor.empty()) {
         return std::nullopt;
@@ -242,12 +242,12 @@ std::optional<MonitorSpec> monitor_spec(const CaseSettings &settings)
 
 // The monitor file's selection in the network, its warnings printed (none
 // without a monitor file).
-std::optional<MonitorSelection> select_monitor(const std::optional<MonitorSpec> &spec, const Network &net)
+std::optional<MonitorSelection> select_monitor(const std::optional<MonitorFile> &mon, const Network &net)
 {
-    if (!spec) {
+    if (!mon) {
         return std::nullopt;
     }
-    MonitorSelection sel = select_monitored(*spec, net);
+    MonitorSelection sel = select_monitored(*mon, net);
     for (const std::string &w : sel.warnings) {
         std::cerr << "vandrelsolve: warning: " << w << std::endl;
     }
@@ -293,7 +293,7 @@ int run(const Args &args)
     }
     const CaseSettings settings = read_case_settings(args.case_json);
     const PfOptions opt = read_options(args.options);
-    const std::optional<MonitorSpec> monitor = monitor_spec(settings);
+    const std::optional<MonitorFile> monitor = monitor_file(settings);
     require_directory(args.dir);
     require_directory(args.outdir);
     const RawCase raw = read_raw(args.raw, settings.raw_version);

@@ -76,11 +76,11 @@ bool same_name(const std::string &a, const std::string &b) { return upper(a) == 
 
 enum class Block { top, subsystem, join, interface, closed };
 
-// One pass over the file: the spec so far, the block the line is in (the
+// One pass over the file: what is read so far, the block the line is in (the
 // last subsystem, its last group or the last interface) and the line.
 struct Reader {
     const std::string &file;
-    MonitorSpec spec;
+    MonitorFile mon;
     Block block = Block::top;
     int line = 0;
     std::string text; // the line, trimmed, for messages
@@ -111,7 +111,7 @@ struct Reader {
     // The name of a subsystem defined above.
     std::string defined(const std::string &name) const
     {
-        if (std::none_of(spec.subsystems.begin(), spec.subsystems.end(),
+        if (std::none_of(mon.subsystems.begin(), mon.subsystems.end(),
                          [&](const MonitorSubsystem &s) { return same_name(s.name, name); })) {
             fail("subsystem '" + name + "' is not defined above");
         }
@@ -184,7 +184,7 @@ bool read_branch(const Reader &r, const Words &w, std::size_t p, MonitorBranch &
 
 void open_subsystem(Reader &r, const std::string &name)
 {
-    for (const MonitorSubsystem &s : r.spec.subsystems) {
+    for (const MonitorSubsystem &s : r.mon.subsystems) {
         if (same_name(s.name, name)) {
             r.fail("subsystem '" + name + "' is defined twice (first at line " + std::to_string(s.line) + ")");
         }
@@ -192,14 +192,14 @@ void open_subsystem(Reader &r, const std::string &name)
     MonitorSubsystem s;
     s.name = name;
     s.line = r.line;
-    r.spec.subsystems.push_back(s);
+    r.mon.subsystems.push_back(s);
     r.block = Block::subsystem;
 }
 
 // MONITOR INTERFACE 'NAME' RATING x MW.
 void open_interface(Reader &r, const Words &w)
 {
-    for (const MonitorInterface &f : r.spec.interfaces) {
+    for (const MonitorInterface &f : r.mon.interfaces) {
         if (same_name(f.name, w[2].text)) {
             r.fail("interface '" + w[2].text + "' is defined twice (first at line " + std::to_string(f.line) + ")");
         }
@@ -211,7 +211,7 @@ void open_interface(Reader &r, const Words &w)
         r.fail("INTERFACE '" + f.name + "': the rating '" + w[4].text + "' is not above 0");
     }
     f.line = r.line;
-    r.spec.interfaces.push_back(f);
+    r.mon.interfaces.push_back(f);
     r.block = Block::interface;
 }
 
@@ -228,7 +228,7 @@ void read_voltage(Reader &r, const Words &w)
         if (!(x < y)) {
             r.fail("VOLTAGE RANGE: '" + w[5].text + "' is not below '" + w[6].text + "'");
         }
-        r.spec.ranges.push_back({s, x, y, r.line});
+        r.mon.ranges.push_back({s, x, y, r.line});
         return;
     }
     for (std::size_t p = 5; p < 7; ++p) {
@@ -236,7 +236,7 @@ void read_voltage(Reader &r, const Words &w)
             r.fail("VOLTAGE DEVIATION: '" + w[p].text + "' is negative");
         }
     }
-    r.spec.deviations.push_back({s, x, y, r.line});
+    r.mon.deviations.push_back({s, x, y, r.line});
 }
 
 // A line outside any block.
@@ -255,12 +255,12 @@ bool read_top(Reader &r, const Words &w)
     }
     if (w.size() == 5 && is(w, 3, "SUBSYSTEM") && is_name(w, 4) &&
         ((is(w, 1, "BRANCHES") && is(w, 2, "IN")) || (is(w, 1, "TIES") && is(w, 2, "FROM")))) {
-        (is(w, 1, "TIES") ? r.spec.ties_from : r.spec.branches_in).push_back({r.defined(w[4].text), r.line});
+        (is(w, 1, "TIES") ? r.mon.ties_from : r.mon.branches_in).push_back({r.defined(w[4].text), r.line});
         return true;
     }
     MonitorBranch b;
     if (is(w, 1, "BRANCH") && is(w, 2, "FROM") && read_branch(r, w, 3, b)) {
-        r.spec.branches.push_back(b);
+        r.mon.branches.push_back(b);
         return true;
     }
     if (w.size() == 6 && is(w, 1, "INTERFACE") && is_name(w, 2) && is(w, 3, "RATING") && is(w, 5, "MW")) {
@@ -301,7 +301,7 @@ bool read_member(Reader &r, const Words &w)
     } else {
         return false;
     }
-    r.spec.interfaces.back().members.push_back(m);
+    r.mon.interfaces.back().members.push_back(m);
     return true;
 }
 
@@ -327,16 +327,16 @@ void read_line(Reader &r, std::string_view line)
         if (end) {
             r.block = Block::top;
         } else if (is(w, 0, "JOIN") && w.size() == 2 && is_name(w, 1)) {
-            r.spec.subsystems.back().joins.push_back({w[1].text, {}, r.line});
+            r.mon.subsystems.back().joins.push_back({w[1].text, {}, r.line});
             r.block = Block::join;
-        } else if (!read_criterion(r, w, r.spec.subsystems.back().criteria)) {
+        } else if (!read_criterion(r, w, r.mon.subsystems.back().criteria)) {
             r.fail("not a subsystem criterion: '" + r.text + "'");
         }
         return;
     case Block::join:
         if (end) {
             r.block = Block::subsystem;
-        } else if (!read_criterion(r, w, r.spec.subsystems.back().joins.back().criteria)) {
+        } else if (!read_criterion(r, w, r.mon.subsystems.back().joins.back().criteria)) {
             r.fail("not a JOIN criterion: '" + r.text + "'");
         }
         return;
@@ -354,10 +354,10 @@ void read_line(Reader &r, std::string_view line)
 
 } // namespace
 
-MonitorSpec parse_monitor(const std::string &text, const std::string &path)
+MonitorFile parse_monitor(const std::string &text, const std::string &path)
 {
     Reader r{path, {}, Block::top, 0, {}};
-    r.spec.file = path;
+    r.mon.file = path;
     rawread::Lines lines(text);
     std::string_view line;
     while (lines.next(line)) {
@@ -366,21 +366,21 @@ MonitorSpec parse_monitor(const std::string &text, const std::string &path)
     }
     switch (r.block) {
     case Block::subsystem:
-        throw InputError(path, r.spec.subsystems.back().line,
-                         "SUBSYSTEM '" + r.spec.subsystems.back().name + "' has no END");
+        throw InputError(path, r.mon.subsystems.back().line,
+                         "SUBSYSTEM '" + r.mon.subsystems.back().name + "' has no END");
     case Block::join: {
-        const MonitorJoin &j = r.spec.subsystems.back().joins.back();
+        const MonitorJoin &j = r.mon.subsystems.back().joins.back();
         throw InputError(path, j.line, "JOIN '" + j.name + "' has no END");
     }
     case Block::interface:
-        throw InputError(path, r.spec.interfaces.back().line,
-                         "INTERFACE '" + r.spec.interfaces.back().name + "' has no END");
+        throw InputError(path, r.mon.interfaces.back().line,
+                         "INTERFACE '" + r.mon.interfaces.back().name + "' has no END");
     case Block::top:
         throw InputError(path, 0, "the file ends before its closing END");
     case Block::closed:
         break;
     }
-    return r.spec;
+    return r.mon;
 }
 
-MonitorSpec read_monitor(const std::string &path) { return parse_monitor(read_text_file(path), path); }
+MonitorFile read_monitor(const std::string &path) { return parse_monitor(read_text_file(path), path); }

@@ -111,7 +111,7 @@ struct MonitorVoltageDeviation {
 };
 
 // A monitor file as read, every list in file order.
-struct MonitorSpec {
+struct MonitorFile {
     std::string file;
     std::vector<MonitorSubsystem> subsystems;
     std::vector<MonitorUse> branches_in; // MONITOR BRANCHES IN SUBSYSTEM
@@ -137,7 +137,7 @@ struct MonitorSpec {
 //   "text after the closing END: 'TEXT'"
 //   "SUBSYSTEM 'S' has no END" (JOIN, INTERFACE), at the block's first line
 //   "the file ends before its closing END", at no line
-MonitorSpec parse_monitor(const std::string &text, const std::string &path);
+MonitorFile parse_monitor(const std::string &text, const std::string &path);
 
 // The same from the file; InputError(path, 0, ...) when it can not be read.
-MonitorSpec read_monitor(const std::string &path);
+MonitorFile read_monitor(const std::string &path);

@@ -27,14 +27,14 @@ std::string upper(std::string s)
 // name, the labels its buses have, each subsystem's membership, and the
 // warnings with their lines (sorted by line at the end).
 struct Finder {
-    const MonitorSpec &spec;
+    const MonitorFile &mon;
     const Network &net;
     std::unordered_map<int, std::vector<int>> at_bus;
     std::set<int> areas, zones, owners;
     std::vector<Membership> members; // by subsystem, file order
     std::vector<std::pair<int, std::string>> warnings;
 
-    Finder(const MonitorSpec &s, const Network &n) : spec(s), net(n)
+    Finder(const MonitorFile &s, const Network &n) : mon(s), net(n)
     {
         for (int b = 0; b < net.raw_buses; ++b) {
             areas.insert(net.buses[b].area);
@@ -57,8 +57,8 @@ struct Finder {
     // file does not define, which its reader refuses).
     Membership of(const std::string &name) const
     {
-        for (std::size_t s = 0; s < spec.subsystems.size(); ++s) {
-            if (upper(spec.subsystems[s].name) == upper(name)) {
+        for (std::size_t s = 0; s < mon.subsystems.size(); ++s) {
+            if (upper(mon.subsystems[s].name) == upper(name)) {
                 return members[s];
             }
         }
@@ -250,7 +250,7 @@ std::vector<int> monitored_branches(Finder &f)
 {
     const Network &net = f.net;
     std::vector<char> on(net.branches.size(), 0);
-    for (const MonitorUse &u : f.spec.branches_in) {
+    for (const MonitorUse &u : f.mon.branches_in) {
         const Membership in = f.of(u.subsystem);
         for (std::size_t k = 0; k < net.branches.size(); ++k) {
             if (in[net.branches[k].own_f] && in[net.branches[k].own_t]) {
@@ -258,7 +258,7 @@ std::vector<int> monitored_branches(Finder &f)
             }
         }
     }
-    for (const MonitorUse &u : f.spec.ties_from) {
+    for (const MonitorUse &u : f.mon.ties_from) {
         const Membership in = f.of(u.subsystem);
         for (std::size_t k = 0; k < net.branches.size(); ++k) {
             if (in[net.branches[k].own_f] != in[net.branches[k].own_t]) {
@@ -266,7 +266,7 @@ std::vector<int> monitored_branches(Finder &f)
             }
         }
     }
-    for (const MonitorBranch &b : f.spec.branches) {
+    for (const MonitorBranch &b : f.mon.branches) {
         for (const InterfaceBranch &ib : find_branch(f, b, false)) {
             on[ib.branch] = 1;
         }
@@ -284,7 +284,7 @@ std::vector<int> monitored_branches(Finder &f)
 std::vector<BusVoltageCriteria> voltage_criteria(const Finder &f)
 {
     std::vector<BusVoltageCriteria> v(f.net.buses.size());
-    for (const MonitorVoltageRange &r : f.spec.ranges) {
+    for (const MonitorVoltageRange &r : f.mon.ranges) {
         const Membership in = f.of(r.subsystem);
         for (int b = 0; b < f.net.raw_buses; ++b) {
             if (in[b]) {
@@ -294,7 +294,7 @@ std::vector<BusVoltageCriteria> voltage_criteria(const Finder &f)
             }
         }
     }
-    for (const MonitorVoltageDeviation &d : f.spec.deviations) {
+    for (const MonitorVoltageDeviation &d : f.mon.deviations) {
         const Membership in = f.of(d.subsystem);
         for (int b = 0; b < f.net.raw_buses; ++b) {
             if (in[b]) {
@@ -309,11 +309,11 @@ std::vector<BusVoltageCriteria> voltage_criteria(const Finder &f)
 
 } // namespace
 
-MonitorSelection select_monitored(const MonitorSpec &spec, const Network &net)
+MonitorSelection select_monitored(const MonitorFile &mon, const Network &net)
 {
-    Finder f(spec, net);
+    Finder f(mon, net);
     MonitorSelection sel;
-    for (const MonitorSubsystem &s : spec.subsystems) {
+    for (const MonitorSubsystem &s : mon.subsystems) {
         f.members.push_back(subsystem_buses(f, s));
         SelectedSubsystem ss;
         ss.name = s.name;
@@ -325,14 +325,14 @@ MonitorSelection select_monitored(const MonitorSpec &spec, const Network &net)
         sel.subsystems.push_back(ss);
     }
     sel.branches = monitored_branches(f);
-    for (const MonitorInterface &mi : spec.interfaces) {
+    for (const MonitorInterface &mi : mon.interfaces) {
         sel.interfaces.push_back(select_interface(f, mi));
     }
     sel.voltage = voltage_criteria(f);
     std::stable_sort(f.warnings.begin(), f.warnings.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     for (const auto &w : f.warnings) {
-        sel.warnings.push_back(printable(spec.file + ":" + std::to_string(w.first) + ": " + w.second));
+        sel.warnings.push_back(printable(mon.file + ":" + std::to_string(w.first) + ": " + w.second));
     }
     return sel;
 }

@@ -55,9 +55,9 @@ struct MonitorSelection {
     std::vector<std::string> warnings;         // "FILE:LINE: what", printable
 };
 
-// Finds what `spec` names in `net`. Warnings, one a line:
+// Finds what `mon` names in `net`. Warnings, one a line:
 //   "no bus B in the network", "no area A in the network" (zone, owner)
 //   "no branch from bus I to bus J [to bus K] circuit C in the network"
 //   "no tie from area A to area B in the network"
 //   "subsystem 'S' holds no bus of the network"
-MonitorSelection select_monitored(const MonitorSpec &spec, const Network &net);
+MonitorSelection select_monitored(const MonitorFile &mon, const Network &net);

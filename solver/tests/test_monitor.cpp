@@ -90,13 +90,13 @@ std::set<int> numbers(const Network &net, const std::vector<int> &buses)
     return s;
 }
 
-MonitorSpec parse(const std::string &text) { return parse_monitor(text, "mon.txt"); }
+MonitorFile parse(const std::string &text) { return parse_monitor(text, "mon.txt"); }
 
 } // namespace
 
 TEST(MonitorGrammar, EveryFormInMixedCaseWithCommentsAndBlanks)
 {
-    const MonitorSpec s = parse(R"(/ a study's watch list
+    const MonitorFile s = parse(R"(/ a study's watch list
 
 SUBSYSTEM 'HV'   / by voltage
 	kvRange  200   400.5
@@ -202,7 +202,7 @@ END
 
 TEST(MonitorGrammar, CarriageReturnsAndAnEmptyJoin)
 {
-    const MonitorSpec s = parse("SUBSYSTEM 'A'\r\n JOIN 'G'\r\n END\r\nEND\r\nEND\r\n");
+    const MonitorFile s = parse("SUBSYSTEM 'A'\r\n JOIN 'G'\r\n END\r\nEND\r\nEND\r\n");
     ASSERT_EQ(s.subsystems.size(), 1u);
     ASSERT_EQ(s.subsystems[0].joins.size(), 1u);
     EXPECT_TRUE(s.subsystems[0].joins[0].criteria.empty());
