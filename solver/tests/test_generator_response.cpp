@@ -29,30 +29,11 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-// One run layout in a fresh folder: start/options.json and work_dir/ with
-// the case; run() calls vandrelsolve as the driver's rank 0 does.
-class Layout {
+// One run layout in a fresh folder; run() calls vandrelsolve as the
+// driver's rank 0 does.
+class Layout : public SolverLayout {
 public:
-    fs::path root;
-
-    Layout()
-    {
-        char tmpl[] = "/tmp/response_test.XXXXXX";
-        root = ::mkdtemp(tmpl);
-        fs::create_directories(root / "start");
-        fs::create_directories(root / "work_dir");
-        write_file(root / "work_dir/case.json", "{}");
-    }
-    Layout(const Layout &) = delete;
-    Layout &operator=(const Layout &) = delete;
-    ~Layout()
-    {
-        if (::testing::Test::HasFailure()) {
-            std::cerr << "test folder left in " << root << "\n";
-        } else {
-            fs::remove_all(root);
-        }
-    }
+    Layout() : SolverLayout("response_test") { write_file(root / "work_dir/case.json", "{}"); }
 
     // Exit status of a run with this RAW, list, options and run type.
     int run(const std::string &raw, const std::string &con, const std::string &options, int run_type) const
@@ -60,16 +41,8 @@ public:
         write_file(root / "work_dir/case.raw", raw);
         write_file(root / "work_dir/case_subctg0.con", con);
         write_file(root / "start/options.json", options);
-        const std::string cmd = "cd '" + (root / "start").string() + "' && " + paths::vandrelsolve +
-                                " ../work_dir//case_subctg0.con ../work_dir//case.json ../work_dir//case.raw "
-                                "../work_dir//.. 1 1 1 " +
-                                std::to_string(run_type) + " ./options.json ../work_dir/ >'" + (root / "out").string() +
-                                "' 2>'" + (root / "err").string() + "'";
-        const int status = std::system(cmd.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return run_in_start(paths::vandrelsolve, driver_command_line(run_type));
     }
-    std::string out() const { return read_file(root / "out"); }
-    std::string err() const { return read_file(root / "err"); }
     Rows results() const { return read_csv(root / "work_dir/case_subctg0.results.csv"); }
     Rows base(const std::string &name) const { return read_csv(root / "work_dir" / name); }
     Rows detail(const std::string &label, const std::string &name) const

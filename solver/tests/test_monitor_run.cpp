@@ -72,9 +72,6 @@ const char *const outages = "CONTINGENCY open 1-3\nOPEN BRANCH FROM BUS 1 TO BUS
                             "CONTINGENCY unit 2\nREMOVE UNIT 1 FROM BUS 2\nEND\n"
                             "CONTINGENCY gone\nOPEN BRANCH FROM BUS 1 TO BUS 9 CKT 1\nEND\nEND\n";
 
-const std::string command = "../work_dir//case_subctg0.con ../work_dir//case.json ../work_dir//case.raw "
-                            "../work_dir//.. 1 1 1 2 ./options.json ../work_dir/";
-
 double field(const std::vector<std::string> &row, std::size_t i) { return std::stod(row.at(i)); }
 
 // One member of an interface: the branch from-to (circuit 1) and the end
@@ -108,39 +105,19 @@ std::pair<double, double> member_sum(const std::string &branches_csv, const std:
 
 class MonitorRun : public ::testing::Test {
 protected:
-    fs::path root;
+    SolverLayout dir{"monitor_run_test"};
+    const fs::path root = dir.root;
 
     void SetUp() override
     {
-        char tmpl[] = "/tmp/monitor_run_test.XXXXXX";
-        root = ::mkdtemp(tmpl);
-        fs::create_directories(root / "start");
-        fs::create_directories(root / "work_dir");
         write_file(root / "work_dir/case_subctg0.con", outages);
         write_file(root / "work_dir/case.json", R"({"name": "two areas", "monitor": "watch.mon"})");
         write_file(root / "work_dir/case.raw", two_areas);
-        write_file(root / "start/options.json", "{}\n");
     }
 
-    void TearDown() override
-    {
-        if (HasFailure()) {
-            std::cerr << "test folder left in " << root << "\n";
-        } else {
-            fs::remove_all(root);
-        }
-    }
-
-    int run()
-    {
-        const std::string cmd = "cd '" + (root / "start").string() + "' && " + paths::vandrelsolve + " " + command +
-                                " >'" + (root / "out").string() + "' 2>'" + (root / "err").string() + "'";
-        const int status = std::system(cmd.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    std::string err() const { return read_file(root / "err"); }
-    std::string work(const std::string &name) const { return read_file(root / "work_dir" / name); }
+    int run() const { return dir.run_in_start(paths::vandrelsolve, driver_command_line(2)); }
+    std::string err() const { return dir.err(); }
+    std::string work(const std::string &name) const { return dir.work(name); }
 
     // The violations of one contingency (by label, "" the base case) as
     // "kind element" -> {value, limit}.

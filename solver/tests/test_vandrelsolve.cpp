@@ -59,51 +59,27 @@ HAND WRITTEN
 Q
 )";
 
-// The driver's command line for rank 0, with the given run type.
-std::string command_line(int run_type)
-{
-    return "../work_dir//case_subctg0.con ../work_dir//case.json ../work_dir//case.raw ../work_dir//.. 1 1 1 " +
-           std::to_string(run_type) + " ./options.json ../work_dir/";
-}
-
 class Solver : public ::testing::Test {
 protected:
-    fs::path root;
+    SolverLayout dir{"vandrelsolve_test"};
+    const fs::path root = dir.root;
 
     void SetUp() override
     {
-        char tmpl[] = "/tmp/vandrelsolve_test.XXXXXX";
-        root = ::mkdtemp(tmpl);
-        fs::create_directories(root / "start");
-        fs::create_directories(root / "work_dir");
         write_file(root / "work_dir/case_subctg0.con", "END\n");
         write_file(root / "work_dir/case.json", R"({"name": "three buses"})");
         write_file(root / "work_dir/case.raw", three_bus);
-        write_file(root / "start/options.json", "{}\n");
-    }
-
-    void TearDown() override
-    {
-        if (HasFailure()) {
-            std::cerr << "test folder left in " << root << "\n";
-        } else {
-            fs::remove_all(root);
-        }
     }
 
     // Runs the solver from start/ with `args` (default: the driver's own
     // command line with run type 1); returns the exit status.
-    int run(const std::string &args = "")
+    int run(const std::string &args = "") const
     {
-        const std::string line = args.empty() ? command_line(1) : args;
-        const std::string cmd = "cd '" + (root / "start").string() + "' && " + paths::vandrelsolve + " " + line +
-                                " >'" + (root / "out").string() + "' 2>'" + (root / "err").string() + "'";
-        const int status = std::system(cmd.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return dir.run_in_start(paths::vandrelsolve, args.empty() ? driver_command_line(1) : args);
     }
 
-    std::string err() const { return read_file(root / "err"); }
-    std::string out() const { return read_file(root / "out"); }
+    std::string err() const { return dir.err(); }
+    std::string out() const { return dir.out(); }
 
     // Files in work_dir other than the inputs.
     std::vector<std::string> outputs() const
@@ -244,14 +220,12 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
+        dir.clear();
         SetUp();
         write_file(root / "start" / c.file, c.text);
         EXPECT_EQ(run(), 1);
         EXPECT_EQ(err(), "vandrelsolve: " + c.message + "\n");
         EXPECT_TRUE(outputs().empty());
-        if (!HasFailure()) {
-            fs::remove_all(root);
-        }
     }
 }
 
@@ -361,7 +335,7 @@ TEST_F(Solver, GivesEveryContingencyItsRow)
     write_file(root / "work_dir/case.raw", four_bus());
     write_file(root / "start/options.json", R"({"contingency_rating": "C"})");
 
-    ASSERT_EQ(run(command_line(2)), 0) << err();
+    ASSERT_EQ(run(driver_command_line(2)), 0) << err();
     EXPECT_EQ(err(), "");
     EXPECT_NE(
         out().find("\nvandrelsolve: ../work_dir//case_subctg0.con: 17 contingencies: 10 converged, 0 unrealistic, "
@@ -420,7 +394,7 @@ TEST_F(Solver, WritesLabelsAndNotesAsPrintableText)
     write_file(root / "work_dir/case_subctg0.con", list + "END\n");
     write_file(root / "work_dir/case.raw", four_bus());
 
-    ASSERT_EQ(run(command_line(2)), 0) << err();
+    ASSERT_EQ(run(driver_command_line(2)), 0) << err();
     const std::string results = read_file(root / "work_dir/case_subctg0.results.csv");
     const std::string violations = read_file(root / "work_dir/case_subctg0.violations.csv");
     for (const std::string &text : {results, violations}) {
@@ -451,7 +425,7 @@ TEST_F(Solver, ListsViolationsWithTheirLimits)
                "CONTINGENCY loses 1-3\nOPEN BRANCH FROM BUS 1 TO BUS 3\nEND\nEND\n");
     write_file(root / "work_dir/case.raw", replaced(three_bus, "2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 100",
                                                     "2, 3,'1', 0.01, 0.1, 0.02, 100, 100, 60"));
-    ASSERT_EQ(run(command_line(2)), 0) << err();
+    ASSERT_EQ(run(driver_command_line(2)), 0) << err();
     const auto rows = csv_rows(read_file(root / "work_dir/case_subctg0.violations.csv"));
     ASSERT_EQ(rows.size(), 1U);
     EXPECT_EQ(rows[0][0], "1");
@@ -469,13 +443,13 @@ TEST_F(Solver, ListsViolationsWithTheirLimits)
 // bad input. Results of an earlier run never survive a failed one.
 TEST_F(Solver, WritesNoStaleOrPartialResults)
 {
-    ASSERT_EQ(run(command_line(2)), 0) << err();
+    ASSERT_EQ(run(driver_command_line(2)), 0) << err();
     EXPECT_EQ(read_file(root / "work_dir/case_subctg0.results.csv"), header_line(results_columns));
     EXPECT_EQ(read_file(root / "work_dir/case_subctg0.violations.csv"),
               "index,label,kind,element,value,limit,base_value,tag\n");
 
     fs::remove(root / "work_dir/case_subctg0.con");
-    EXPECT_EQ(run(command_line(2)), 1);
+    EXPECT_EQ(run(driver_command_line(2)), 1);
     EXPECT_EQ(err(), "vandrelsolve: ../work_dir//case_subctg0.con: can not open the file\n");
     EXPECT_FALSE(fs::exists(root / "work_dir/case_subctg0.results.csv"));
     EXPECT_FALSE(fs::exists(root / "work_dir/case_subctg0.violations.csv"));
@@ -484,7 +458,7 @@ TEST_F(Solver, WritesNoStaleOrPartialResults)
     write_file(root / "work_dir/case_subctg0.results.csv", "stale\n");
     write_file(root / "work_dir/case_subctg0.violations.csv", "stale\n");
     write_file(root / "work_dir/case.raw", "");
-    EXPECT_EQ(run(command_line(2)), 1);
+    EXPECT_EQ(run(driver_command_line(2)), 1);
     EXPECT_FALSE(fs::exists(root / "work_dir/case_subctg0.results.csv"));
     EXPECT_FALSE(fs::exists(root / "work_dir/case_subctg0.violations.csv"));
 }
@@ -502,7 +476,7 @@ TEST_F(Solver, SolvesBusesJoinedByTiesAsOneNode)
                "CONTINGENCY tie\nOPEN BRANCH FROM BUS 7 TO BUS 4 CKT 1\nEND\n"
                "CONTINGENCY open breaker\nOPEN BRANCH FROM BUS 3 TO BUS 7 CKT Z\nEND\n"
                "CONTINGENCY line\nOPEN BRANCH FROM BUS 7 TO BUS 6\nEND\nEND\n");
-    ASSERT_EQ(run(command_line(2)), 0) << err();
+    ASSERT_EQ(run(driver_command_line(2)), 0) << err();
     EXPECT_EQ(err(),
               "vandrelsolve: warning: 4 tie(s) (lines of |R + jX| below 0.0001 pu, closed switching devices) "
               "join 5 buses into 2 node(s), each solved as one bus\n"
@@ -570,7 +544,7 @@ TEST_F(Solver, WritesTheDetailOfNamedContingencies)
     write_file(root / "work_dir/case.con", list);
     write_file(root / "work_dir/case_subctg0.con", list);
     write_file(root / "start/options.json", R"({"detail": ["open 1/3", "gone", "absent"]})");
-    ASSERT_EQ(run(command_line(2)), 0) << err();
+    ASSERT_EQ(run(driver_command_line(2)), 0) << err();
     EXPECT_EQ(err(), "vandrelsolve: warning: option 'detail' names contingency 'absent', which the contingency list "
                      "does not have\n"
                      "vandrelsolve: warning: no detail for contingency 'gone': its status is not_found, with no "
@@ -594,7 +568,7 @@ TEST_F(Solver, WritesTheDetailOfNamedContingencies)
                                 std::hypot(std::stod(rows[1][7]), std::stod(rows[1][8])));
     EXPECT_NEAR(std::stod(rows[1][9]), mva, 1e-9) << "against RATEC, 100 MVA";
 
-    const std::string rank1 = replaced(command_line(2), "case_subctg0", "case_subctg1");
+    const std::string rank1 = replaced(driver_command_line(2), "case_subctg0", "case_subctg1");
     write_file(root / "work_dir/case_subctg1.con", "END\n");
     ASSERT_EQ(run(rank1), 0) << err();
     EXPECT_EQ(err(), "") << "the labels are share 0's to check";
@@ -602,7 +576,7 @@ TEST_F(Solver, WritesTheDetailOfNamedContingencies)
     fs::create_directories(detail / "stale");
     write_file(detail / "stale/buses.csv", "stale\n");
     write_file(root / "start/options.json", "{}\n");
-    ASSERT_EQ(run(command_line(2)), 0) << err();
+    ASSERT_EQ(run(driver_command_line(2)), 0) << err();
     EXPECT_FALSE(fs::exists(detail));
 }
 
@@ -622,7 +596,7 @@ TEST_F(Solver, SaysWhenAStateIsNoOperatingPoint)
 
     write_file(root / "work_dir/case_subctg0.con", "CONTINGENCY heavy\nSET BUS 3 LOAD TO 5000 MW\nEND\nEND\n");
     write_file(root / "start/options.json", R"({"detail": ["heavy"]})");
-    ASSERT_EQ(run(command_line(2)), 0) << err();
+    ASSERT_EQ(run(driver_command_line(2)), 0) << err();
     const auto rows = read_csv((root / "work_dir/case_subctg0.results.csv").string());
     ASSERT_EQ(rows.size(), 1U);
     EXPECT_EQ(rows[0][col::status], "no_solution") << rows[0][col::note];

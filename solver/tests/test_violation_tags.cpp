@@ -77,8 +77,7 @@ const char *const outages = "CONTINGENCY more 5\nINCREASE BUS 6 LOAD BY 5 PERCEN
                             "CONTINGENCY more 15\nINCREASE BUS 6 LOAD BY 15 PERCENT\nEND\n"
                             "CONTINGENCY open 1-5\nOPEN BRANCH FROM BUS 1 TO BUS 5 CKT 1\nEND\nEND\n";
 
-const std::string command = "../work_dir//case_subctg0.con ../work_dir//case.json ../work_dir//case.raw "
-                            "../work_dir//.. 1 1 1 2 ./options.json ../work_dir/";
+const std::string command = driver_command_line(2);
 
 double field(const std::vector<std::string> &row, std::size_t i) { return std::stod(row.at(i)); }
 
@@ -93,28 +92,15 @@ std::string expected_tag(double value, double limit, double base, double fractio
 
 class ViolationTags : public ::testing::Test {
 protected:
-    fs::path root;
+    SolverLayout dir{"violation_tags_test"};
+    const fs::path root = dir.root;
 
     void SetUp() override
     {
-        char tmpl[] = "/tmp/violation_tags_test.XXXXXX";
-        root = ::mkdtemp(tmpl);
-        fs::create_directories(root / "start");
-        fs::create_directories(root / "work_dir");
         write_file(root / "work_dir/case_subctg0.con", outages);
         write_file(root / "work_dir/case.con", outages);
         write_file(root / "work_dir/case.json", R"({"name": "radial"})");
         write_raw("100, 100, 100");
-        write_file(root / "start/options.json", "{}\n");
-    }
-
-    void TearDown() override
-    {
-        if (HasFailure()) {
-            std::cerr << "test folder left in " << root << "\n";
-        } else {
-            fs::remove_all(root);
-        }
     }
 
     void write_raw(const std::string &rating_4_5) const
@@ -122,16 +108,9 @@ protected:
         write_file(root / "work_dir/case.raw", replaced(radial, "RATING_4_5", rating_4_5));
     }
 
-    int run(const std::string &program, const std::string &args) const
-    {
-        const std::string cmd = "cd '" + (root / "start").string() + "' && " + program + " " + args + " >'" +
-                                (root / "out").string() + "' 2>'" + (root / "err").string() + "'";
-        const int status = std::system(cmd.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    std::string err() const { return read_file(root / "err"); }
-    std::string work(const std::string &name) const { return read_file(root / "work_dir" / name); }
+    int run(const std::string &program, const std::string &args) const { return dir.run_in_start(program, args); }
+    std::string err() const { return dir.err(); }
+    std::string work(const std::string &name) const { return dir.work(name); }
 
     // The base case's flow of branch from-to in MVA: its loading against
     // RATEA (`rate`) in base_branches.csv.
