@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times the solver on a case's whole contingency list: alone, in process
-# (solver_bench: base case from a flat start, every contingency, and every
-# contingency again with generator_response "pmax"), then
+# (solver_bench: base case from a flat start, every contingency, every
+# contingency again with generator_response "pmax" and again with a monitor
+# file of 1,000 branches and 20 interfaces), then
 # through ctgbatch with 1 and 2 ranks, and prints one table.
 #
 # Usage: bench/solver.sh [-c CASE] [-b BUILD_DIR] [-r REPEATS] [-n RUNS] [-k]
@@ -49,7 +50,7 @@ run=$(mktemp -d "${TMPDIR:-/tmp}/ctgbatch-solver-bench.XXXXXX")
 if [[ $keep == 1 ]]; then echo "keeping $run"; else trap 'rm -rf "$run"' EXIT; fi
 
 # The solver alone, in process.
-"$build/solver/solver_bench" "$case_dir/case.raw" "$case_dir/case.con" "$repeats" >"$run/solver.txt"
+"$build/solver/solver_bench" "$case_dir/case.raw" "$case_dir/case.con" "$repeats" "$run/bench.mon" >"$run/solver.txt"
 val() { awk -v k="$1" '$1 == k { print $2 }' "$run/solver.txt"; }
 
 # Through ctgbatch: each solver runs under /usr/bin/time for its peak RSS.
@@ -118,6 +119,11 @@ row "pmax response: mean CPU time (ms)" "$(val pmax_ctg_cpu_mean_ms)"
 row "pmax response: CPU time / swing" "$(awk -v a="$(val pmax_ctg_cpu_mean_ms)" -v b="$(val ctg_cpu_mean_ms)" 'BEGIN { printf "%.2f", a / b }')"
 row "pmax response: converged" "$(val pmax_converged)"
 row "pmax response: steps per contingency" "$(val pmax_mean_steps)"
+row "monitor file: branches, interfaces" "$(val monitor_branches), $(val monitor_interfaces)"
+row "monitor file: mean (ms)" "$(val monitor_ctg_mean_ms)"
+row "monitor file: mean CPU time (ms)" "$(val monitor_ctg_cpu_mean_ms)"
+row "monitor file: CPU time / without" "$(awk -v a="$(val monitor_ctg_cpu_mean_ms)" -v b="$(val ctg_cpu_mean_ms)" 'BEGIN { printf "%.2f", a / b }')"
+row "monitor file: converged" "$(val monitor_converged)"
 row "peak RSS, solver_bench (MB)" "$(val peak_rss_mb)"
 row "ctgbatch, 1 rank: wall time (s, median of $runs)" "${wall[1]}"
 row "ctgbatch, 2 ranks: wall time (s, median of $runs)" "${wall[2]}"

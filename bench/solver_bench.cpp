@@ -1,16 +1,24 @@
 // Times the solver's phases on one case, in process: reading the RAW, the
 // base case from a flat start and from the RAW's state, and every
-// contingency of a list. Prints one "key value" line per figure, for
-// bench/solver.sh to tabulate.
+// contingency of a list, without and with generator response, and with a
+// monitor file. Prints one "key value" line per figure, for bench/solver.sh
+// to tabulate.
 //
-// Usage: solver_bench CASE.raw LIST.con [REPEATS]
+// Usage: solver_bench CASE.raw LIST.con [REPEATS [MONITOR_OUT]]
+// With MONITOR_OUT, a monitor file of 1,000 of the network's branches and
+// 20 interfaces is written there and the list is solved once more with it.
 #include "contingency/contingency.h"
 #include "io/input_error.h"
+#include "monitor/grammar.h"
+#include "monitor/select.h"
 #include "network/build.h"
 #include "network/network.h"
 #include "powerflow/base_case.h"
+#include "powerflow/flows.h"
 #include "raw/raw.h"
 #include "raw/sections.h"
+#include "results/ctg_results.h"
+#include "results/violation_tags.h"
 
 #include <sys/resource.h>
 #include <time.h>
@@ -21,6 +29,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -78,12 +87,78 @@ void print_cost_fit(const std::vector<std::array<double, 3>> &runs)
     std::printf("fit_fixed_ms %.3f\nfit_step_ms %.3f\nfit_factorization_ms %.3f\n", x[0], x[1], x[2]);
 }
 
+// A monitor file for `net`: 1,000 of its in-service two-winding branches,
+// spread evenly over the branch list, and 20 interfaces of 5 other such
+// branches each, rated 500 MW.
+std::string bench_monitor_text(const Network &net)
+{
+    std::vector<const NetBranch *> two_winding;
+    for (const NetBranch &b : net.branches) {
+        if (b.in_service && b.winding == 0) {
+            two_winding.push_back(&b);
+        }
+    }
+    const auto member = [](const NetBranch &b) {
+        return std::to_string(b.from_bus) + " " + std::to_string(b.to_bus) + " '" + b.ckt + "'";
+    };
+    std::string text = "/ 1,000 branches and 20 interfaces, for the benchmark\n";
+    const std::size_t n = two_winding.size();
+    constexpr std::size_t monitored = 1000;
+    constexpr std::size_t interfaces = 20;
+    constexpr std::size_t members = 5;
+    for (std::size_t k = 0; k < std::min(n, monitored); ++k) {
+        const NetBranch &b = *two_winding[k * n / std::min(n, monitored)];
+        text += "MONITOR BRANCH FROM BUS " + std::to_string(b.from_bus) + " TO BUS " + std::to_string(b.to_bus) +
+                " CIRCUIT '" + b.ckt + "'\n";
+    }
+    for (std::size_t i = 0; i < interfaces; ++i) {
+        text += "MONITOR INTERFACE 'BENCH " + std::to_string(i + 1) + "' RATING 500 MW\n";
+        for (std::size_t m = 0; m < members && n > 0; ++m) {
+            text += "   " + member(*two_winding[(i * members + m) * 7919 % n]) + "\n";
+        }
+        text += "END\n";
+    }
+    return text + "END\n";
+}
+
+// The list solved with a monitor file written to `path`: the solve, the
+// violations' tags and the rows the solver writes for each contingency.
+void time_with_monitor(const Network &net, const std::vector<CtgBlock> &blocks, PfOptions opt, const std::string &path)
+{
+    std::ofstream(path) << bench_monitor_text(net);
+    const MonitorSelection sel = select_monitored(read_monitor(path), net);
+    opt.generator_response = ResponseMode::swing;
+    BaseCase bc = solve_base_case(net, opt);
+    bc.monitor = std::make_shared<const MonitorCriteria>(monitor_criteria(sel, net, bc.sol));
+    const Assessment base = assess(net, bc.on, bc.sol, opt.base_rating, false, -1, nullptr, nullptr, bc.monitor.get());
+    const BaseValues base_vals = base_values(net, bc, base);
+    std::size_t bytes = 0;
+    int converged = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    const double cpu0 = cpu_ms();
+    for (std::size_t k = 0; k < blocks.size(); ++k) {
+        CtgResult r = solve_contingency(net, bc, blocks[k], opt, bc.ws);
+        tag_violations(base_vals, opt, r.assessment);
+        const int index = static_cast<int>(k) + 1;
+        bytes += violation_rows(index, blocks[k].label, r.assessment).size();
+        if (r.status == CtgStatus::converged) {
+            bytes += interface_rows(index, blocks[k].label, *bc.monitor, r.assessment).size();
+            ++converged;
+        }
+    }
+    const auto n = static_cast<double>(std::max<size_t>(1, blocks.size()));
+    std::printf("monitor_branches %zu\nmonitor_interfaces %zu\nmonitor_ctg_mean_ms %.3f\n", sel.branches.size(),
+                sel.interfaces.size(), ms_since(t0) / n);
+    std::printf("monitor_ctg_cpu_mean_ms %.3f\nmonitor_converged %d\nmonitor_row_bytes %zu\n", (cpu_ms() - cpu0) / n,
+                converged, bytes);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     if (argc < 3) {
-        std::cerr << "usage: solver_bench CASE.raw LIST.con [REPEATS]" << std::endl;
+        std::cerr << "usage: solver_bench CASE.raw LIST.con [REPEATS [MONITOR_OUT]]" << std::endl;
         return 2;
     }
     const int repeats = argc > 3 ? std::max(1, std::stoi(argv[3])) : 5;
@@ -172,6 +247,9 @@ int main(int argc, char *argv[])
         std::printf("pmax_ctg_mean_ms %.3f\npmax_ctg_cpu_mean_ms %.3f\npmax_converged %d\npmax_mean_steps %.2f\n",
                     ms_since(t0) / n, (cpu_ms() - shared_cpu0) / n, shared_converged,
                     static_cast<double>(shared_steps) / n);
+        if (argc > 4) {
+            time_with_monitor(net, blocks, opt, argv[4]);
+        }
         rusage ru{};
         getrusage(RUSAGE_SELF, &ru);
         std::printf("peak_rss_mb %.1f\n", static_cast<double>(ru.ru_maxrss) / 1024.0);
