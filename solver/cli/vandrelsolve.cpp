@@ -5,7 +5,8 @@
 // Reads the PSS/E RAW v33 network, solves its base case by Newton-Raphson
 // with reactive limits and writes base_buses.csv, base_units.csv, base_branches.csv,
 // base_violations.csv, with a monitor file (CASE.json's "monitor")
-// base_interfaces.csv, for a case with DC lines base_dclines.csv and, where
+// base_interfaces.csv, for a case with DC lines base_dclines.csv, with FACTS
+// devices base_facts.csv and, where
 // the options adjust any control the case has, base_controls.csv into
 // OUTDIR. With RUNTYPE 2 it then solves every
 // contingency of SUBFILE from the base case and writes SUB.results.csv and
@@ -34,6 +35,7 @@
 #include "raw/sections.h"
 #include "results/ctg_results.h"
 #include "results/detail.h"
+#include "results/facts_csv.h"
 #include "results/results.h"
 #include "results/units.h"
 #include "results/violation_tags.h"
@@ -354,6 +356,9 @@ int run(const Args &args)
     write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc, opt.base_rating));
     if (!net.lcc.empty() || !net.vsc.empty()) {
         write_file_atomically(join(args.outdir, "base_dclines.csv"), base_dclines_csv(net, bc));
+    }
+    if (!net.facts.empty()) {
+        write_file_atomically(join(args.outdir, "base_facts.csv"), facts_csv(solved_base(net, bc)));
     }
     write_base_controls(args.outdir, net, bc, opt, controls);
     const Assessment base = write_base_assessment(args.outdir, net, bc, opt);

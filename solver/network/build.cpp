@@ -4,6 +4,7 @@
 #include "network/control_setup.h"
 #include "network/correction.h"
 #include "network/dclink.h"
+#include "network/facts.h"
 #include "network/reg_groups.h"
 #include "network/ties.h"
 
@@ -432,6 +433,7 @@ Network build_network(const RawCase &raw, double zero_impedance_threshold_pu, bo
     add_units(raw, net);
     add_lines(raw, net, zero_impedance_threshold_pu);
     add_transformers(raw, net);
+    add_facts(raw, net, zero_impedance_threshold_pu);
     add_dc_links(raw, net);
     join_ties(net);
     add_regulation(net);
