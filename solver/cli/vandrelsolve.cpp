@@ -210,6 +210,18 @@ void run_contingencies(const Args &args, const RawCase &raw, const Network &net,
               << printable(path) << std::endl;
 }
 
+// base_dclines.csv for a case with DC lines, base_facts.csv for one with
+// FACTS devices.
+void write_base_devices(const std::string &outdir, const Network &net, const BaseCase &bc)
+{
+    if (!net.lcc.empty() || !net.vsc.empty()) {
+        write_file_atomically(join(outdir, "base_dclines.csv"), base_dclines_csv(net, bc));
+    }
+    if (!net.facts.empty()) {
+        write_file_atomically(join(outdir, "base_facts.csv"), facts_csv(solved_base(net, bc)));
+    }
+}
+
 // base_controls.csv where any control acts in the base case (an earlier
 // run's file goes otherwise), and one warning line for controls that hunted.
 void write_base_controls(const std::string &outdir, const Network &net, const BaseCase &bc, const PfOptions &opt,
@@ -354,12 +366,7 @@ int run(const Args &args)
     write_file_atomically(join(args.outdir, "base_buses.csv"), base_buses_csv(net, bc));
     write_file_atomically(join(args.outdir, "base_units.csv"), units_csv(raw.units, solved_base(net, bc)));
     write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc, opt.base_rating));
-    if (!net.lcc.empty() || !net.vsc.empty()) {
-        write_file_atomically(join(args.outdir, "base_dclines.csv"), base_dclines_csv(net, bc));
-    }
-    if (!net.facts.empty()) {
-        write_file_atomically(join(args.outdir, "base_facts.csv"), facts_csv(solved_base(net, bc)));
-    }
+    write_base_devices(args.outdir, net, bc);
     write_base_controls(args.outdir, net, bc, opt, controls);
     const Assessment base = write_base_assessment(args.outdir, net, bc, opt);
 

@@ -120,8 +120,9 @@ std::vector<std::string> facts_row(const Network &net, const BaseCase &bc, std::
 } // namespace
 
 // A STATCOM (J = 0) is a unit of P = 0 and Q within ±SHMX holding VSET at
-// its bus or at REMOT: with the limit not reached, with it binding (bus 5
-// needs about 30 Mvar to reach 1.03 pu) and holding a remote bus.
+// its bus or at REMOT: with the limit not reached, held at its upper limit
+// (1.03 pu is out of reach of 10 Mvar at bus 5), at its lower one (0.97 pu
+// of 5 Mvar), and holding a remote bus.
 TEST(Facts, StatcomEqualsAUnitWithItsReactiveLimits)
 {
     struct Case {
@@ -132,7 +133,7 @@ TEST(Facts, StatcomEqualsAUnitWithItsReactiveLimits)
     };
     for (const Case &c :
          {Case{"free", 1.01, 60.0, 0, ""}, Case{"at its limit", 1.03, 10.0, 0, "SHMX"},
-          Case{"absorbing at its limit", 0.97, 5.0, 0, "-SHMX"}, Case{"holding bus 4", 1.0, 60.0, 4, ""}}) {
+          Case{"absorbing at its limit", 0.97, 5.0, 0, "-SHMX"}, Case{"holding bus 4", 1.02, 200.0, 4, ""}}) {
         SCOPED_TRACE(c.what);
         const Network a = network_of(with_facts(facts_record("S1", 5, 0, 1, 0, 0, c.vset, c.shmx, 0, 0, c.remot)));
         const Network b = network_of(by_hand("", unit_record(5, c.shmx, c.vset, c.remot), "", 5));
@@ -237,7 +238,7 @@ TEST(Facts, RefusesModesItDoesNotModel)
         const std::string what = input_error_of([&] { build_network(parse_raw(in, "t.raw")); });
         return what.empty() ? std::string("no error") : what;
     };
-    const std::string at = "t.raw:42: FACTS device 'X': ";
+    const std::string at = "t.raw:50: FACTS device 'X': ";
     EXPECT_EQ(error(facts_record("X", 3, 5, 1, 10, 0, 1.0, 50)), "no error");
     EXPECT_EQ(error(facts_record("X", 3, 5, 4, 10, 0, 1.0, 50)),
               at + "MODE 4 (a constant series voltage) is not modelled");
@@ -253,11 +254,11 @@ TEST(Facts, RefusesModesItDoesNotModel)
     EXPECT_EQ(error(facts_record("X", 3, 0, 3, 0, 0, 1.0, 50)),
               at + "MODE 3 needs a series element, and J is 0 (a STATCOM)");
     EXPECT_EQ(error(facts_record("X", 3, 0, 1, 0, 0, 1.0, -5)),
-              "t.raw:42: field 8 (SHMX) of the FACTS device record is negative");
+              "t.raw:50: field 8 (SHMX) of the FACTS device record is negative: '-5'");
     EXPECT_EQ(error(facts_record("X", 3, 0, 1, 0, 0, 1.0, 5) + facts_record("X", 4, 0, 1, 0, 0, 1.0, 5)),
-              "t.raw:43: FACTS device 'X': the name is given to the FACTS device at line 42 too");
+              "t.raw:51: FACTS device 'X': the name is given to the FACTS device at line 50 too");
     EXPECT_EQ(error(facts_record("X", 3, 9, 1, 0, 0, 1.0, 5)),
-              "t.raw:42: FACTS device 'X' names bus 9, which is not in the bus data");
+              "t.raw:50: FACTS device 'X' names bus 9, which is not in the bus data");
 }
 
 // OPEN FACTS takes every element of the device out: the network solves as
@@ -281,6 +282,11 @@ TEST(Facts, ContingencyOpensTheDevice)
             EXPECT_NEAR(r.sol.v.va[i], plain.sol.v.va[i], 1e-9) << "bus " << without.buses[i].number;
         }
         EXPECT_EQ(solve_contingency(net, bc, {"G", "TRIP FACTS NONE", 1}, opt, bc.ws).status, CtgStatus::not_found);
+        // Its unit and loads are not the bus's units and loads.
+        for (const char *line :
+             {"REMOVE UNIT U1 FROM BUS 3", "REMOVE UNIT U1 FROM BUS 4", "REMOVE LOAD U1 FROM BUS 5"}) {
+            EXPECT_EQ(solve_contingency(net, bc, {"H", line, 1}, opt, bc.ws).status, CtgStatus::not_found) << line;
+        }
     }
     const Element e = parse_element("disconnect facts 'A B'");
     EXPECT_EQ(e.kind, Element::Kind::facts);
