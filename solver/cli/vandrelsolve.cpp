@@ -134,11 +134,21 @@ void warn_if_unrealistic(const Network &net, const BaseCase &bc, const PfOptions
               << "; its files are written as solved" << std::endl;
 }
 
+// The RAW's units and branches in the base case, FACTS devices' elements left out.
 int count_in_service_units(const Network &net, const BaseCase &bc)
 {
     return static_cast<int>(std::count_if(net.units.begin(), net.units.end(), [&bc](const NetUnit &u) {
-        return u.in_service && bc.sol.sch.kind[u.bus] != BusKind::off;
+        return u.in_service && u.facts < 0 && bc.sol.sch.kind[u.bus] != BusKind::off;
     }));
+}
+
+int count_in_service_branches(const Network &net, const BaseCase &bc)
+{
+    int n = 0;
+    for (std::size_t k = 0; k < net.branches.size(); ++k) {
+        n += bc.on[k] != 0 && net.branches[k].facts < 0 ? 1 : 0;
+    }
+    return n;
 }
 
 // Solves every block of the sub-file and writes its two result files,
@@ -148,7 +158,7 @@ int count_in_service_units(const Network &net, const BaseCase &bc)
 void print_base_case(const std::string &label, const Network &net, const BaseCase &bc, const Assessment &base)
 {
     const auto held = std::count_if(bc.sol.held.begin(), bc.sol.held.end(), [](signed char h) { return h != 0; });
-    const auto branches = std::count_if(bc.on.begin(), bc.on.end(), [](char on) { return on != 0; });
+    const int branches = count_in_service_branches(net, bc);
     std::cout << "vandrelsolve: " << label << ": base case converged in " << bc.sol.iterations
               << " iterations, largest mismatch " << num(bc.sol.last.max_mismatch) << " pu; "
               << net.raw_buses - bc.cut_off << " buses, " << branches << " branches, "

@@ -15,6 +15,7 @@
 #include "results/facts_csv.h"
 #include "results/results.h"
 #include "results/units.h"
+#include "test_data.h"
 #include "test_paths.h"
 
 #include <gtest/gtest.h>
@@ -228,6 +229,17 @@ TEST(Facts, ReadsTheRecordOfEachRevision)
     EXPECT_EQ(c34.facts[0].remot, 4);
     ASSERT_EQ(c34.notes.size(), 1U);
     EXPECT_NE(c34.notes[0].find("1 FACTS device record(s) out of service (MODE 0) read past"), std::string::npos);
+
+    // Revision 35: FCREG, NREG, MNAME (a file another tool wrote).
+    REQUIRE_RAWFILES();
+    const RawCase c35 = read_raw(rawfiles_dir() + "/powsybl/full_export.raw");
+    ASSERT_EQ(c35.facts.size(), 1U);
+    EXPECT_EQ(c35.facts[0].name, "StaticVar-Vl");
+    EXPECT_EQ(c35.facts[0].i, 8);
+    EXPECT_EQ(c35.facts[0].j, 0);
+    EXPECT_EQ(c35.facts[0].remot, 6);
+    EXPECT_DOUBLE_EQ(c35.facts[0].vset, 1.02);
+    EXPECT_DOUBLE_EQ(c35.facts[0].shmx, 6250.0);
 }
 
 // What the model does not take, each refused naming the device and its line.
