@@ -150,6 +150,11 @@ TEST(Facts, StatcomEqualsAUnitWithItsReactiveLimits)
         EXPECT_NEAR(std::stod(row[7]), q, 1e-6);
         EXPECT_EQ(row[8], c.limit);
     }
+    // REMOT a slack bus: the device holds its own bus, with a warning.
+    const Network n = network_of(with_facts(facts_record("S1", 5, 0, 1, 0, 0, 1.01, 60.0, 0, 0, 1)));
+    EXPECT_EQ(n.units.back().ireg, 0);
+    EXPECT_EQ(n.notes, (std::vector<std::string>{"t.raw:50: FACTS device 'S1' regulates bus 1, which is not an "
+                                                 "energised load or generator bus; it holds its own bus"}));
 }
 
 // MODE 3: the series element is the branch SET1 + j·SET2 (the shunt element
