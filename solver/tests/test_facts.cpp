@@ -12,6 +12,7 @@
 #include "powerflow/state.h"
 #include "raw/raw.h"
 #include "raw/sections.h"
+#include "results/columns.h"
 #include "results/facts_csv.h"
 #include "results/results.h"
 #include "results/units.h"
@@ -21,6 +22,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -308,4 +311,35 @@ TEST(Facts, ContingencyOpensTheDevice)
     const Element e = parse_element("disconnect facts 'A B'");
     EXPECT_EQ(e.kind, Element::Kind::facts);
     EXPECT_TRUE(same_id(e.id, "A B"));
+}
+
+// vandrelsolve writes base_facts.csv for a case with FACTS devices, counts
+// the RAW's branches and units alone, and solves OPEN FACTS from a list.
+TEST(Facts, VandrelsolveWritesTheDevicesFile)
+{
+    char tmpl[] = "/tmp/facts_test.XXXXXX";
+    const std::filesystem::path root = ::mkdtemp(tmpl);
+    write_file((root / "case.raw").string(), with_facts(facts_record("STAT 1", 5, 0, 1, 0, 0, 1.01, 60.0) +
+                                                        facts_record("UPFC", 3, 4, 1, 20.0, 5.0, 1.0, 100.0) +
+                                                        facts_record("Z", 4, 6, 3, 0, 0, 1.0, 0, 0.02, 0.15)));
+    write_file((root / "sub.con").string(), "CONTINGENCY A\nOPEN FACTS 'STAT 1'\nEND\nEND\n");
+    write_file((root / "case.json").string(), R"({"name": "six"})");
+    write_file((root / "options.json").string(), "{}\n");
+    const std::string cmd = "cd '" + root.string() + "' && " + paths::vandrelsolve +
+                            " sub.con case.json case.raw . 1 1 1 2 options.json . >out 2>err";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << read_file((root / "err").string());
+    EXPECT_NE(read_file((root / "out").string()).find("; 6 buses, 8 branches, 3 units, "), std::string::npos)
+        << read_file((root / "out").string());
+    const std::string facts = read_file((root / "base_facts.csv").string());
+    EXPECT_EQ(facts.substr(0, facts.find('\n') + 1), header_line(base_facts_columns));
+    const std::vector<std::vector<std::string>> rows = csv_rows(facts);
+    ASSERT_EQ(rows.size(), 3U) << facts;
+    EXPECT_EQ(rows[0][0], "STAT 1");
+    EXPECT_EQ(rows[1][5], "20");
+    EXPECT_EQ(rows[1][6], "5");
+    EXPECT_EQ(rows[2][4], "");
+    const std::vector<std::vector<std::string>> results = read_csv((root / "sub.results.csv").string());
+    ASSERT_EQ(results.size(), 1U);
+    EXPECT_EQ(results[0][2], "converged");
+    std::filesystem::remove_all(root);
 }
