@@ -123,7 +123,7 @@ void add_facts(const RawCase &raw, Network &net, double threshold)
         if (d.mode == 1) {
             const double p = d.pdes / raw.sbase;
             const double q = d.qdes / raw.sbase;
-            net.facts[static_cast<std::size_t>(k)].load_i = add_injection(net, k, i, -p, 0.0);
+            net.facts[static_cast<std::size_t>(k)].load_i = add_injection(net, k, i, -p, -q);
             net.facts[static_cast<std::size_t>(k)].load_j = add_injection(net, k, j, p, q);
         } else {
             add_series_branch(net, k, i, j, threshold);

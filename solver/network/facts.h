@@ -4,8 +4,10 @@
 //     remote bus REMOT (FCREG) where that is a load or generator bus, its
 //     share of a remote bus's Q by RMPCT; its bus becomes a generator bus;
 //   MODE 1: the series element delivers PDES + j·QDES at J, a constant
-//     injection there, and draws PDES at I, which the shunt element
-//     supplies: the device neither makes nor loses active power;
+//     injection there, and draws the same at I, a constant load there: the
+//     device neither makes nor loses active power, and the shunt element
+//     supplies the reactive power the series element draws at I (taken as
+//     QDES, exact where V_I = V_J);
 //   MODE 2: the series element bypassed, a tie between I and J;
 //   MODE 3: the series element a constant impedance SET1 + j·SET2 (pu),
 //     a branch with no charging, unmonitored.

@@ -156,7 +156,7 @@ struct NetVsc {
 
 // A FACTS device in service (network/facts.h), as elements of the network:
 // its shunt element a unit at bus I, its series element in MODE 1 two loads
-// (PDES drawn at I, PDES + j·QDES delivered at J), in MODE 2 a tie, in
+// (PDES + j·QDES drawn at I and delivered at J), in MODE 2 a tie, in
 // MODE 3 a branch; -1 for an element it does not have.
 struct NetFacts {
     FactsDevice d; // as read

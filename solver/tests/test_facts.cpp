@@ -191,13 +191,13 @@ TEST(Facts, BypassedSeriesElementIsATie)
     expect_same(a, solve_base_case(a, tight()), b, solve_base_case(b, tight()));
 }
 
-// MODE 1: PDES + j·QDES delivered at J, PDES drawn at I, the shunt element
+// MODE 1: PDES + j·QDES delivered at J and drawn at I, the shunt element
 // holding VSET at I: the network with those loads and a unit of P = 0.
 TEST(Facts, NormalModeDeliversItsSetPoints)
 {
     const Network a = network_of(with_facts(facts_record("U1", 3, 5, 1, 20.0, 5.0, 1.0, 100.0)));
     const Network b =
-        network_of(by_hand(load_record(3, 20.0, 0.0) + load_record(5, -20.0, -5.0), unit_record(3, 100.0, 1.0), "", 3));
+        network_of(by_hand(load_record(3, 20.0, 5.0) + load_record(5, -20.0, -5.0), unit_record(3, 100.0, 1.0), "", 3));
     const BaseCase x = solve_base_case(a, tight());
     const BaseCase y = solve_base_case(b, tight());
     expect_same(a, x, b, y);
