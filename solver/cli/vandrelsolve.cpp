@@ -5,7 +5,8 @@
 // Reads the PSS/E RAW v33 network, solves its base case by Newton-Raphson
 // with reactive limits and writes base_buses.csv, base_units.csv, base_branches.csv,
 // base_violations.csv, with a monitor file (CASE.json's "monitor")
-// base_interfaces.csv, for a case with DC lines base_dclines.csv and, where
+// base_interfaces.csv, for a case with DC lines base_dclines.csv, with FACTS
+// devices base_facts.csv and, where
 // the options adjust any control the case has, base_controls.csv into
 // OUTDIR. With RUNTYPE 2 it then solves every
 // contingency of SUBFILE from the base case and writes SUB.results.csv and
@@ -34,6 +35,7 @@
 #include "raw/sections.h"
 #include "results/ctg_results.h"
 #include "results/detail.h"
+#include "results/facts_csv.h"
 #include "results/results.h"
 #include "results/units.h"
 #include "results/violation_tags.h"
@@ -132,11 +134,21 @@ void warn_if_unrealistic(const Network &net, const BaseCase &bc, const PfOptions
               << "; its files are written as solved" << std::endl;
 }
 
+// The RAW's units and branches in the base case, FACTS devices' elements left out.
 int count_in_service_units(const Network &net, const BaseCase &bc)
 {
     return static_cast<int>(std::count_if(net.units.begin(), net.units.end(), [&bc](const NetUnit &u) {
-        return u.in_service && bc.sol.sch.kind[u.bus] != BusKind::off;
+        return u.in_service && u.facts < 0 && bc.sol.sch.kind[u.bus] != BusKind::off;
     }));
+}
+
+int count_in_service_branches(const Network &net, const BaseCase &bc)
+{
+    int n = 0;
+    for (std::size_t k = 0; k < net.branches.size(); ++k) {
+        n += bc.on[k] != 0 && net.branches[k].facts < 0 ? 1 : 0;
+    }
+    return n;
 }
 
 // Solves every block of the sub-file and writes its two result files,
@@ -146,7 +158,7 @@ int count_in_service_units(const Network &net, const BaseCase &bc)
 void print_base_case(const std::string &label, const Network &net, const BaseCase &bc, const Assessment &base)
 {
     const auto held = std::count_if(bc.sol.held.begin(), bc.sol.held.end(), [](signed char h) { return h != 0; });
-    const auto branches = std::count_if(bc.on.begin(), bc.on.end(), [](char on) { return on != 0; });
+    const int branches = count_in_service_branches(net, bc);
     std::cout << "vandrelsolve: " << label << ": base case converged in " << bc.sol.iterations
               << " iterations, largest mismatch " << num(bc.sol.last.max_mismatch) << " pu; "
               << net.raw_buses - bc.cut_off << " buses, " << branches << " branches, "
@@ -206,6 +218,18 @@ void run_contingencies(const Args &args, const RawCase &raw, const Network &net,
               << " diverged, " << islanded << " islanded, " << n_of(CtgStatus::not_found) << " not found, "
               << n_of(CtgStatus::unsupported) << " unsupported; " << with_violations << " with violations; results in "
               << printable(path) << std::endl;
+}
+
+// base_dclines.csv for a case with DC lines, base_facts.csv for one with
+// FACTS devices.
+void write_base_devices(const std::string &outdir, const Network &net, const BaseCase &bc)
+{
+    if (!net.lcc.empty() || !net.vsc.empty()) {
+        write_file_atomically(join(outdir, "base_dclines.csv"), base_dclines_csv(net, bc));
+    }
+    if (!net.facts.empty()) {
+        write_file_atomically(join(outdir, "base_facts.csv"), facts_csv(solved_base(net, bc)));
+    }
 }
 
 // base_controls.csv where any control acts in the base case (an earlier
@@ -352,9 +376,7 @@ int run(const Args &args)
     write_file_atomically(join(args.outdir, "base_buses.csv"), base_buses_csv(net, bc));
     write_file_atomically(join(args.outdir, "base_units.csv"), units_csv(raw.units, solved_base(net, bc)));
     write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc, opt.base_rating));
-    if (!net.lcc.empty() || !net.vsc.empty()) {
-        write_file_atomically(join(args.outdir, "base_dclines.csv"), base_dclines_csv(net, bc));
-    }
+    write_base_devices(args.outdir, net, bc);
     write_base_controls(args.outdir, net, bc, opt, controls);
     const Assessment base = write_base_assessment(args.outdir, net, bc, opt);
 

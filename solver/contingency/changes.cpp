@@ -198,6 +198,29 @@ template <class Line> int find_dc(const std::vector<Line> &lines, const Element 
     return -1;
 }
 
+// A FACTS device by name (the first of that name in RAW order): its unit,
+// loads and series branch, each where it has one.
+void find_facts(const Network &net, const Element &e, Outage &o)
+{
+    for (const NetFacts &f : net.facts) {
+        if (!same_id(f.d.name, e.id)) {
+            continue;
+        }
+        o.found = true;
+        o.records = 1;
+        o.unit = f.unit;
+        for (const int l : {f.load_i, f.load_j}) {
+            if (l >= 0) {
+                o.loads.push_back(l);
+            }
+        }
+        if (f.branch >= 0) {
+            o.branches.push_back(f.branch);
+        }
+        return;
+    }
+}
+
 } // namespace
 
 Outage find_outage(const Network &net, const BaseCase &base, const Element &e)
@@ -245,6 +268,9 @@ Outage find_outage(const Network &net, const BaseCase &base, const Element &e)
             o.vsc.push_back(k);
         }
         break;
+    case K::facts:
+        find_facts(net, e, o);
+        break;
     case K::bus_load:
         find_bus_load(net, base.elements, e, o);
         break;
@@ -279,6 +305,8 @@ std::string element_name(const Element &e)
         return "two-terminal DC line '" + e.id + "'";
     case K::vscdc:
         return "VSC DC line '" + e.id + "'";
+    case K::facts:
+        return "FACTS device '" + e.id + "'";
     default:
         break;
     }

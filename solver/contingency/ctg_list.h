@@ -28,6 +28,7 @@ std::vector<CtgBlock> cut_ctg_blocks(const std::string &text);
 //   REMOVE|TRIP|DISCONNECT LOAD c FROM BUS i
 //   REMOVE|TRIP|DISCONNECT SHUNT|SWSHUNT [c] FROM BUS i
 //   BLOCK|TRIP|DISCONNECT TWOTERMDC|VSCDC name
+//   OPEN|TRIP|DISCONNECT FACTS name
 //   SET|CHANGE BUS i LOAD TO x MW|PERCENT
 //   INCREASE|RAISE|DECREASE|REDUCE BUS i LOAD BY x MW|PERCENT
 //   SET|CHANGE UNIT|MACHINE c [AT|FROM] BUS i TO x MW
@@ -48,12 +49,13 @@ struct Element {
         swshunt,      // remove a switched shunt (every one of the bus when id is empty)
         twotermdc,    // block a two-terminal DC line
         vscdc,        // block a VSC DC line
+        facts,        // take a FACTS device out of service
         bus_load,     // change the loads of a bus
         unit_output,  // change a unit's PG
         unsupported
     } kind = Kind::unsupported;
     int i = 0, j = 0, k = 0; // k: third bus of a 3-winding transformer, else 0
-    std::string id;          // circuit, unit, load or shunt id, or DC line name, unquoted and trimmed
+    std::string id;          // circuit, unit, load or shunt id, DC line or FACTS device name, unquoted and trimmed
     // A change (bus_load, unit_output): to `amount` (set) or by it
     // (increase; negative for a decrease), in MW or in percent of what
     // the element has.

@@ -342,6 +342,9 @@ void open_rebuilt(const Network &net, const BaseCase &base, const Outage &o, Out
     for (size_t i = 0; i < split.size(); ++i) {
         split[i] = split[static_cast<size_t>(net.buses[i].node)];
     }
+    if (o.unit >= 0) {
+        remove_unit(c.rebuilt, o.unit, c.sch, c.held);
+    }
     c.may_split = true;
 }
 

@@ -4,6 +4,7 @@
 #include "network/control_setup.h"
 #include "network/correction.h"
 #include "network/dclink.h"
+#include "network/facts.h"
 #include "network/reg_groups.h"
 #include "network/ties.h"
 
@@ -432,6 +433,7 @@ Network build_network(const RawCase &raw, double zero_impedance_threshold_pu, bo
     add_units(raw, net);
     add_lines(raw, net, zero_impedance_threshold_pu);
     add_transformers(raw, net);
+    add_facts(raw, net, zero_impedance_threshold_pu);
     add_dc_links(raw, net);
     join_ties(net);
     add_regulation(net);
@@ -453,11 +455,16 @@ ElementIndex index_elements(const Network &net)
             }
         }
     }
+    // A FACTS device's unit and loads are reached through the device alone.
     for (std::size_t u = 0; u < net.units.size(); ++u) {
-        x.units[net.buses[net.units[u].bus].number].push_back(static_cast<int>(u));
+        if (net.units[u].facts < 0) {
+            x.units[net.buses[net.units[u].bus].number].push_back(static_cast<int>(u));
+        }
     }
     for (std::size_t k = 0; k < net.loads.size(); ++k) {
-        x.loads[net.buses[net.loads[k].bus].number].push_back(static_cast<int>(k));
+        if (net.loads[k].facts < 0) {
+            x.loads[net.buses[net.loads[k].bus].number].push_back(static_cast<int>(k));
+        }
     }
     for (std::size_t k = 0; k < net.shunts.size(); ++k) {
         x.shunts[net.buses[net.shunts[k].bus].number].push_back(static_cast<int>(k));

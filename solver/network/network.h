@@ -75,6 +75,7 @@ struct NetBranch {
     std::string ckt;
     int winding = 0; // 1, 2, 3 for a 3-winding unit's winding
     int line = 0;
+    int facts = -1; // the FACTS device whose series element it is (Network::facts), else -1
 };
 
 struct NetUnit {
@@ -87,6 +88,7 @@ struct NetUnit {
     double rmpct = 100.0;  // its share of the regulated bus's Q, percent
     double pb = -HUGE_VAL; // lowest active output, pu (PT is pt)
     int wmod = 0;          // RAW WMOD: non-zero for a plant that follows its resource
+    int facts = -1;        // the FACTS device whose shunt element it is (Network::facts), else -1
 };
 
 // One load record of an energised bus, pu on SBASE at 1 pu voltage, as
@@ -97,6 +99,7 @@ struct NetLoad {
     double pd = 0, qd = 0, ip = 0, iq = 0, yp = 0, yq = 0;
     bool in_service = true;
     int line = 0;
+    int facts = -1; // the FACTS device whose series injection it is (Network::facts), else -1
 };
 
 // One fixed or switched shunt of an energised bus: G + jB pu at 1 pu (a
@@ -151,6 +154,17 @@ struct NetVsc {
     bool in_service = true;
 };
 
+// A FACTS device in service (network/facts.h), as elements of the network:
+// its shunt element a unit at bus I, its series element in MODE 1 two loads
+// (PDES + j·QDES drawn at I and delivered at J), in MODE 2 a tie, in
+// MODE 3 a branch; -1 for an element it does not have.
+struct NetFacts {
+    FactsDevice d; // as read
+    int unit = -1;
+    int load_i = -1, load_j = -1;
+    int branch = -1;
+};
+
 // An adjustable device (network/control_setup.h).
 enum class ControlKind { switched_shunt, tap_voltage, tap_reactive, phase_shifter };
 
@@ -197,6 +211,7 @@ struct Network {
     int remote_ireg = 0;                // in-service units whose IREG names another bus
     std::vector<NetLcc> lcc;            // two-terminal DC lines in service
     std::vector<NetVsc> vsc;            // VSC DC lines in service
+    std::vector<NetFacts> facts;        // FACTS devices in service at energised buses, RAW order
     // Where ties join buses: every bus as the RAW gives it (its own loads,
     // shunts, units and kind), while `buses` holds each node's sums at its
     // representative and none at its other members. Both empty without ties.

@@ -75,6 +75,14 @@ void check_bus_references(const Reader &r, const RawCase &c)
             check_bus(r, "VSC DC line", k.bus, d.line);
         }
     }
+    for (const FactsDevice &f : c.facts) {
+        const std::string kind = "FACTS device '" + f.name + "'";
+        for (const int bus : {f.i, f.j}) {
+            if (bus != 0) {
+                check_bus(r, kind.c_str(), bus, f.line);
+            }
+        }
+    }
 }
 
 void apply_adjustments(const Reader &r, const std::vector<Adjustment> &adjustments, RawCase &c)

@@ -16,7 +16,7 @@ struct Row {
 
 // Owner pairs and the like are listed where they come before a field the
 // solver reads; trailing ones are not.
-constexpr std::array<Row, 43> rows{{
+constexpr std::array<Row, 47> rows{{
     {Rec::case_id, 23, 36, "IC SBASE REV XFRRAT NXFRAT BASFRQ"},
 
     // Version 23 carries the bus's load and shunt; 24 to 30 its shunt.
@@ -94,6 +94,16 @@ constexpr std::array<Row, 43> rows{{
      "IBUS TYPE MODE DCSET ACSET ALOSS BLOSS MINLOSS SMAX IMAX PWF MAXQ MINQ VSREG RMPCT NREG"},
     {Rec::vsc_converter, 35, 36,
      "IBUS TYPE MODE DCSET ACSET ALOSS BLOSS MINLOSS SMAX IMAX PWF MAXQ MINQ VSREG NREG RMPCT"},
+
+    // A FACTS device is numbered (N) up to version 30 and named after; the
+    // remote bus is REMOT up to 33, FCREG (with its node NREG) after.
+    {Rec::facts, 23, 30, "N I J MODE PDES QDES VSET SHMX TRMX VTMN VTMX VSMX IMX LINX RMPCT OWNER SET1 SET2 VSREF"},
+    {Rec::facts, 31, 33,
+     "NAME I J MODE PDES QDES VSET SHMX TRMX VTMN VTMX VSMX IMX LINX RMPCT OWNER SET1 SET2 VSREF REMOT MNAME"},
+    {Rec::facts, 34, 34,
+     "NAME I J MODE PDES QDES VSET SHMX TRMX VTMN VTMX VSMX IMX LINX RMPCT OWNER SET1 SET2 VSREF FCREG MNAME NREG"},
+    {Rec::facts, 35, 36,
+     "NAME I J MODE PDES QDES VSET SHMX TRMX VTMN VTMX VSMX IMX LINX RMPCT OWNER SET1 SET2 VSREF FCREG NREG MNAME"},
 }};
 
 // The sections of each revision range, in file order.

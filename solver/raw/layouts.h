@@ -32,6 +32,7 @@ enum class Rec {
     dc_converter,  // its rectifier and inverter lines
     vsc_line,      // VSC DC line: the first line
     vsc_converter, // its two converter lines
+    facts,         // FACTS device
 };
 
 // The sections of a RAW file, as the reader treats them.

@@ -204,6 +204,24 @@ struct VscDc {
     int line = 0;
 };
 
+// A FACTS device. MODE 0 out of service, 1 series and shunt elements in
+// normal operation (PDES MW and QDES Mvar arriving at J), 2 the series
+// element bypassed, 3 the series element a constant impedance SET1 + j·SET2
+// (pu on SBASE), 4 a constant series voltage, 5 to 8 IPFC masters and
+// slaves. J = 0: a shunt element only (a STATCOM). The shunt element holds
+// bus REMOT (FCREG; 0: its own bus I) at VSET pu with at most SHMX MVA at
+// 1 pu. Named by NAME (revision 31 on) or by its number N before.
+struct FactsDevice {
+    std::string name;
+    int i = 0, j = 0;
+    int mode = 1;
+    double pdes = 0, qdes = 0, vset = 1.0, shmx = 9999;
+    double rmpct = 100.0;
+    double set1 = 0, set2 = 0;
+    int remot = 0;
+    int line = 0;
+};
+
 struct RawCase {
     std::string file; // as named to read_raw, for messages
     double sbase = 100.0;
@@ -225,4 +243,5 @@ struct RawCase {
     std::vector<SwitchedShunt> switched_shunts;
     std::vector<TwoTerminalDc> two_terminal_dc;
     std::vector<VscDc> vsc_dc;
+    std::vector<FactsDevice> facts; // in service (MODE not 0)
 };

@@ -10,6 +10,7 @@
 #include "io/input_error.h"
 #include "io/text_file.h"
 #include "raw/checks.h"
+#include "raw/facts_record.h"
 #include "raw/fields.h"
 #include "raw/layouts.h"
 #include "raw/records.h"
@@ -120,7 +121,7 @@ void set_layouts(Reader &r, RawCase &c)
 {
     r.rev = c.rev;
     r.layouts.clear();
-    for (int k = 0; k <= static_cast<int>(Rec::vsc_converter); ++k) {
+    for (int k = 0; k <= static_cast<int>(Rec::facts); ++k) {
         r.layouts.push_back(layout_of(static_cast<Rec>(k), c.rev));
     }
     for (int w = 0; w < 3; ++w) {
@@ -146,7 +147,8 @@ enum class Records {
     switched_shunt,
     substation,       // read past, with a note
     ignored,          // one line each, nothing the solver uses
-    refused_one_line, // FACTS device, induction machine
+    refused_one_line, // induction machine
+    facts,
     two_terminal_dc,
     vsc_dc,
     refused_multi_dc, // multi-terminal DC
@@ -186,7 +188,7 @@ constexpr std::array<Section, 24> section_kinds{{
     {Sec::zone, "zone", Records::ignored, Rec::case_id, nullptr},
     {Sec::inter_area, "inter-area transfer", Records::ignored, Rec::case_id, nullptr},
     {Sec::owner, "owner", Records::ignored, Rec::case_id, nullptr},
-    {Sec::facts, "FACTS device", Records::refused_one_line, Rec::case_id, "FACTS device", 4, "MODE"},
+    {Sec::facts, "FACTS device", Records::facts, Rec::facts, "FACTS device", 4, "MODE"},
     {Sec::switched_shunt, "switched shunt", Records::switched_shunt, Rec::switched_shunt, nullptr},
     {Sec::gne, "GNE device", Records::refused_gne, Rec::case_id, "GNE device"},
     {Sec::induction_machine, "induction machine", Records::refused_one_line, Rec::case_id, "induction machine", 3,
@@ -252,6 +254,9 @@ void read_record(Reader &r, const Section &s, RecordLine &l, RawCase &c, Extras 
         break;
     case Records::refused_one_line:
         count_by_status(r, l, s.status_field, s.status);
+        break;
+    case Records::facts:
+        read_facts(r, l, c);
         break;
     case Records::two_terminal_dc:
         read_two_terminal_dc(r, l, c);

@@ -51,6 +51,8 @@ constexpr Columns<18> base_dclines_columns = {"name",        "type",        "sta
                                               "angle_1_deg", "angle_2_deg", "tap_1",    "tap_2", "mode",     "note"};
 constexpr Columns<9> base_units_columns = {"bus",     "id",      "status", "pg_mw", "qg_mvar",
                                            "qt_mvar", "qb_mvar", "pt_mw",  "pb_mw"};
+constexpr Columns<9> base_facts_columns = {"name",        "mode",          "bus_i",        "bus_j", "regulated_bus",
+                                           "p_series_mw", "q_series_mvar", "q_shunt_mvar", "limit"};
 constexpr Columns<4> base_violations_columns = {"kind", "element", "value", "limit"};
 constexpr Columns<4> base_interfaces_columns = {"interface", "mw", "rating_mw", "loading_pct"};
 constexpr Columns<10> base_controls_columns = {"kind",      "device", "winding", "regulated_bus", "band_low",

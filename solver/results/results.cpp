@@ -219,7 +219,7 @@ std::string branches_csv(const SolvedNetwork &s, int rating_set)
     const std::vector<BranchFlow> flows = solved_flows(s);
     for (size_t k = 0; k < s.net.branches.size(); ++k) {
         const NetBranch &br = s.net.branches[k];
-        if (!s.on[k] || s.sol.sch.kind[br.f] == BusKind::off || s.sol.sch.kind[br.t] == BusKind::off) {
+        if (!s.on[k] || s.sol.sch.kind[br.f] == BusKind::off || s.sol.sch.kind[br.t] == BusKind::off || br.facts >= 0) {
             continue;
         }
         const BranchFlow &fl = flows[k];

@@ -377,11 +377,11 @@ TEST(RawErrors, EachProblemHasItsMessageAndLine)
         {"impedance table T not increasing",
          replaced("0 / END OF IMPEDANCE CORRECTION DATA", "1, 0.9, 1.1, 1.1, 1.0, 1.1, 1.2\n0"),
          "t.raw:23: impedance correction table 1: T3 = '1.1' does not exceed T2 = '1.1'; the T values must increase"},
-        {"two FACTS devices",
+        {"a FACTS device in an IPFC mode",
          replaced("0 / END OF IMPEDANCE CORRECTION DATA\n0\n0\n0\n0\n0\n",
-                  "0 / END OF IMPEDANCE CORRECTION DATA\n0\n0\n0\n0\n0\n'F1',1\n'F2',2\n"),
-         "t.raw:29: the case has 2 FACTS device records; FACTS devices are not modelled, so the case can not be "
-         "solved"},
+                  "0 / END OF IMPEDANCE CORRECTION DATA\n0\n0\n0\n0\n0\n'F1',1\n'F2',2,1,5\n"),
+         "t.raw:30: FACTS device 'F2': IPFC mode 5 (master, P and Q set-points) is not modelled; an IPFC is a "
+         "multi-terminal device"},
         {"a multi-terminal DC record spans its converter, bus and link lines",
          replaced("0 / END OF IMPEDANCE CORRECTION DATA\n0\n",
                   "0 / END OF IMPEDANCE CORRECTION DATA\n'M1',1,1,0\n0 converter\n0 bus\n0\n"),
@@ -551,7 +551,8 @@ TEST(RawErrors, EachProblemOfTheOtherRevisionsHasItsMessage)
 }
 
 // Records of kinds the solver does not model are read past, with a note,
-// when out of service: a blocked DC line (MDC 0), a FACTS device in mode 0.
+// when out of service: a blocked DC line (MDC 0), a FACTS device in mode 0
+// (one in a mode the solver does not model is refused by name).
 TEST(RawRevisions, ReadsPastUnmodelledRecordsOutOfService)
 {
     const std::string text = edited(edited(base, "0 / END OF TWO-TERMINAL DC DATA\n",
@@ -563,9 +564,8 @@ TEST(RawRevisions, ReadsPastUnmodelledRecordsOutOfService)
     ASSERT_NO_THROW(c = parse(text)) << error_of(text);
     EXPECT_EQ(c.notes,
               (std::vector<std::string>{"t.raw:32: 1 FACTS device record(s) out of service (MODE 0) read past"}));
-    EXPECT_EQ(error_of(edited(text, "'F1',2,0,0", "'F1',2,0,1")),
-              "t.raw:32: the case has 1 FACTS device record; FACTS devices are not modelled, so the case can not be "
-              "solved");
+    EXPECT_EQ(error_of(edited(text, "'F1',2,0,0", "'F1',2,3,4")),
+              "t.raw:32: FACTS device 'F1': MODE 4 (a constant series voltage) is not modelled");
     // A blocked DC line is read, for what the results and outages say of it.
     ASSERT_EQ(c.two_terminal_dc.size(), 1U);
     EXPECT_EQ(c.two_terminal_dc[0].mdc, 0);

@@ -56,8 +56,6 @@ Expected refused(const char *file, std::string message) { return {file, Outcome:
 
 const char *const multi_dc = "the case has 1 multi-terminal DC line record; multi-terminal DC lines are not modelled, "
                              "so the case can not be solved";
-const char *const facts = "the case has 1 FACTS device record; FACTS devices are not modelled, so the case can not "
-                          "be solved";
 
 std::string at(int line, const char *what) { return ":" + std::to_string(line) + ": " + what; }
 
@@ -136,8 +134,12 @@ std::vector<Expected> collection()
         state("powsybl/IEEE_14_bus_rev35.raw"),
         state("powsybl/IEEE_14_bus_rev35_exported.raw"),
         state("powsybl/IEEE_14_bus_whitespaceAsDelimiter.raw"),
-        refused("powsybl/IEEE_14_buses_badly_connected_equipment.raw", at(122, facts)),
-        refused("powsybl/IEEE_14_buses_badly_defined_controlled_buses.raw", at(93, facts)),
+        refused("powsybl/IEEE_14_buses_badly_connected_equipment.raw",
+                at(20, "load names bus 200, which is not in the bus data")),
+        refused("powsybl/IEEE_14_buses_badly_defined_controlled_buses.raw",
+                at(78,
+                   "VSC DC line 'VSC-1': its converters have TYPE 2 and 2; one must hold the DC voltage (1) and the "
+                   "other the power (2)")),
         refused("powsybl/IEEE_14_buses_duplicate_ids.raw", ":18: bus 2 is defined twice (first at line 5)"),
         refused("powsybl/IEEE_14_buses_duplicate_ids_rev35.raw", at(100, multi_dc)),
         edited("powsybl/IEEE_14_buses_zip_load.raw"),
@@ -179,7 +181,8 @@ std::vector<Expected> collection()
         no_solution("powsybl/five_bus_nodeBreaker_rev35.raw"),
         no_solution("powsybl/five_bus_nodeBreaker_rev35_exported.raw"),
         edited("powsybl/five_bus_nodeBreaker_rev35_split_buses_exported.raw"),
-        refused("powsybl/full_export.raw", at(70, facts)),
+        refused("powsybl/full_export.raw",
+                at(56, "two-terminal DC line 'Lcc-Vl1-Sub2': rectifier NB must be at least 1")),
         state("powsybl/main_IEEE_14_bus.raw"),
         edited("powsybl/parallelTwoTerminalDcBetweenSameAcBuses.raw"),
         edited("powsybl/parallelTwoTerminalDcBetweenSameAcBuses_updated_exported.raw"),
