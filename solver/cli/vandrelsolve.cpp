@@ -352,7 +352,7 @@ int run(const Args &args)
     write_file_atomically(join(args.outdir, "base_buses.csv"), base_buses_csv(net, bc));
     write_file_atomically(join(args.outdir, "base_units.csv"), units_csv(raw.units, solved_base(net, bc)));
     write_file_atomically(join(args.outdir, "base_branches.csv"), base_branches_csv(net, bc, opt.base_rating));
-    if (!net.lcc.empty() || !net.vsc.empty()) {
+    if (!net.lcc.empty() || !net.vsc.empty() || !net.mtdc.empty()) {
         write_file_atomically(join(args.outdir, "base_dclines.csv"), base_dclines_csv(net, bc));
     }
     write_base_controls(args.outdir, net, bc, opt, controls);

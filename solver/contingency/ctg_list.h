@@ -27,7 +27,7 @@ std::vector<CtgBlock> cut_ctg_blocks(const std::string &text);
 //   REMOVE|TRIP|DISCONNECT UNIT|MACHINE c FROM BUS i
 //   REMOVE|TRIP|DISCONNECT LOAD c FROM BUS i
 //   REMOVE|TRIP|DISCONNECT SHUNT|SWSHUNT [c] FROM BUS i
-//   BLOCK|TRIP|DISCONNECT TWOTERMDC|VSCDC name
+//   BLOCK|TRIP|DISCONNECT TWOTERMDC|VSCDC|MULTITERMDC name
 //   SET|CHANGE BUS i LOAD TO x MW|PERCENT
 //   INCREASE|RAISE|DECREASE|REDUCE BUS i LOAD BY x MW|PERCENT
 //   SET|CHANGE UNIT|MACHINE c [AT|FROM] BUS i TO x MW
@@ -48,6 +48,7 @@ struct Element {
         swshunt,      // remove a switched shunt (every one of the bus when id is empty)
         twotermdc,    // block a two-terminal DC line
         vscdc,        // block a VSC DC line
+        mtdc,         // block a multi-terminal DC line
         bus_load,     // change the loads of a bus
         unit_output,  // change a unit's PG
         unsupported

@@ -75,6 +75,11 @@ void check_bus_references(const Reader &r, const RawCase &c)
             check_bus(r, "VSC DC line", k.bus, d.line);
         }
     }
+    for (const MultiTerminalDc &d : c.multi_terminal_dc) {
+        for (const MtdcConverter &k : d.converters) {
+            check_bus(r, "multi-terminal DC line", k.k.bus, k.line);
+        }
+    }
 }
 
 void apply_adjustments(const Reader &r, const std::vector<Adjustment> &adjustments, RawCase &c)
