@@ -4,6 +4,7 @@
 #include "network/control_setup.h"
 #include "network/correction.h"
 #include "network/dclink.h"
+#include "network/mtdc.h"
 #include "network/reg_groups.h"
 #include "network/ties.h"
 
@@ -433,6 +434,7 @@ Network build_network(const RawCase &raw, double zero_impedance_threshold_pu, bo
     add_lines(raw, net, zero_impedance_threshold_pu);
     add_transformers(raw, net);
     add_dc_links(raw, net);
+    add_mtdc_lines(raw, net);
     join_ties(net);
     add_regulation(net);
     add_controls(raw, net);

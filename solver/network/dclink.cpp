@@ -1,7 +1,6 @@
 #include "network/dclink.h"
 
 #include "io/input_error.h"
-#include "network/mtdc.h"
 #include "network/network.h"
 
 #include <algorithm>
@@ -372,5 +371,4 @@ void add_dc_links(const RawCase &raw, Network &net)
         }
         net.vsc.push_back(std::move(x));
     }
-    add_mtdc_lines(raw, net);
 }

@@ -321,17 +321,15 @@ void check_mtdc(const RawCase &raw, const NetMtdc &x)
     if (d.vconvn != 0) {
         throw bad(d.line, "VCONVN is not 0: negative-pole converters are not modelled");
     }
-    for (const MtdcBus &b : d.buses) {
-        if (b.idc2 != 0) {
-            throw bad(b.line, "DC bus " + std::to_string(b.idc) +
-                                  " names IDC2: converters between two DC buses are not modelled, only to ground");
-        }
+    const auto two = std::find_if(d.buses.begin(), d.buses.end(), [](const MtdcBus &b) { return b.idc2 != 0; });
+    if (two != d.buses.end()) {
+        throw bad(two->line, "DC bus " + std::to_string(two->idc) +
+                                 " names IDC2: converters between two DC buses are not modelled, only to ground");
     }
-    for (const MtdcLink &k : d.links) {
-        if (!(k.rdc > 0)) {
-            throw bad(k.line, "DC link " + std::to_string(k.idc) + "-" + std::to_string(k.jdc) + "-" + k.ckt +
-                                  ": RDC must be positive");
-        }
+    const auto open = std::find_if(d.links.begin(), d.links.end(), [](const MtdcLink &k) { return !(k.rdc > 0); });
+    if (open != d.links.end()) {
+        throw bad(open->line, "DC link " + std::to_string(open->idc) + "-" + std::to_string(open->jdc) + "-" +
+                                  open->ckt + ": RDC must be positive");
     }
     for (std::size_t k = 0; k < d.converters.size(); ++k) {
         check_converter(raw, d, d.converters[k], static_cast<int>(k) == x.vconv);

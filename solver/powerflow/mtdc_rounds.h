@@ -2,7 +2,7 @@
 // what their converters draw from their AC buses at the voltages found.
 #pragma once
 
-#include "powerflow/dc_rounds.h"
+#include "powerflow/state.h"
 
 #include <vector>
 

@@ -170,13 +170,14 @@ void check_converters(const Reader &r, const MultiTerminalDc &d)
                                  " DC buses; it must be at exactly one");
         }
     }
-    for (const MtdcBus &b : d.buses) {
-        if (b.ib != 0 && std::none_of(d.converters.begin(), d.converters.end(),
-                                      [&b](const MtdcConverter &c) { return c.k.bus == b.ib; })) {
-            throw mtdc_error(r, d, b.line,
-                             "DC bus " + std::to_string(b.idc) + " names AC bus " + std::to_string(b.ib) +
-                                 ", which has no converter of the line");
-        }
+    const auto stray = std::find_if(d.buses.begin(), d.buses.end(), [&d](const MtdcBus &b) {
+        return b.ib != 0 && std::none_of(d.converters.begin(), d.converters.end(),
+                                         [&b](const MtdcConverter &c) { return c.k.bus == b.ib; });
+    });
+    if (stray != d.buses.end()) {
+        throw mtdc_error(r, d, stray->line,
+                         "DC bus " + std::to_string(stray->idc) + " names AC bus " + std::to_string(stray->ib) +
+                             ", which has no converter of the line");
     }
     if (std::none_of(d.converters.begin(), d.converters.end(),
                      [&d](const MtdcConverter &c) { return c.k.bus == d.vconv; })) {

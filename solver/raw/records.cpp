@@ -3,7 +3,6 @@
 #include "io/input_error.h"
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cmath>
 #include <cstddef>

@@ -170,10 +170,8 @@ std::string mtdc_rows(const Network &net, const BaseCase &bc, std::size_t m)
     const bool cut = std::any_of(x.bus.begin(), x.bus.end(), [&](int b) { return cut_off(net, s, b); });
     MtdcPoint p;
     if (x.in_service && !cut) {
-        std::vector<double> vac;
-        for (const int b : x.bus) {
-            vac.push_back(s.v.vm[b]);
-        }
+        std::vector<double> vac(x.bus.size());
+        std::transform(x.bus.begin(), x.bus.end(), vac.begin(), [&s](int b) { return s.v.vm[b]; });
         const auto first = s.sch.taps.begin() + static_cast<std::ptrdiff_t>(mtdc_tap_offset(net, m));
         p = mtdc_point(x, vac, std::vector<double>(first, first + static_cast<std::ptrdiff_t>(x.bus.size())));
     }
