@@ -354,6 +354,10 @@ void add_mtdc_lines(const RawCase &raw, Network &net)
             x.bus.push_back(it == net.index.end() ? -1 : it->second);
             const auto dc =
                 std::find_if(d.buses.begin(), d.buses.end(), [bus](const MtdcBus &b) { return b.ib == bus; });
+            if (dc == d.buses.end()) {
+                throw InputError(raw.file, d.converters[k].line,
+                                 mtdc_name(d) + ": the converter at AC bus " + std::to_string(bus) + " has no DC bus");
+            }
             x.node.push_back(at.at(dc->idc));
             if (bus == d.vconv) {
                 x.vconv = static_cast<int>(k);
