@@ -224,7 +224,7 @@ void run_contingencies(const Args &args, const RawCase &raw, const Network &net,
 // FACTS devices.
 void write_base_devices(const std::string &outdir, const Network &net, const BaseCase &bc)
 {
-    if (!net.lcc.empty() || !net.vsc.empty()) {
+    if (!net.lcc.empty() || !net.vsc.empty() || !net.mtdc.empty()) {
         write_file_atomically(join(outdir, "base_dclines.csv"), base_dclines_csv(net, bc));
     }
     if (!net.facts.empty()) {

@@ -94,6 +94,12 @@ void find_bus(const Network &net, const BaseCase &base, const Element &e, Outage
             o.vsc.push_back(static_cast<int>(k));
         }
     }
+    for (size_t k = 0; k < net.mtdc.size(); ++k) {
+        const NetMtdc &x = net.mtdc[k];
+        if (x.in_service && std::find(x.bus.begin(), x.bus.end(), o.bus) != x.bus.end()) {
+            o.mtdc.push_back(static_cast<int>(k));
+        }
+    }
 }
 
 double load_mw(const Network &net, const NetLoad &l) { return (l.pd + l.ip + l.yp) * net.sbase; }
@@ -271,6 +277,11 @@ Outage find_outage(const Network &net, const BaseCase &base, const Element &e)
     case K::facts:
         find_facts(net, e, o);
         break;
+    case K::mtdc:
+        if (const int k = find_dc(net.mtdc, e, o); k >= 0) {
+            o.mtdc.push_back(k);
+        }
+        break;
     case K::bus_load:
         find_bus_load(net, base.elements, e, o);
         break;
@@ -307,6 +318,8 @@ std::string element_name(const Element &e)
         return "VSC DC line '" + e.id + "'";
     case K::facts:
         return "FACTS device '" + e.id + "'";
+    case K::mtdc:
+        return "multi-terminal DC line '" + e.id + "'";
     default:
         break;
     }
@@ -316,8 +329,8 @@ std::string element_name(const Element &e)
 
 bool changes_injections(const Outage &o)
 {
-    return !o.loads.empty() || !o.shunts.empty() || !o.lcc.empty() || !o.vsc.empty() || !o.scaled.empty() ||
-           o.changed_unit >= 0;
+    return !o.loads.empty() || !o.shunts.empty() || !o.lcc.empty() || !o.vsc.empty() || !o.mtdc.empty() ||
+           !o.scaled.empty() || o.changed_unit >= 0;
 }
 
 namespace {
@@ -447,6 +460,9 @@ Network edited_network(const Network &net, const Outage &o, std::vector<Diagonal
     }
     for (const int k : o.vsc) {
         block_vsc(e, k);
+    }
+    for (const int k : o.mtdc) {
+        e.mtdc[k].in_service = false;
     }
     return e;
 }

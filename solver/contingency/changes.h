@@ -21,6 +21,7 @@ struct Outage {
     std::vector<int> loads;    // load records taken out
     std::vector<int> shunts;   // shunt records taken out
     std::vector<int> lcc, vsc; // DC lines blocked
+    std::vector<int> mtdc;     // multi-terminal DC lines blocked
     std::vector<int> scaled;   // load records scaled by load_scale
     double load_scale = 1;
     int changed_unit = -1; // unit whose PG becomes unit_pg (pu)

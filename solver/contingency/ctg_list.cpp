@@ -230,7 +230,7 @@ Element parse_branch_or_bus(const std::vector<std::string> &w, const std::string
 }
 
 // REMOVE|TRIP|DISCONNECT UNIT|MACHINE|LOAD|SHUNT|SWSHUNT,
-// BLOCK|TRIP|DISCONNECT TWOTERMDC|VSCDC, OPEN|TRIP|DISCONNECT FACTS.
+// BLOCK|TRIP|DISCONNECT TWOTERMDC|VSCDC|MULTITERMDC, OPEN|TRIP|DISCONNECT FACTS.
 Element parse_removal(const std::vector<std::string> &w, const std::string &verb, const std::string &what)
 {
     using K = Element::Kind;
@@ -242,8 +242,9 @@ Element parse_removal(const std::vector<std::string> &w, const std::string &verb
         return parse_shunt(w, what == "SHUNT" ? K::shunt : K::swshunt);
     }
     Element e;
-    if ((trip || verb == "BLOCK") && (what == "TWOTERMDC" || what == "VSCDC") && w.size() == 3 && !w[2].empty()) {
-        e.kind = what == "TWOTERMDC" ? K::twotermdc : K::vscdc;
+    if ((trip || verb == "BLOCK") && (what == "TWOTERMDC" || what == "VSCDC" || what == "MULTITERMDC") &&
+        w.size() == 3 && !w[2].empty()) {
+        e.kind = what == "TWOTERMDC" ? K::twotermdc : what == "VSCDC" ? K::vscdc : K::mtdc;
         e.id = w[2];
     }
     if ((trip || verb == "OPEN") && what == "FACTS" && w.size() == 3 && !w[2].empty()) {

@@ -29,6 +29,7 @@ std::vector<CtgBlock> cut_ctg_blocks(const std::string &text);
 //   REMOVE|TRIP|DISCONNECT SHUNT|SWSHUNT [c] FROM BUS i
 //   BLOCK|TRIP|DISCONNECT TWOTERMDC|VSCDC name
 //   OPEN|TRIP|DISCONNECT FACTS name
+//   BLOCK|TRIP|DISCONNECT TWOTERMDC|VSCDC|MULTITERMDC name
 //   SET|CHANGE BUS i LOAD TO x MW|PERCENT
 //   INCREASE|RAISE|DECREASE|REDUCE BUS i LOAD BY x MW|PERCENT
 //   SET|CHANGE UNIT|MACHINE c [AT|FROM] BUS i TO x MW
@@ -50,6 +51,7 @@ struct Element {
         twotermdc,    // block a two-terminal DC line
         vscdc,        // block a VSC DC line
         facts,        // take a FACTS device out of service
+        mtdc,         // block a multi-terminal DC line
         bus_load,     // change the loads of a bus
         unit_output,  // change a unit's PG
         unsupported

@@ -423,7 +423,7 @@ void set_up(const Network &net, const BaseCase &base, const Outage &o, OutageCas
     }
     if (at != &net) {
         carry_schedule(*at, net, o, c.fresh, c.sch, c.held);
-        if (!o.lcc.empty() || !o.vsc.empty()) {
+        if (!o.lcc.empty() || !o.vsc.empty() || !o.mtdc.empty()) {
             dc_injections(*c.net, c.sch, c.v);
         }
     }

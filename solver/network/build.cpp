@@ -5,6 +5,7 @@
 #include "network/correction.h"
 #include "network/dclink.h"
 #include "network/facts.h"
+#include "network/mtdc.h"
 #include "network/reg_groups.h"
 #include "network/ties.h"
 
@@ -435,6 +436,7 @@ Network build_network(const RawCase &raw, double zero_impedance_threshold_pu, bo
     add_transformers(raw, net);
     add_facts(raw, net, zero_impedance_threshold_pu);
     add_dc_links(raw, net);
+    add_mtdc_lines(raw, net);
     join_ties(net);
     add_regulation(net);
     add_controls(raw, net);

@@ -9,9 +9,12 @@
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
-constexpr double deg = pi / 180.0;
 const double k_vdo = 3.0 * std::sqrt(2.0) / pi; // Vdo = k_vdo·E per six-pulse bridge
 constexpr double k_x = 3.0 / pi;                // commutation drop per ohm of XC
+
+} // namespace
+
+namespace lcc_eq {
 
 // No-load DC voltage of a converter's NB bridges, kV:
 //   Vdo = NB·(3√2/π)·E,  E = V·EBAS·TR/TAP (the valve side's line voltage).
@@ -60,6 +63,20 @@ double reactive(const LccConverter &c, double vdo_kv, double ang, double id, dou
 // against the current at the rectifier and with it at the inverter.
 double drop_r(const LccConverter &c) { return c.nb * (k_x * c.xc + 2.0 * c.rc); }
 double drop_i(const LccConverter &c) { return c.nb * (k_x * c.xc - 2.0 * c.rc); }
+
+} // namespace lcc_eq
+
+namespace {
+
+constexpr double deg = pi / 180.0;
+
+using lcc_eq::current_for_power;
+using lcc_eq::drop_i;
+using lcc_eq::drop_r;
+using lcc_eq::reactive;
+using lcc_eq::step_tap;
+using lcc_eq::tap_for;
+using lcc_eq::vdo;
 
 } // namespace
 

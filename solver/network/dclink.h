@@ -22,6 +22,25 @@ struct LccPoint {
     std::string note;              // a limit reached, or why it is blocked
 };
 
+// The line-commutated converter's equations, shared by two-terminal and
+// multi-terminal lines (kV, kA, ohms, MW, Mvar; angles in radians).
+namespace lcc_eq {
+// No-load DC voltage of NB bridges: Vdo = NB·(3√2/π)·V·EBAS·TR/TAP.
+double vdo(const LccConverter &c, double v_pu, double tap);
+// The tap that gives no-load voltage `want` at v_pu.
+double tap_for(const LccConverter &c, double v_pu, double want);
+// From `from`, whole steps of STP towards `want` (with `past`, the first
+// step at or beyond it), within TMN..TMX.
+double step_tap(const LccConverter &c, double from, double want, bool past);
+// The current carrying `p` MW where the voltage is vs + a·I.
+double current_for_power(double p, double vs, double a);
+// Reactive absorption of a converter at angle `ang` drawing or delivering `p`.
+double reactive(const LccConverter &c, double vdo_kv, double ang, double id, double p);
+// Drops per kA: NB·((3/π)·XC + 2·RC) at a rectifier, NB·((3/π)·XC − 2·RC) at an inverter.
+double drop_r(const LccConverter &c);
+double drop_i(const LccConverter &c);
+} // namespace lcc_eq
+
 // The line at AC voltages vr and vi (pu) from the taps given (the RAW's,
 // or the last operating point's). The equations and the control sequence
 // are in the README (two-terminal DC lines).

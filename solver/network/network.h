@@ -165,6 +165,16 @@ struct NetFacts {
     int branch = -1;
 };
 
+// A multi-terminal DC line (network/mtdc.h); in service with MDC 1 or 2.
+// Converter k sits at AC bus index bus[k] and at DC bus d.buses[node[k]];
+// converter vconv holds the DC voltage.
+struct NetMtdc {
+    MultiTerminalDc d;
+    std::vector<int> bus, node;
+    int vconv = 0;
+    bool in_service = true;
+};
+
 // An adjustable device (network/control_setup.h).
 enum class ControlKind { switched_shunt, tap_voltage, tap_reactive, phase_shifter };
 
@@ -212,6 +222,7 @@ struct Network {
     std::vector<NetLcc> lcc;            // two-terminal DC lines in service
     std::vector<NetVsc> vsc;            // VSC DC lines in service
     std::vector<NetFacts> facts;        // FACTS devices in service at energised buses, RAW order
+    std::vector<NetMtdc> mtdc;          // multi-terminal DC lines
     // Where ties join buses: every bus as the RAW gives it (its own loads,
     // shunts, units and kind), while `buses` holds each node's sums at its
     // representative and none at its other members. Both empty without ties.

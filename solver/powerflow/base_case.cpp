@@ -31,12 +31,17 @@ BusSchedule base_schedule(const Network &net)
                    Eigen::VectorXd::Zero(static_cast<Eigen::Index>(net.buses.size()))};
         refresh_groups(net, sch, held, v);
     }
-    if (!net.lcc.empty() || !net.vsc.empty()) {
+    if (!net.lcc.empty() || !net.vsc.empty() || !net.mtdc.empty()) {
         sch.pdc.assign(net.buses.size(), 0.0);
         sch.qdc.assign(net.buses.size(), 0.0);
         for (const NetLcc &x : net.lcc) {
             sch.taps.push_back(x.d.rectifier.tap);
             sch.taps.push_back(x.d.inverter.tap);
+        }
+        for (const NetMtdc &x : net.mtdc) {
+            for (const MtdcConverter &c : x.d.converters) {
+                sch.taps.push_back(c.k.tap);
+            }
         }
         Voltages v{Eigen::VectorXd(net.buses.size()), Eigen::VectorXd(net.buses.size())};
         for (std::size_t i = 0; i < net.buses.size(); ++i) {

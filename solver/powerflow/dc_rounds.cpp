@@ -3,6 +3,7 @@
 #include "network/dclink.h"
 #include "powerflow/chord.h"
 #include "powerflow/flat_start.h"
+#include "powerflow/mtdc_rounds.h"
 #include "powerflow/q_limits.h"
 
 #include <algorithm>
@@ -35,6 +36,7 @@ std::vector<DcDraw> dc_draws(const Network &net, const BusSchedule &sch, const V
             draws.push_back({x.bus.at(k), -std::complex<double>(x.p_ac.at(k), x.q_ac.at(k)) / net.sbase});
         }
     }
+    add_mtdc_draws(net, sch, v, taps, draws);
     return draws;
 }
 
@@ -69,11 +71,13 @@ namespace {
 constexpr int max_dc_rounds = 30;
 
 // Solves with the DC lines' injections at the AC voltages found, until
-// those injections settle (at once where no LCC line is in service).
+// those injections settle (at once where no LCC or multi-terminal line is
+// in service).
 PfSolution dc_rounds(const Network &net, const Ybus &y, BusSchedule sch, std::vector<signed char> held, Voltages v,
                      const PfOptions &opt, NewtonWorkspace &ws, const ChordBase *chord, Sharing *share)
 {
-    if (std::none_of(net.lcc.begin(), net.lcc.end(), [](const NetLcc &x) { return x.in_service; })) {
+    if (std::none_of(net.lcc.begin(), net.lcc.end(), [](const NetLcc &x) { return x.in_service; }) &&
+        !any_mtdc_in_service(net)) {
         PfSolution s = q_limit_loop(net, y, std::move(sch), std::move(held), std::move(v), opt, ws, chord, share);
         copy_tied_voltages(net, s.v);
         return s;

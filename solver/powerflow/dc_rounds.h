@@ -12,12 +12,6 @@
 struct ChordBase;
 struct Sharing;
 
-// What one DC converter draws from its own AC bus, pu on SBASE.
-struct DcDraw {
-    int bus = 0; // bus index
-    std::complex<double> s;
-};
-
 // What every converter of the in-service DC lines draws at voltages v, each
 // two-terminal line from its taps in sch; `taps` receives the taps their
 // operating points moved to. A line with an end cut off draws nothing.

@@ -87,6 +87,13 @@ struct Voltages {
 // are taken against (−1 both while the group is held at a limit or has no
 // member left), ratio[b] member b's share over ref's (remote_regulation.h); all
 // four are empty without groups.
+// What one DC converter draws from its own AC bus, pu on SBASE
+// (powerflow/dc_rounds.h).
+struct DcDraw {
+    int bus = 0; // bus index
+    std::complex<double> s;
+};
+
 struct BusSchedule {
     std::vector<BusKind> kind;
     std::vector<double> pg, qgen, qmax, qmin, vs;

@@ -83,6 +83,11 @@ void check_bus_references(const Reader &r, const RawCase &c)
             }
         }
     }
+    for (const MultiTerminalDc &d : c.multi_terminal_dc) {
+        for (const MtdcConverter &k : d.converters) {
+            check_bus(r, "multi-terminal DC line", k.k.bus, k.line);
+        }
+    }
 }
 
 void apply_adjustments(const Reader &r, const std::vector<Adjustment> &adjustments, RawCase &c)

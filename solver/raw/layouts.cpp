@@ -16,7 +16,7 @@ struct Row {
 
 // Owner pairs and the like are listed where they come before a field the
 // solver reads; trailing ones are not.
-constexpr std::array<Row, 47> rows{{
+constexpr std::array<Row, 53> rows{{
     {Rec::case_id, 23, 36, "IC SBASE REV XFRRAT NXFRAT BASFRQ"},
 
     // Version 23 carries the bus's load and shunt; 24 to 30 its shunt.
@@ -104,6 +104,14 @@ constexpr std::array<Row, 47> rows{{
      "NAME I J MODE PDES QDES VSET SHMX TRMX VTMN VTMX VSMX IMX LINX RMPCT OWNER SET1 SET2 VSREF FCREG MNAME NREG"},
     {Rec::facts, 35, 36,
      "NAME I J MODE PDES QDES VSET SHMX TRMX VTMN VTMX VSMX IMX LINX RMPCT OWNER SET1 SET2 VSREF FCREG NREG MNAME"},
+    // A multi-terminal DC line is named by number up to version 29; its DC
+    // links have a metered end (MET) from version 31.
+    {Rec::mtdc_line, 23, 29, "I NCONV NDCBS NDCLN MDC VCONV VCMOD VCONVN"},
+    {Rec::mtdc_line, 30, 36, "NAME NCONV NDCBS NDCLN MDC VCONV VCMOD VCONVN"},
+    {Rec::mtdc_converter, 23, 36, "IB N ANGMX ANGMN RC XC EBAS TR TAP TPMX TPMN TSTP SETVL DCPF MARG CNVCOD"},
+    {Rec::mtdc_bus, 23, 36, "IDC IB AREA ZONE DCNAME IDC2 RGRND OWNER"},
+    {Rec::mtdc_link, 23, 30, "IDC JDC DCCKT RDC LDC"},
+    {Rec::mtdc_link, 31, 36, "IDC JDC DCCKT MET RDC LDC"},
 }};
 
 // The sections of each revision range, in file order.

@@ -28,11 +28,15 @@ enum class Rec {
     winding_short,   // the last line of a 2-winding record: WINDV2, NOMV2
     transformer_adj, // the older transformer adjustment records
     switched_shunt,
-    dc_line,       // two-terminal DC line: the control line
-    dc_converter,  // its rectifier and inverter lines
-    vsc_line,      // VSC DC line: the first line
-    vsc_converter, // its two converter lines
-    facts,         // FACTS device
+    dc_line,        // two-terminal DC line: the control line
+    dc_converter,   // its rectifier and inverter lines
+    vsc_line,       // VSC DC line: the first line
+    vsc_converter,  // its two converter lines
+    mtdc_line,      // multi-terminal DC line: the first line
+    mtdc_converter, // its converter lines
+    mtdc_bus,       // its DC bus lines
+    mtdc_link,      // its DC link lines
+    facts,          // FACTS device
 };
 
 // The sections of a RAW file, as the reader treats them.

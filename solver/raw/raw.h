@@ -221,6 +221,57 @@ struct FactsDevice {
     int remot = 0;
     int line = 0;
 };
+// One converter of a multi-terminal DC line: a line-commutated converter as
+// for a two-terminal line (N bridges, ANGMX and ANGMN as its α or γ limits,
+// RC, XC, EBAS, TR, TAP, TPMX, TPMN, TSTP; no series capacitor), and its
+// order SETVL: at the voltage-setting converter (VCONV) the DC voltage (kV),
+// elsewhere a power (MW, MDC 1) or current (A, MDC 2) order, positive at a
+// rectifier and negative at an inverter. DCPF (participation factor), MARG
+// (rectifier margin, a fraction of the order) and CNVCOD (its pole: negative
+// for the negative pole) as read.
+struct MtdcConverter {
+    LccConverter k;
+    double setvl = 0, dcpf = 1, marg = 0;
+    int cnvcod = 1;
+    int line = 0;
+};
+
+// A DC bus of a multi-terminal line: IB the AC converter bus whose
+// converter sits at this DC bus (0: none), IDC2 the DC bus at the
+// converter's other terminal (0: ground), RGRND its resistance to ground
+// (ohms).
+struct MtdcBus {
+    int idc = 0;
+    int ib = 0;
+    std::string name;
+    int idc2 = 0;
+    double rgrnd = 0;
+    int line = 0;
+};
+
+// A DC link between two DC buses: RDC ohms (its inductance LDC is read past).
+struct MtdcLink {
+    int idc = 0, jdc = 0;
+    std::string ckt = "1";
+    double rdc = 0;
+    int line = 0;
+};
+
+// A multi-terminal DC line: MDC 0 blocked, 1 power, 2 current control; VCONV
+// the AC bus of the converter that holds the positive pole's DC voltage
+// (VCONVN the negative pole's); VCMOD (kV) the DC voltage below which a
+// power-controlled line changes to current control. A line named by number
+// (before revision 30) takes the number as its name.
+struct MultiTerminalDc {
+    std::string name;
+    int mdc = 0;
+    int vconv = 0, vconvn = 0;
+    double vcmod = 0;
+    std::vector<MtdcConverter> converters;
+    std::vector<MtdcBus> buses;
+    std::vector<MtdcLink> links;
+    int line = 0;
+};
 
 struct RawCase {
     std::string file; // as named to read_raw, for messages
@@ -244,4 +295,5 @@ struct RawCase {
     std::vector<TwoTerminalDc> two_terminal_dc;
     std::vector<VscDc> vsc_dc;
     std::vector<FactsDevice> facts; // in service (MODE not 0)
+    std::vector<MultiTerminalDc> multi_terminal_dc;
 };

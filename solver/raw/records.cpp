@@ -3,7 +3,6 @@
 #include "io/input_error.h"
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cmath>
 #include <cstddef>
@@ -584,25 +583,6 @@ void count_by_status(Reader &r, const RecordLine &l, std::size_t n, const char *
         r.out_line = l.number;
     }
     ++r.out_count;
-}
-
-void count_multi_terminal_dc(Reader &r, RecordLine &l, std::size_t n_status, const char *status)
-{
-    count_by_status(r, l, n_status, status);
-    long long more = 0;
-    const std::array<const char *, 3> names{"NCONV", "NDCBS", "NDCLN"};
-    for (std::size_t n = 2; n <= 4; ++n) {
-        const int v = int_field(l, n, names.at(n - 2), 0);
-        if (v < 0) {
-            throw field_error(l, n, names.at(n - 2), "is negative");
-        }
-        more += v;
-    }
-    for (long long m = 0; m < more; ++m) {
-        if (!next_line(r, l)) {
-            throw section_truncated(r, l.kind);
-        }
-    }
 }
 
 void count_gne_line(Reader &r, const RecordLine &l)

@@ -85,10 +85,12 @@ void read_vsc_dc(Reader &r, RecordLine &l, RawCase &c);
 // machine of status 0.
 void count_by_status(Reader &r, const RecordLine &l, std::size_t n, const char *status);
 
-// Multi-terminal DC: line 1 is 'NAME', NCONV, NDCBS, NDCLN, MDC, VCONV, VCMOD,
-// VCONVN (I, NCONV, ... before revision 30); NCONV converter, NDCBS DC bus
-// and NDCLN DC link lines follow.
-void count_multi_terminal_dc(Reader &r, RecordLine &l, std::size_t n_status, const char *status);
+// A multi-terminal DC line (raw/mtdc_records.cpp): line 1 is 'NAME', NCONV,
+// NDCBS, NDCLN, MDC, VCONV, VCMOD, VCONVN (I, NCONV, ... before revision
+// 30); NCONV converter, NDCBS DC bus and NDCLN DC link lines follow. The
+// record must hold at least two converters, a DC bus for each converter and
+// DC links between DC buses it defines.
+void read_multi_terminal_dc(Reader &r, RecordLine &l, RawCase &c);
 
 // GNE device records run over several lines; a line that starts with a
 // quoted string (the device's name) starts a record.

@@ -151,8 +151,8 @@ enum class Records {
     facts,
     two_terminal_dc,
     vsc_dc,
-    refused_multi_dc, // multi-terminal DC
-    refused_gne,      // GNE device
+    multi_terminal_dc,
+    refused_gne, // GNE device
 };
 
 struct Section {
@@ -182,8 +182,7 @@ constexpr std::array<Section, 24> section_kinds{{
     {Sec::impedance_correction, "impedance correction", Records::impedance_table, Rec::case_id, nullptr},
     {Sec::impedance_correction_complex, "impedance correction", Records::impedance_table_complex, Rec::case_id,
      nullptr},
-    {Sec::multi_terminal_dc, "multi-terminal DC", Records::refused_multi_dc, Rec::case_id, "multi-terminal DC line", 5,
-     "MDC"},
+    {Sec::multi_terminal_dc, "multi-terminal DC", Records::multi_terminal_dc, Rec::mtdc_line, nullptr},
     {Sec::multi_section, "multi-section line group", Records::ignored, Rec::case_id, nullptr},
     {Sec::zone, "zone", Records::ignored, Rec::case_id, nullptr},
     {Sec::inter_area, "inter-area transfer", Records::ignored, Rec::case_id, nullptr},
@@ -264,8 +263,8 @@ void read_record(Reader &r, const Section &s, RecordLine &l, RawCase &c, Extras 
     case Records::vsc_dc:
         read_vsc_dc(r, l, c);
         break;
-    case Records::refused_multi_dc:
-        count_multi_terminal_dc(r, l, s.status_field, s.status);
+    case Records::multi_terminal_dc:
+        read_multi_terminal_dc(r, l, c);
         break;
     case Records::refused_gne:
         count_gne_line(r, l);

@@ -3,11 +3,13 @@
 #include "io/csv.h"
 #include "network/control_setup.h"
 #include "network/dclink.h"
+#include "network/mtdc.h"
 #include "powerflow/flows.h"
 #include "powerflow/q_limits.h"
 #include "powerflow/tie_flows.h"
 #include "results/columns.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -153,6 +155,42 @@ std::string vsc_row(const Network &net, const BaseCase &bc, const NetVsc &x)
            csv_text("converter losses " + num(x.loss_mw[0]) + " and " + num(x.loss_mw[1]) + " MW") + "\n";
 }
 
+// A multi-terminal line: one row per converter in file order, bus_1 its AC
+// bus and bus_2 its DC bus (IDC); angle α or γ, its tap; mode the line's
+// control ("DC voltage" at VCONV) and the converter's role.
+std::string mtdc_rows(const Network &net, const BaseCase &bc, std::size_t m)
+{
+    const NetMtdc &x = net.mtdc[m];
+    const PfSolution &s = bc.sol;
+    const std::string head = csv_text(x.d.name) + ",multi-terminal,";
+    const auto buses = [&x](std::size_t k) {
+        return std::to_string(x.d.converters[k].k.bus) + "," +
+               std::to_string(x.d.buses[static_cast<std::size_t>(x.node[k])].idc) + ",";
+    };
+    const bool cut = std::any_of(x.bus.begin(), x.bus.end(), [&](int b) { return cut_off(net, s, b); });
+    MtdcPoint p;
+    if (x.in_service && !cut) {
+        std::vector<double> vac(x.bus.size());
+        std::transform(x.bus.begin(), x.bus.end(), vac.begin(), [&s](int b) { return s.v.vm[b]; });
+        const auto first = s.sch.taps.begin() + static_cast<std::ptrdiff_t>(mtdc_tap_offset(net, m));
+        p = mtdc_point(x, vac, std::vector<double>(first, first + static_cast<std::ptrdiff_t>(x.bus.size())));
+    }
+    std::string out;
+    for (std::size_t k = 0; k < x.bus.size(); ++k) {
+        if (!x.in_service || cut || p.blocked) {
+            out += head + (cut && x.in_service ? "cut off," : "blocked,") + buses(k) + ",,,,,,,,,,,," +
+                   (p.blocked ? csv_text(p.why) : std::string()) + "\n";
+            continue;
+        }
+        const std::string role = p.rectifier[k] ? ", rectifier" : ", inverter";
+        const std::string mode = (static_cast<int>(k) == x.vconv ? std::string("DC voltage") : p.mode) + role;
+        out += head + "in service," + buses(k) + num(-p.p_mw[k]) + "," + num(-p.q_mvar[k]) + ",,," +
+               num(p.id_ka[k] * 1000.0) + "," + num(p.vdc_kv[k]) + ",," + num(p.angle_deg[k]) + ",," + num(p.tap[k]) +
+               ",," + csv_text(mode) + "," + csv_text(p.note[k]) + "\n";
+    }
+    return out;
+}
+
 } // namespace
 
 // A converter holding its AC voltage shares the bus's reactive output with
@@ -177,6 +215,9 @@ std::string base_dclines_csv(const Network &net, const BaseCase &bc)
     }
     for (const NetVsc &x : net.vsc) {
         out += vsc_row(net, bc, x);
+    }
+    for (std::size_t m = 0; m < net.mtdc.size(); ++m) {
+        out += mtdc_rows(net, bc, m);
     }
     return out;
 }

@@ -384,9 +384,13 @@ TEST(RawErrors, EachProblemHasItsMessageAndLine)
          "multi-terminal device"},
         {"a multi-terminal DC record spans its converter, bus and link lines",
          replaced("0 / END OF IMPEDANCE CORRECTION DATA\n0\n",
+                  "0 / END OF IMPEDANCE CORRECTION DATA\n'M1',2,2,1,0,3\n1,1\n3,1\n1,1\n2,3\n1,2,'1',1,-5.0\n0\n"),
+         ""},
+        {"a multi-terminal DC record of one converter",
+         replaced("0 / END OF IMPEDANCE CORRECTION DATA\n0\n",
                   "0 / END OF IMPEDANCE CORRECTION DATA\n'M1',1,1,0\n0 converter\n0 bus\n0\n"),
-         "t.raw:24: the case has 1 multi-terminal DC line record; multi-terminal DC lines are not modelled, so the "
-         "case can not be solved"},
+         "t.raw:24: field 2 (NCONV) of the multi-terminal DC record is below 2: a multi-terminal DC line has two "
+         "converters or more: '1'"},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(error_of(c.text), c.expected) << c.name;

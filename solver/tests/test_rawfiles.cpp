@@ -54,8 +54,8 @@ Expected controls(const char *file) { return {file, Outcome::controls, 0, 0, ""}
 Expected no_solution(const char *file) { return {file, Outcome::no_solution, 0, 0, ""}; }
 Expected refused(const char *file, std::string message) { return {file, Outcome::refused, 0, 0, std::move(message)}; }
 
-const char *const multi_dc = "the case has 1 multi-terminal DC line record; multi-terminal DC lines are not modelled, "
-                             "so the case can not be solved";
+const char *const mtdc_no_dc_bus = "multi-terminal DC line 'MULTERM_DC_1': the converter at AC bus 20 is at 0 DC "
+                                   "buses; it must be at exactly one";
 
 std::string at(int line, const char *what) { return ":" + std::to_string(line) + ": " + what; }
 
@@ -111,7 +111,8 @@ std::vector<Expected> collection()
         refused("matpower/t_psse_case.raw", ":1: field 1 (IC) of the case identification record is not a number: "
                                             "'Header'"),
         state("matpower/t_psse_case2.raw"),
-        refused("matpower/t_psse_case3.raw", at(223, multi_dc)),
+        refused("matpower/t_psse_case3.raw", ":262: the case has 2 FACTS device records; FACTS devices are not "
+                                             "modelled, so the case can not be solved"),
         controls("powsybl/ExampleVersion32.raw"),
         controls("powsybl/ExampleVersion32_exported.raw"),
         edited("powsybl/IEEE300Bus.raw"),
@@ -119,10 +120,10 @@ std::vector<Expected> collection()
         state("powsybl/IEEE_118_bus_updated_exported.raw"),
         state("powsybl/IEEE_14_bus.raw"),
         state("powsybl/IEEE_14_bus_Q_record_rev35.raw"),
-        refused("powsybl/IEEE_14_bus_completed.raw", at(89, multi_dc)),
-        refused("powsybl/IEEE_14_bus_completed_exported.raw", at(89, multi_dc)),
-        refused("powsybl/IEEE_14_bus_completed_rev35.raw", at(91, multi_dc)),
-        refused("powsybl/IEEE_14_bus_completed_rev35_exported.raw", at(91, multi_dc)),
+        refused("powsybl/IEEE_14_bus_completed.raw", at(90, mtdc_no_dc_bus)),
+        refused("powsybl/IEEE_14_bus_completed_exported.raw", at(90, mtdc_no_dc_bus)),
+        refused("powsybl/IEEE_14_bus_completed_rev35.raw", at(92, mtdc_no_dc_bus)),
+        refused("powsybl/IEEE_14_bus_completed_rev35_exported.raw", at(92, mtdc_no_dc_bus)),
         state("powsybl/IEEE_14_bus_delimiter.raw"),
         state("powsybl/IEEE_14_bus_exported.raw"),
         refused("powsybl/IEEE_14_bus_invalid.raw", ":1: SBASE must be positive: '-100.00'"),
@@ -141,7 +142,7 @@ std::vector<Expected> collection()
                    "VSC DC line 'VSC-1': its converters have TYPE 2 and 2; one must hold the DC voltage (1) and the "
                    "other the power (2)")),
         refused("powsybl/IEEE_14_buses_duplicate_ids.raw", ":18: bus 2 is defined twice (first at line 5)"),
-        refused("powsybl/IEEE_14_buses_duplicate_ids_rev35.raw", at(100, multi_dc)),
+        refused("powsybl/IEEE_14_buses_duplicate_ids_rev35.raw", at(101, mtdc_no_dc_bus)),
         edited("powsybl/IEEE_14_buses_zip_load.raw"),
         state("powsybl/IEEE_14_isolated_buses.raw"),
         state("powsybl/IEEE_14_isolated_buses_exported.raw"),
