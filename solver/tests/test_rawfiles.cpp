@@ -111,8 +111,8 @@ std::vector<Expected> collection()
         refused("matpower/t_psse_case.raw", ":1: field 1 (IC) of the case identification record is not a number: "
                                             "'Header'"),
         state("matpower/t_psse_case2.raw"),
-        refused("matpower/t_psse_case3.raw", ":262: the case has 2 FACTS device records; FACTS devices are not "
-                                             "modelled, so the case can not be solved"),
+        refused("matpower/t_psse_case3.raw", ":199: two-terminal DC line '1': rectifier XCAP is not 0: "
+                                             "capacitor-commutated converters are not modelled"),
         controls("powsybl/ExampleVersion32.raw"),
         controls("powsybl/ExampleVersion32_exported.raw"),
         edited("powsybl/IEEE300Bus.raw"),
