@@ -302,7 +302,7 @@ int run(const Args &args)
     }
     check_rating_set(raw, args.options, "base_rating", opt.base_rating);
     check_rating_set(raw, args.options, "contingency_rating", opt.contingency_rating);
-    Network net = build_network(raw, opt.zero_impedance_threshold_pu, opt.remote_regulation);
+    Network net = build_network(raw, opt.zero_impedance_threshold_pu, opt.remote_regulation, opt.auto_swing);
     warn_of_ties(net, opt.zero_impedance_threshold_pu);
     const std::optional<MonitorSelection> selection = select_monitor(monitor, net);
     for (const std::string &note : net.notes) {
@@ -336,6 +336,11 @@ int run(const Args &args)
                     std::to_string(net.buses[r.worst_bus].number);
         }
         throw InputError(args.raw, 0, what);
+    }
+    if (!bc.start.empty()) {
+        std::cerr << "vandrelsolve: warning: the base case did not solve from "
+                  << (opt.flat_start ? "a flat start" : "the RAW's voltages")
+                  << "; the start that solved it: " << bc.start << std::endl;
     }
     if (bc.cut_off > 0) {
         std::string buses;
