@@ -282,6 +282,17 @@ Assessment write_base_assessment(const std::string &outdir, const Network &net, 
     return base;
 }
 
+// One warning line where the base case did not solve from its first start
+// and a retry (powerflow/hard_starts.h) did, naming the start that solved it.
+void warn_of_start(const BaseCase &bc, const PfOptions &opt)
+{
+    if (!bc.start.empty()) {
+        std::cerr << "vandrelsolve: warning: the base case did not solve from "
+                  << (opt.flat_start ? "a flat start" : "the RAW's voltages")
+                  << "; the start that solved it: " << bc.start << std::endl;
+    }
+}
+
 int run(const Args &args)
 {
     if (args.run_type == 2) {
@@ -337,11 +348,7 @@ int run(const Args &args)
         }
         throw InputError(args.raw, 0, what);
     }
-    if (!bc.start.empty()) {
-        std::cerr << "vandrelsolve: warning: the base case did not solve from "
-                  << (opt.flat_start ? "a flat start" : "the RAW's voltages")
-                  << "; the start that solved it: " << bc.start << std::endl;
-    }
+    warn_of_start(bc, opt);
     if (bc.cut_off > 0) {
         std::string buses;
         for (int i = 0; i < net.raw_buses; ++i) {

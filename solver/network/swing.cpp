@@ -70,6 +70,8 @@ void add_swings(Network &net, bool auto_swing)
     for (const IslandSwing &is : islands) {
         if (!is.has_slack && is.unit >= 0) {
             NetBus &b = net.buses[static_cast<std::size_t>(net.units[static_cast<std::size_t>(is.unit)].bus)];
+            b.kind_before_swing = b.kind;
+            b.auto_swing = true;
             b.kind = BusKind::slack;
             b.ideal_source = false;
             net.notes.push_back(swing_note(net, is));

@@ -35,8 +35,8 @@ enum class Outcome {
     controls,    // solves; the stored state is a solution for no setting of its
                  // switched shunt (the README gives the numbers)
     no_solution, // reads, but its base case has no solution, from a flat start
-                 // nor by load scaling; `message`, where given, is a warning
-                 // of reading or building it that says why
+                 // nor by load scaling; `message`, where given, is part of
+                 // the failure or a warning of building it that says why
     refused,     // refused with `message` (the file's path left out)
 };
 
@@ -81,7 +81,7 @@ std::vector<Expected> collection()
         ":27: transformer 1-3-1: R1-2 = 334279 pu (CZ 1) is above 1000 pu, so next to "
         "nothing flows through it; it reads like a load loss in W, as CZ 3 would give it";
     std::vector<Expected> x = {
-        no_solution("gridpack/10x10.raw"),
+        no_solution("gridpack/10x10.raw", "(at most 35.6 % of the load solves)"),
         state("gridpack/118.raw"),
         state("gridpack/118_PTIv33.raw"),
         edited("gridpack/240busWECC_2018_PSS_fixedshunt.raw"), // see test_regulation.cpp
@@ -89,7 +89,9 @@ std::vector<Expected> collection()
         state("gridpack/9b3g.raw"),
         state("gridpack/ACTIVSg500_rmsmallgen_pslfv23.raw"),
         state("gridpack/IEEE14.raw", 2e-3),
-        no_solution("gridpack/IEEE145.raw"),
+        no_solution("gridpack/IEEE145.raw", "(no loading from 2 % to 75 % solves); with reactive limits ignored it "
+                                            "solves, the units of bus 44 then giving 16359.9 Mvar against their QT "
+                                            "of 9999.0 Mvar"),
         state("gridpack/IEEE14_PTIv33.raw", 2e-3),
         edited("gridpack/IEEE14_ca.raw"),
         edited("gridpack/IEEE14_ca_mod_rate6.raw"),
@@ -117,7 +119,7 @@ std::vector<Expected> collection()
         refused("gridpack/parser_data.raw", no_slack),
         refused("gridpack/small.raw", no_slack),
         state("gridpack/texas2000_hr_4882_mod_33.raw"),
-        state("matpower/t_case9_save2psse.raw"),
+        edited("matpower/t_case9_save2psse.raw"),
         refused("matpower/t_psse_case.raw", ":1: field 1 (IC) of the case identification record is not a number: "
                                             "'Header'"),
         state("matpower/t_psse_case2.raw"),
@@ -155,7 +157,7 @@ std::vector<Expected> collection()
         state("powsybl/IEEE_24_bus_exported.raw", 5e-4, 0.03),
         state("powsybl/IEEE_24_bus_rev35.raw", 5e-4, 0.03),
         state("powsybl/IEEE_24_bus_rev35_exported.raw", 5e-4, 0.03),
-        no_solution("powsybl/IEEE_24_bus_updated_exported.raw"),
+        no_solution("powsybl/IEEE_24_bus_updated_exported.raw", "(at most 72.8 % of the load solves)"),
         state("powsybl/IEEE_30_bus.raw"),
         state("powsybl/IEEE_30_bus_updated_exported.raw"),
         state("powsybl/IEEE_57_bus.raw"),
@@ -192,7 +194,7 @@ std::vector<Expected> collection()
         edited("powsybl/parallelTwoTerminalDcBetweenSameAcBuses.raw"),
         edited("powsybl/parallelTwoTerminalDcBetweenSameAcBuses_updated_exported.raw"),
         state("powsybl/psse-model_IEEE_14_bus_nodeBreaker_rev35_exported.raw"),
-        state("powsybl/raw-export-failing.raw"),
+        edited("powsybl/raw-export-failing.raw"),
         state("powsybl/remoteControl.raw"),
         state("powsybl/remoteControl_updated_exported.raw"),
         state("powsybl/twoSubstations_rev35.raw"),
@@ -284,8 +286,9 @@ TEST(RawFiles, EachSolvesOrIsRefusedForARealReason)
             EXPECT_NE(bc.sol.failure.find("; load scaling did not solve it either ("), std::string::npos)
                 << bc.sol.failure;
             if (!x.message.empty()) {
-                EXPECT_NE(std::find(net.notes.begin(), net.notes.end(), path + x.message), net.notes.end())
-                    << "no note " << x.message;
+                const bool noted = std::find(net.notes.begin(), net.notes.end(), path + x.message) != net.notes.end();
+                EXPECT_TRUE(noted || bc.sol.failure.find(x.message) != std::string::npos)
+                    << bc.sol.failure << "\nhas no " << x.message;
             }
             continue;
         }

@@ -305,13 +305,27 @@ TEST_F(Solver, NamesAnInputItCanNotOpenOrRead)
 
 TEST_F(Solver, ReportsABaseCaseWithoutSolution)
 {
+    // One Newton step per solve: the RAW's voltages and the DC angles are
+    // too far from the solution, load scaling reaches it.
     write_file(root / "start/options.json", R"({"max_iterations": 1})");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(err(), "vandrelsolve: warning: the base case did not solve from the RAW's voltages; the start that "
+                     "solved it: load scaling from 75 %\n");
+    // 100 times the load: no start solves it.
+    write_file(root / "start/options.json", "{}");
+    write_file(root / "work_dir/case.raw", replaced(three_bus, "90.0, 30.0", "9000.0, 3000.0"));
+    for (const std::string &f : outputs()) {
+        fs::remove(root / "work_dir" / f);
+    }
     EXPECT_EQ(run(), 1);
-    EXPECT_EQ(err().rfind("vandrelsolve: ../work_dir//case.raw: the base case has no solution: no convergence in 1 "
-                          "iteration (the last Newton solve stopped at max_iterations = 1); largest mismatch ",
-                          0),
+    EXPECT_EQ(err().rfind("vandrelsolve: ../work_dir//case.raw: the base case has no solution: no convergence in ", 0),
               0U)
         << err();
+    EXPECT_NE(err().find(" iterations (the last Newton solve stopped at max_iterations = 20); it solved neither from "
+                         "DC angles nor by load scaling (at most "),
+              std::string::npos)
+        << err();
+    EXPECT_NE(err().find(" % of the load solves); largest mismatch "), std::string::npos) << err();
     EXPECT_TRUE(outputs().empty());
 }
 
