@@ -4,6 +4,8 @@
 // format allows: a winding ratio of 0, a missing impedance correction
 // table, a rectifier's ANMX of 90 degrees.
 
+#include "contingency/contingency.h"
+#include "contingency/ctg_list.h"
 #include "helpers.h"
 #include "io/input_error.h"
 #include "network/build.h"
@@ -17,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -91,6 +94,18 @@ std::vector<int> slack_numbers(const Network &net)
     return s;
 }
 
+// The largest difference of |V| or the angle (pu, radians) between two
+// solutions of networks with the same RAW buses.
+double largest_difference(const Network &a, const PfSolution &sa, const Network &b, const PfSolution &sb)
+{
+    double d = 0;
+    for (int i = 0; i < a.raw_buses; ++i) {
+        const int k = b.index.at(a.buses[i].number);
+        d = std::max({d, std::abs(sa.v.vm[i] - sb.v.vm[k]), std::abs(sa.v.va[i] - sb.v.va[k])});
+    }
+    return d;
+}
+
 } // namespace
 
 TEST(AutoSwing, EachIslandWithUnitsGetsTheBusOfItsLargestPt)
@@ -150,6 +165,30 @@ TEST(AutoSwing, ANetworkLeftWithoutASlackIsRefused)
     // The reader itself no longer refuses a file without IDE 3.
     std::istringstream in(islands);
     EXPECT_EQ(parse_raw(in, "t.raw").buses.size(), 7U);
+}
+
+// Closing a branch from the island of bus 1 (IDE 3) to that of bus 4 (its
+// swing chosen): bus 4 goes back to a voltage-controlled bus, and the
+// state is that of the RAW with the branch in service, solved as one
+// island from the base case's state.
+TEST(AutoSwing, AClosedBranchJoiningASlacksIslandTakesTheChosenSwingBack)
+{
+    const std::string raw = replaced(islands, "1,'ONE', 138.0, 1,", "1,'ONE', 138.0, 3,");
+    const std::string open = replaced(raw, "4, 5,'1'", "3, 4,'1', 0.01, 0.1, 0.02, 100, 100, 100, 0,0,0,0,0\n4, 5,'1'");
+    const Network net = network_of(open);
+    ASSERT_EQ(slack_numbers(net), (std::vector<int>{1, 4}));
+    PfOptions opt;
+    BaseCase base = solve_base_case(net, opt);
+    ASSERT_TRUE(base.sol.converged) << base.sol.failure;
+    const CtgResult r = solve_contingency(net, base, CtgBlock{"C", "CLOSE LINE FROM BUS 3 TO BUS 4", 1}, opt, base.ws);
+    ASSERT_EQ(r.status, CtgStatus::converged) << r.note;
+    EXPECT_EQ(r.sol.sch.kind[net.index.at(4)], BusKind::pv);
+
+    const Network closed = network_of(replaced(open, "0,0,0,0,0\n4, 5", "0,0,0,0,1\n4, 5"));
+    ASSERT_EQ(slack_numbers(closed), std::vector<int>{1});
+    const BaseCase whole = solve_base_case(closed, opt);
+    ASSERT_TRUE(whole.sol.converged) << whole.sol.failure;
+    EXPECT_LT(largest_difference(net, r.sol, closed, whole.sol), 1e-8);
 }
 
 namespace {
