@@ -157,6 +157,8 @@ PfOptions parse_options(const std::string &text, const std::string &path)
             opt.flat_start = flag(path, key, value);
         } else if (key == "remote_regulation") {
             opt.remote_regulation = flag(path, key, value);
+        } else if (key == "auto_swing") {
+            opt.auto_swing = flag(path, key, value);
         } else if (key == "base_rating") {
             opt.base_rating = rating_set(path, key, value);
         } else if (key == "contingency_rating") {

@@ -6,8 +6,8 @@
 #include <string>
 
 // Options file: a JSON object with the optional keys tolerance_pu (number
-// > 0), max_iterations (integer ≥ 1), enforce_q_limits, flat_start and
-// remote_regulation (booleans), base_rating and contingency_rating ("A", "B", "C": RATEA to
+// > 0), max_iterations (integer ≥ 1), enforce_q_limits, flat_start,
+// remote_regulation and auto_swing (booleans), base_rating and contingency_rating ("A", "B", "C": RATEA to
 // RATEC, or "1" to "12": RATE1 to RATE12), zero_impedance_threshold_pu
 // (number ≥ 0: lines of |R + jX| below it are ties), adjust_taps,
 // adjust_phase_shifters and adjust_switched_shunts ("locked", "base" or

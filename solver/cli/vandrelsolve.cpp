@@ -306,6 +306,17 @@ Assessment write_base_assessment(const std::string &outdir, const Network &net, 
     return base;
 }
 
+// One warning line where the base case did not solve from its first start
+// and a retry (powerflow/hard_starts.h) did, naming the start that solved it.
+void warn_of_start(const BaseCase &bc, const PfOptions &opt)
+{
+    if (!bc.start.empty()) {
+        std::cerr << "vandrelsolve: warning: the base case did not solve from "
+                  << (opt.flat_start ? "a flat start" : "the RAW's voltages")
+                  << "; the start that solved it: " << bc.start << std::endl;
+    }
+}
+
 int run(const Args &args)
 {
     if (args.run_type == 2) {
@@ -326,7 +337,7 @@ int run(const Args &args)
     }
     check_rating_set(raw, args.options, "base_rating", opt.base_rating);
     check_rating_set(raw, args.options, "contingency_rating", opt.contingency_rating);
-    Network net = build_network(raw, opt.zero_impedance_threshold_pu, opt.remote_regulation);
+    Network net = build_network(raw, opt.zero_impedance_threshold_pu, opt.remote_regulation, opt.auto_swing);
     warn_of_ties(net, opt.zero_impedance_threshold_pu);
     const std::optional<MonitorSelection> selection = select_monitor(monitor, net);
     for (const std::string &note : net.notes) {
@@ -361,6 +372,7 @@ int run(const Args &args)
         }
         throw InputError(args.raw, 0, what);
     }
+    warn_of_start(bc, opt);
     if (bc.cut_off > 0) {
         std::string buses;
         for (int i = 0; i < net.raw_buses; ++i) {

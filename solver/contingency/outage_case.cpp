@@ -388,6 +388,45 @@ int reconnect(const BaseCase &base, OutageCase &c, std::vector<int> &island)
     return back;
 }
 
+// Islands the base case solved apart that a closed branch joins are one,
+// numbered as the lowest of them. Where the joined island holds a slack the
+// RAW gives (IDE 3), every swing chosen for an island without one
+// (network/swing.h) goes back to its own kind, as in the RAW with the
+// branch in service; where it holds only chosen ones, the first in bus
+// order stays.
+void join_islands(OutageCase &c, std::vector<int> &island)
+{
+    const Network &net = *c.net;
+    std::vector<int> part;
+    const int count = find_islands(net, c.on, c.sch.kind, part);
+    std::vector<int> lowest(static_cast<std::size_t>(std::max(count, 0)), INT_MAX);
+    std::vector<int> kept(lowest.size(), -1);
+    for (std::size_t i = 0; i < part.size(); ++i) {
+        if (part[i] >= 0 && island[i] >= 0) {
+            int &low = lowest[static_cast<std::size_t>(part[i])];
+            low = std::min(low, island[i]);
+        }
+        if (part[i] >= 0 && c.sch.kind[i] == BusKind::slack) {
+            int &k = kept[static_cast<std::size_t>(part[i])];
+            k = k < 0 || (net.buses[static_cast<std::size_t>(k)].auto_swing && !net.buses[i].auto_swing)
+                    ? static_cast<int>(i)
+                    : k;
+        }
+    }
+    for (std::size_t i = 0; i < part.size(); ++i) {
+        if (part[i] < 0 || island[i] < 0) {
+            continue;
+        }
+        island[i] = lowest[static_cast<std::size_t>(part[i])];
+        const NetBus &b = net.buses[i];
+        if (c.sch.kind[i] == BusKind::slack && b.auto_swing &&
+            kept[static_cast<std::size_t>(part[i])] != static_cast<int>(i)) {
+            c.sch.kind[i] = b.kind_before_swing;
+            c.held[i] = 0;
+        }
+    }
+}
+
 // Disconnecting bus b (its branches opened, its DC lines blocked) cuts it
 // off, its load counted as cut off. False when it was cut off already.
 bool cut_off_bus(int b, OutageCase &c, std::vector<int> &island, CutOff &cut)
@@ -438,6 +477,7 @@ bool prepare_outage(const Network &net, const BaseCase &base, const Outage &o, O
     std::vector<int> island = base.island;
     if (!o.closed.empty()) {
         reconnect(base, c, island);
+        join_islands(c, island);
     }
     if (o.bus >= 0) {
         c.may_split = cut_off_bus(o.bus, c, island, cut);

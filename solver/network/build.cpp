@@ -7,12 +7,15 @@
 #include "network/facts.h"
 #include "network/mtdc.h"
 #include "network/reg_groups.h"
+#include "network/swing.h"
 #include "network/ties.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -403,6 +406,30 @@ void add_three_winding(const RawCase &raw, const Transformer &x, const std::arra
     }
 }
 
+// A note for a transformer whose R, read as pu (CZ 1 or 2), is above
+// 1000 pu: next to nothing flows through it, and the number reads like a
+// load loss in W, which is CZ 3's meaning.
+void note_implausible_resistance(const RawCase &raw, const Transformer &x, Network &net)
+{
+    constexpr double most_pu = 1000;
+    if (x.cz == 3) {
+        return;
+    }
+    const std::array<std::pair<const char *, double>, 3> rs{{{"R1-2", x.r12}, {"R2-3", x.r23}, {"R3-1", x.r31}}};
+    for (std::size_t k = 0; k < (x.k == 0 ? 1U : 3U); ++k) {
+        if (rs.at(k).second > most_pu) {
+            char value[64];
+            std::snprintf(value, sizeof value, "%g", rs.at(k).second);
+            net.notes.push_back(raw.file + ":" + std::to_string(x.line) + ": transformer " +
+                                branch_name(x.i, x.j, x.ckt) + ": " + rs.at(k).first + " = " + value + " pu (CZ " +
+                                std::to_string(x.cz) +
+                                ") is above 1000 pu, so next to nothing flows through it; it reads like a load loss "
+                                "in W, as CZ 3 would give it");
+            return;
+        }
+    }
+}
+
 // Transformers touching an isolated bus are dropped whole.
 void add_transformers(const RawCase &raw, Network &net)
 {
@@ -413,6 +440,7 @@ void add_transformers(const RawCase &raw, Network &net)
         if (i < 0 || j < 0 || k < 0) {
             continue;
         }
+        note_implausible_resistance(raw, x, net);
         if (x.k == 0) {
             add_two_winding(raw, x, i, j, net);
         } else {
@@ -423,7 +451,7 @@ void add_transformers(const RawCase &raw, Network &net)
 
 } // namespace
 
-Network build_network(const RawCase &raw, double zero_impedance_threshold_pu, bool remote_regulation)
+Network build_network(const RawCase &raw, double zero_impedance_threshold_pu, bool remote_regulation, bool auto_swing)
 {
     Network net;
     net.remote_regulation = remote_regulation;
@@ -437,6 +465,7 @@ Network build_network(const RawCase &raw, double zero_impedance_threshold_pu, bo
     add_facts(raw, net, zero_impedance_threshold_pu);
     add_dc_links(raw, net);
     add_mtdc_lines(raw, net);
+    add_swings(net, auto_swing);
     join_ties(net);
     add_regulation(net);
     add_controls(raw, net);

@@ -15,9 +15,11 @@ struct RawCase;
 // remote bus grouped (unless remote_regulation is false: each then holds
 // its own terminal). Throws InputError for data the model can not take (a
 // transformer of zero impedance, a line of zero impedance with a threshold
-// of 0, a winding ratio that is not positive).
+// of 0, a winding ratio that is not positive). Islands without a slack
+// bus get one where auto_swing is true (network/swing.h); a network left
+// with none is refused.
 Network build_network(const RawCase &raw, double zero_impedance_threshold_pu = default_zero_impedance_threshold_pu,
-                      bool remote_regulation = true);
+                      bool remote_regulation = true, bool auto_swing = true);
 
 // What the contingencies name, by bus (see ElementIndex).
 ElementIndex index_elements(const Network &net);

@@ -206,8 +206,10 @@ void check_lcc(const RawCase &raw, const TwoTerminalDc &d)
         if (!(c->stp >= 0) || !(c->xc >= 0) || !(c->rc >= 0)) {
             throw bad(e + " STP, RC and XC must not be negative");
         }
-        if (!(c->anmn_deg >= 0) || !(c->anmx_deg >= 0) || !(c->anmx_deg < 90) || !(c->anmn_deg < 90)) {
-            throw bad(e + " angle limits ANMX and ANMN must lie in 0..90 degrees");
+        // ANMX may be 90 degrees (the converter may go to zero DC voltage);
+        // ANMN below it, so that the converter can hold a voltage.
+        if (!(c->anmn_deg >= 0) || !(c->anmx_deg >= 0) || !(c->anmx_deg <= 90) || !(c->anmn_deg < 90)) {
+            throw bad(e + " angle limits ANMX and ANMN must lie in 0..90 degrees, ANMN below 90");
         }
         if (c->xcap != 0) {
             throw bad(e + " XCAP is not 0: capacitor-commutated converters are not modelled");

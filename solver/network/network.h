@@ -43,8 +43,13 @@ struct NetBus {
     double gs = 0, bs = 0;      // fixed and switched shunts (in the Ybus)
     double nvhi = 1.1, nvlo = 0.9, evhi = 1.1, evlo = 0.9;
     bool ideal_source = false; // a slack bus with no unit in service: it holds its RAW VM
-    int line = 0;              // RAW line of the bus (of the transformer for a star point)
-    int node = 0;              // bus index of its node's representative (its own index unless tied)
+    // A slack chosen for an island without an IDE 3 bus (network/swing.h),
+    // and its kind before: what it goes back to when a contingency joins
+    // its island to another slack's.
+    bool auto_swing = false;
+    BusKind kind_before_swing = BusKind::pq;
+    int line = 0; // RAW line of the bus (of the transformer for a star point)
+    int node = 0; // bus index of its node's representative (its own index unless tied)
     // RAW AREA, ZONE and OWNER, for monitor files' selections; a star point
     // takes those of its winding 1's bus.
     int area = 1, zone = 1, owner = 1;

@@ -4,12 +4,15 @@
 #include "powerflow/dc_rounds.h"
 #include "powerflow/flat_start.h"
 #include "powerflow/flows.h"
+#include "powerflow/hard_starts.h"
 #include "powerflow/newton.h"
 #include "powerflow/remote_regulation.h"
 #include "powerflow/sharing.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <utility>
 
 BusSchedule base_schedule(const Network &net)
 {
@@ -53,6 +56,29 @@ BusSchedule base_schedule(const Network &net)
     return sch;
 }
 
+namespace {
+
+// The base case failed from its first start: retry_hard_start's retries.
+// Where one solves, bc takes its solution and the start's name; where none
+// does, the failure of the first start says so, with the largest loading
+// fraction solved.
+void retry_base_case(const Network &net, const BusSchedule &sch, const PfOptions &opt, BaseCase &bc)
+{
+    Retried r = retry_hard_start(net, bc.y, bc.on, sch, opt, bc.ws);
+    if (r.sol.converged && !r.start.empty()) {
+        bc.sol = std::move(r.sol);
+        bc.start = r.start;
+        return;
+    }
+    const std::string reached =
+        r.reached > 0 ? "at most " + percent(r.reached) + " of the load solves" : "no loading from 2 % to 75 % solves";
+    bc.sol.failure += opt.flat_start ? "; load scaling did not solve it either (" + reached + ")"
+                                     : "; it solved neither from DC angles nor by load scaling (" + reached + ")";
+    bc.sol.failure += q_limit_diagnosis(net, bc.y, bc.on, sch, opt, bc.ws);
+}
+
+} // namespace
+
 BaseCase solve_base_case(const Network &net, const PfOptions &opt)
 {
     BaseCase bc;
@@ -84,6 +110,9 @@ BaseCase solve_base_case(const Network &net, const PfOptions &opt)
         return bc;
     }
     bc.sol = solve_with_q_limits(net, bc.y, sch, std::vector<signed char>(net.buses.size(), 0), v, opt, bc.ws);
+    if (!bc.sol.converged) {
+        retry_base_case(net, sch, opt, bc);
+    }
     if (bc.sol.converged) {
         make_chord_base(net, bc.y, bc.sol.sch, bc.sol.v, bc.ws, bc.chord);
         refresh_base_outputs(net, bc);

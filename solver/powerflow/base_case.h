@@ -41,6 +41,10 @@ struct BaseCase {
     // Each slack node's output sensitivity (slack_sensitivity in
     // powerflow/sharing.h), with a generator response.
     std::vector<std::pair<int, std::vector<double>>> slack_mu;
+    // The start that solved the base case where its first one did not
+    // (powerflow/hard_starts.h): "DC angles", "load scaling from 10 %";
+    // empty where the first one did.
+    std::string start;
     // What the base case's own generator response did (empty: none).
     std::string response_note;
     // What a monitor file narrows every contingency's assessment to (null:
@@ -50,7 +54,9 @@ struct BaseCase {
 
 // Solves the network as the RAW has it. Where the branches in service do
 // not join every bus, every island holding a slack bus is solved and the
-// rest cut off.
+// rest cut off. Where the solve fails from its start (the RAW's voltages,
+// or a flat start with opt.flat_start), the retries of
+// powerflow/hard_starts.h follow, and bc.start names the one that solved.
 BaseCase solve_base_case(const Network &net, const PfOptions &opt);
 
 // Fills bc.unit_pg and bc.losses from its solution.

@@ -40,6 +40,9 @@ struct PfOptions {
     // their own terminal's); read with the options, used when the network
     // is built.
     bool remote_regulation = true;
+    // Islands with in-service units and no IDE 3 bus get a swing bus
+    // (network/swing.h); read with the options, used when the network is built.
+    bool auto_swing = true;
     ControlMode adjust_taps = ControlMode::locked;            // COD 1 and 2 windings (powerflow/control_loop.h)
     ControlMode adjust_phase_shifters = ControlMode::locked;  // COD 3
     ControlMode adjust_switched_shunts = ControlMode::locked; // MODSW 1 and 2

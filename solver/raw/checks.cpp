@@ -105,7 +105,7 @@ void apply_adjustments(const Reader &r, const std::vector<Adjustment> &adjustmen
     }
 }
 
-void check_impedance_tables(const Reader &r, const RawCase &c)
+void check_impedance_tables(const Reader &r, RawCase &c)
 {
     std::unordered_map<int, int> table_line;
     for (const ImpedanceTable &t : c.impedance_tables) {
@@ -116,29 +116,25 @@ void check_impedance_tables(const Reader &r, const RawCase &c)
                                  " is defined twice (first at line " + std::to_string(it->second) + ")");
         }
     }
-    for (const Branch &b : c.branches) {
+    const std::string missing = ", which is not in the impedance correction data; its impedance is not corrected";
+    for (Branch &b : c.branches) {
         if (b.tab != 0 && table_line.count(b.tab) == 0) {
-            throw InputError(r.file, b.line,
-                             "branch " + std::to_string(b.from) + "-" + std::to_string(b.to) + "-" + b.ckt +
-                                 " names impedance correction table " + std::to_string(b.tab) +
-                                 ", which is not in the impedance correction data");
+            c.notes.push_back(r.file + ":" + std::to_string(b.line) + ": branch " + std::to_string(b.from) + "-" +
+                              std::to_string(b.to) + "-" + b.ckt + " names impedance correction table " +
+                              std::to_string(b.tab) + missing);
+            b.tab = 0;
         }
     }
-    for (const Transformer &t : c.transformers) {
-        for (const Winding &w : t.windings) {
+    for (Transformer &t : c.transformers) {
+        for (std::size_t k = 0; k < t.windings.size(); ++k) {
+            Winding &w = t.windings[k];
             if (w.tab != 0 && table_line.count(w.tab) == 0) {
-                throw InputError(r.file, t.line,
-                                 "transformer " + transformer_label(t) + " names impedance correction table " +
-                                     std::to_string(w.tab) + ", which is not in the impedance correction data");
+                c.notes.push_back(r.file + ":" + std::to_string(t.line) + ": transformer " + transformer_label(t) +
+                                  " winding " + std::to_string(k + 1) + " names impedance correction table " +
+                                  std::to_string(w.tab) + missing);
+                w.tab = 0;
             }
         }
-    }
-}
-
-void check_slack(const Reader &r, const RawCase &c)
-{
-    if (std::none_of(c.buses.begin(), c.buses.end(), [](const Bus &b) { return b.ide == 3; })) {
-        throw InputError(r.file, 0, "no slack bus: no bus has IDE 3");
     }
 }
 

@@ -24,10 +24,8 @@ void check_bus_references(const Reader &r, const RawCase &c);
 // TABLE becomes the branch's impedance correction table.
 void apply_adjustments(const Reader &r, const std::vector<Adjustment> &adjustments, RawCase &c);
 
-// Table numbers are unique, and every TAB a transformer names is defined.
-void check_impedance_tables(const Reader &r, const RawCase &c);
-
-// At least one bus has IDE 3.
-void check_slack(const Reader &r, const RawCase &c);
+// Table numbers are unique. A TAB naming no table of the data is set to 0
+// (no correction), with a note.
+void check_impedance_tables(const Reader &r, RawCase &c);
 
 } // namespace rawread

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -252,8 +253,9 @@ void read_transformer_line2(const RecordLine &l, Transformer &t, double sbase)
 
 // A winding line (winding w, 1..3) in the layout set on `l`. With CW = 2
 // WINDV is in kV and defaults to the winding bus's base voltage; otherwise
-// it defaults to 1.
-Winding read_winding(const Reader &r, const RecordLine &l, const RawCase &c, const Transformer &t, int bus, int w)
+// it defaults to 1. A WINDV of exactly 0 (written by exporters for a
+// winding at its nominal ratio) reads as that default, with a note.
+Winding read_winding(const Reader &r, const RecordLine &l, RawCase &c, const Transformer &t, int bus, int w)
 {
     double windv = 1.0;
     if (t.cw == 2) {
@@ -263,6 +265,14 @@ Winding read_winding(const Reader &r, const RecordLine &l, const RawCase &c, con
     const std::string k = std::to_string(w);
     Winding wd;
     wd.windv = real_of(l, "WINDV" + k, windv);
+    if (wd.windv == 0.0) {
+        wd.windv = windv;
+        char value[64];
+        std::snprintf(value, sizeof value, "%g", windv);
+        c.notes.push_back(r.file + ":" + std::to_string(l.number) + ": transformer " + transformer_label(t) +
+                          ": WINDV" + k + " = 0 is read as " + value +
+                          (t.cw == 2 ? " kV, the bus's base voltage" : "") + " (a winding ratio of 1)");
+    }
     wd.nomv = real_of(l, "NOMV" + k, 0.0);
     wd.ang_deg = real_of(l, "ANG" + k, 0.0);
     wd.rate = ratings_of(l);

@@ -385,7 +385,6 @@ RawCase parse_text(const std::string &text, const std::string &file, int rev)
     check_bus_references(r, c);
     apply_adjustments(r, x.adjustments, c);
     check_impedance_tables(r, c);
-    check_slack(r, c);
     return c;
 }
 

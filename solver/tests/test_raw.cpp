@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace {
@@ -218,7 +219,7 @@ TEST(RawFormat, ReadsTheCornersOfTheFormat)
     EXPECT_DOUBLE_EQ(t2.windings[0].rate[2], 120.0);
     EXPECT_EQ(t2.windings[0].cod, 3);
     EXPECT_EQ(t2.windings[0].tab, 7);
-    EXPECT_DOUBLE_EQ(t2.windings[1].windv, 0.0);
+    EXPECT_DOUBLE_EQ(t2.windings[1].windv, 1.0); // WINDV2 0: its default, with a note
 
     const Transformer &t3 = c.transformers[1];
     EXPECT_EQ(t3.line, 23);
@@ -230,7 +231,10 @@ TEST(RawFormat, ReadsTheCornersOfTheFormat)
     EXPECT_DOUBLE_EQ(t3.windings[0].windv, 138.0); // CW = 2: bus 1's BASKV
     EXPECT_DOUBLE_EQ(t3.windings[1].windv, 230.0); // bus 3's BASKV
     EXPECT_DOUBLE_EQ(t3.windings[1].ang_deg, -30.0);
-    EXPECT_DOUBLE_EQ(t3.windings[2].windv, 0.0);
+    EXPECT_DOUBLE_EQ(t3.windings[2].windv, c.buses[1].base_kv); // WINDV3 0, CW = 2: bus 2's BASKV
+    EXPECT_EQ(std::count_if(c.notes.begin(), c.notes.end(),
+                            [](const std::string &n) { return n.find(" = 0 is read as ") != std::string::npos; }),
+              2);
 
     ASSERT_EQ(c.impedance_tables.size(), 1U);
     EXPECT_EQ(c.impedance_tables[0].number, 7);
@@ -359,11 +363,11 @@ TEST(RawErrors, EachProblemHasItsMessageAndLine)
          "t.raw:13: branch names bus 9, which is not in the bus data"},
         {"transformer to an unknown bus", replaced("2,3,0,'1'", "2,8,0,'1'"),
          "t.raw:15: transformer names bus 8, which is not in the bus data"},
-        {"no slack bus", replaced("1,'A',138.0,3", "1,'A',138.0,2"), "t.raw: no slack bus: no bus has IDE 3"},
+        {"no slack bus: a unit's bus becomes the swing", replaced("1,'A',138.0,3", "1,'A',138.0,2"), ""},
         {"a branch of zero impedance is a tie", replaced("1,2,'1',0.01,0.1", "1,2,'1',0.0,-0.0"), ""},
         {"a transformer with zero impedance", replaced("0.0,0.05,100.0", "0.0,0.0,100.0"),
          "t.raw:15: transformer 2-3-1 has zero impedance (R = X = 0)"},
-        {"a winding ratio of 0", replaced("1.0,13.8\n", "0.0,13.8\n"),
+        {"a negative winding ratio", replaced("1.0,13.8\n", "-1.0,13.8\n"),
          "t.raw:15: transformer 2-3-1 has a winding ratio that is not positive"},
         {"no unit in service: the slack is an ideal source",
          replaced("1,'1',40.0,0.0,50.0,-50.0,1.0", "1,'1',40.0,0.0,50.0,-50.0,1.0,,,,,,,,0"), ""},
@@ -371,9 +375,8 @@ TEST(RawErrors, EachProblemHasItsMessageAndLine)
          edited(replaced("3,'C',13.8,2", "3,'C',13.8,4"), "1,'1',40.0", "3,'1',40.0"), ""},
         {"a slack bus without a unit", replaced("1,'1',40.0", "2,'1',40.0"), ""},
         {"two slack buses", replaced("3,'C',13.8,2", "3,'C',13.8,3"), ""},
-        {"unknown impedance table", replaced("0.9,33,0\n", "0.9,33,4\n"),
-         "t.raw:15: transformer 2-3-1 names impedance correction table 4, which is not in the impedance correction "
-         "data"},
+        {"unknown impedance table: ignored, with a note (test_raw_edges.cpp)", replaced("0.9,33,0\n", "0.9,33,4\n"),
+         ""},
         {"impedance table T not increasing",
          replaced("0 / END OF IMPEDANCE CORRECTION DATA", "1, 0.9, 1.1, 1.1, 1.0, 1.1, 1.2\n0"),
          "t.raw:23: impedance correction table 1: T3 = '1.1' does not exceed T2 = '1.1'; the T values must increase"},

@@ -154,7 +154,10 @@ TEST_F(Solver, RefusesBadInputWithItsExactMessage)
          raw + ":8: field 6 (PL) of the load record is not a number: '9O.0'"},
         {"branch to an unknown bus", raw, replaced(three_bus, "2, 3,'1'", "2, 7,'1'"),
          raw + ":15: branch names bus 7, which is not in the bus data"},
-        {"no slack bus", raw, replaced(three_bus, "138.0, 3,", "138.0, 2,"), raw + ": no slack bus: no bus has IDE 3"},
+        {"no slack bus and no unit in service", raw,
+         replaced(replaced(replaced(three_bus, "138.0, 3,", "138.0, 2,"), "1,1,100, 200", "1,0,100, 200"),
+                  "1,1,100, 200", "1,0,100, 200"),
+         raw + ": no slack bus: no bus has IDE 3, and no unit is in service to be the swing"},
         {"two buses with one number", raw, replaced(three_bus, "3,'THREE'", "2,'THREE'"),
          raw + ":6: bus 2 is defined twice (first at line 5)"},
         {"wrong REV", raw, replaced(three_bus, "100.00, 33,", "100.00, 37,"),
@@ -276,13 +279,27 @@ TEST_F(Solver, NamesAnInputItCanNotOpenOrRead)
 
 TEST_F(Solver, ReportsABaseCaseWithoutSolution)
 {
+    // One Newton step per solve: the RAW's voltages and the DC angles are
+    // too far from the solution, load scaling reaches it.
     write_file(root / "start/options.json", R"({"max_iterations": 1})");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(err(), "vandrelsolve: warning: the base case did not solve from the RAW's voltages; the start that "
+                     "solved it: load scaling from 75 %\n");
+    // 100 times the load: no start solves it.
+    write_file(root / "start/options.json", "{}");
+    write_file(root / "work_dir/case.raw", replaced(three_bus, "90.0, 30.0", "9000.0, 3000.0"));
+    for (const std::string &f : outputs()) {
+        fs::remove(root / "work_dir" / f);
+    }
     EXPECT_EQ(run(), 1);
-    EXPECT_EQ(err().rfind("vandrelsolve: ../work_dir//case.raw: the base case has no solution: no convergence in 1 "
-                          "iteration (the last Newton solve stopped at max_iterations = 1); largest mismatch ",
-                          0),
+    EXPECT_EQ(err().rfind("vandrelsolve: ../work_dir//case.raw: the base case has no solution: no convergence in ", 0),
               0U)
         << err();
+    EXPECT_NE(err().find(" iterations (the last Newton solve stopped at max_iterations = 20); it solved neither from "
+                         "DC angles nor by load scaling (at most "),
+              std::string::npos)
+        << err();
+    EXPECT_NE(err().find(" % of the load solves); largest mismatch "), std::string::npos) << err();
     EXPECT_TRUE(outputs().empty());
 }
 
