@@ -20,7 +20,7 @@ SHARED = pathlib.Path(os.environ.get("CTGBATCH_SHARED_DIR", REPO.parent / "share
 sys.path.insert(0, str(BUILD / "python"))
 
 
-@pytest.fixture(scope="session")
+@pytest.fixture(scope="package")
 def vandrelsolve():
     path = BUILD / "solver" / "vandrelsolve"
     if not path.is_file():
@@ -28,7 +28,7 @@ def vandrelsolve():
     return path
 
 
-@pytest.fixture(scope="session")
+@pytest.fixture(scope="package")
 def case_dir():
     """A case of the shared library by name, or a skip (a failure under CI=true)."""
 

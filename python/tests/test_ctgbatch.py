@@ -253,3 +253,19 @@ def test_read_run_merges_the_ranks_and_tells_what_is_missing(tmp_path, vandrelso
     assert not partial.complete and partial.missing == EXAMPLE_COUNT - share
     assert (partial.results["status"] == "no_result").sum() == EXAMPLE_COUNT - share
     assert not partial.checks.set_index("rank").loc[1, "ok"]
+
+
+def test_the_example_study_prints_and_charts(tmp_path):
+    import os
+    import subprocess
+    import sys
+
+    from conftest import BUILD
+
+    env = dict(os.environ, PYTHONPATH=str(BUILD / "python"), MPLBACKEND="Agg")
+    done = subprocess.run([sys.executable, str(REPO / "example" / "study.py"), str(tmp_path / "out")],
+                          capture_output=True, text=True, env=env)
+    assert done.returncode == 0, done.stderr
+    assert "max_loading_pct" in done.stdout and "CTG_BR_5_6" in done.stdout
+    png = (tmp_path / "out" / "loadings.png").read_bytes()
+    assert png.startswith(b"\x89PNG") and len(png) > 5000

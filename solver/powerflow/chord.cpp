@@ -491,8 +491,7 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
     if (cb.lu.empty()) {
         return out;
     }
-    SwitchCache none;
-    SwitchCache &sc = cb.switches ? switch_cache(ws, cb) : none;
+    SwitchCache &sc = cb.switches ? switch_cache(ws, cb) : st.no_switches;
     NewtonResult &r = out.r;
     r.max_mismatch = mismatch(net, y, sch, v, ws, r.worst_bus);
     out.first_mismatch = r.max_mismatch;

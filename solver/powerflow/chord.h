@@ -75,7 +75,8 @@ struct ChordState {
     std::vector<double> scatter; // a column of G for S's entries, zero between them
     std::vector<JacobianEntry> entries;
     bool ready = false;
-    bool refreshed = false; // the touched buses' rows retaken at an iterate
+    bool refreshed = false;  // the touched buses' rows retaken at an iterate
+    SwitchCache no_switches; // stands for the switch corrections of a ChordBase that keeps none
 };
 
 // A contingency's own J0: the Jacobian of this network, schedule and bus
