@@ -3,15 +3,18 @@ as vandrelsolve, on one thread or several; its errors; the GIL released
 while it solves; ctgreport's merge of a run."""
 
 import csv
+import json
 import math
-import pathlib
+import os
+import subprocess
+import sys
 import threading
 import time
 
 import pytest
 
 import ctgbatch
-from conftest import REPO, run_vandrelsolve
+from conftest import BUILD, REPO, run_vandrelsolve
 
 EXAMPLE = REPO / "example" / "work_dir"
 EXAMPLE_COUNT = (EXAMPLE / "case.con").read_text().count("CONTINGENCY")
@@ -68,8 +71,6 @@ def activsg2000(case_dir, vandrelsolve, tmp_path_factory):
     d = case_dir("activsg2000")
     folder = tmp_path_factory.mktemp("activsg2000")
     con = blocks_of((d / "case.con").read_text(), 3)
-    import json
-
     done = run_vandrelsolve(vandrelsolve, folder, d / "case.raw", con, json.dumps(OPTIONS))
     assert done.returncode == 0, done.stderr
     net = ctgbatch.read_raw(d / "case.raw")
@@ -240,8 +241,6 @@ def test_read_run_merges_the_ranks_and_tells_what_is_missing(tmp_path, vandrelso
         args = [str(vandrelsolve), str(work / "case_subctg{}.con".format(rank)), str(EXAMPLE / "case.json"),
                 str(EXAMPLE / "case.raw"), str(work), "1", "1", "1", "2", str(REPO / "example" / "start" / "options.json"),
                 str(work)]
-        import subprocess
-
         assert subprocess.run(args, capture_output=True).returncode == 0
     report = ctgbatch.read_run(work)
     assert report.complete and report.missing == 0 and report.ranks == 2
@@ -256,12 +255,6 @@ def test_read_run_merges_the_ranks_and_tells_what_is_missing(tmp_path, vandrelso
 
 
 def test_the_example_study_prints_and_charts(tmp_path):
-    import os
-    import subprocess
-    import sys
-
-    from conftest import BUILD
-
     env = dict(os.environ, PYTHONPATH=str(BUILD / "python"), MPLBACKEND="Agg")
     done = subprocess.run([sys.executable, str(REPO / "example" / "study.py"), str(tmp_path / "out")],
                           capture_output=True, text=True, env=env)
