@@ -149,7 +149,7 @@ static_checks() (
     # passedByValue: the phases take the work directory by value on purpose,
     # each call its own copy (see .clang-tidy).
     cppcheck --quiet --error-exitcode=1 --enable=warning,style,performance,portability --std=c++17 \
-        --suppress=missingIncludeSystem --suppress=passedByValue:src/main.cpp -I solver src/*.cpp $solver_src
+        --suppress=missingIncludeSystem --suppress=passedByValue:src/main.cpp -I solver src/*.cpp $solver_src python/*.cpp
     echo "static checks clean"
 )
 
