@@ -167,9 +167,14 @@ def _options_json(options):
     values are checked as options.json's are."""
     if options is None:
         return "options", "{}"
-    if isinstance(options, (str, os.PathLike)) and os.path.isfile(options):
-        with open(options, "rb") as f:
-            return os.fspath(options), f.read().decode("utf-8", "surrogateescape")
+    if isinstance(options, (str, os.PathLike)):
+        path = os.fspath(options)
+        try:
+            with open(path, "rb") as f:
+                return path, f.read().decode("utf-8", "surrogateescape")
+        except OSError as e:
+            raise InputError("{}: can not be read: {}".format(path, e.strerror), path, 0,
+                             "can not be read: {}".format(e.strerror)) from None
     if not isinstance(options, dict):
         raise TypeError("options: a dict of the solver's options (keys as in options.json), or an options file")
     return "options", json.dumps(options)

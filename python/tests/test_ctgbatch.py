@@ -172,6 +172,9 @@ def test_an_options_file_and_a_solved_base_reused(tmp_path):
         ctgbatch.run_contingencies(base, EXAMPLE / "case.con", options={})
     with pytest.raises(ValueError):
         ctgbatch.run_contingencies(base, EXAMPLE / "case.con", threads=0)
+    with pytest.raises(ctgbatch.InputError) as e:
+        ctgbatch.solve_base(net, tmp_path / "none.json")
+    assert e.value.file == str(tmp_path / "none.json") and e.value.line == 0
 
 
 def test_another_thread_runs_while_contingencies_solve(case_dir):
