@@ -85,8 +85,8 @@ void worker(const CtgRunInput &in, std::size_t first, SharedRun &run, std::vecto
 
 // Blocks shared among `threads` workers; the calling thread reports
 // progress whenever the count done moved, and stops the workers when it
-// says so or a worker failed. A worker's exception is thrown here once all
-// have ended.
+// says so, throws, or a worker failed. The first exception, a worker's or
+// progress's, is thrown here once every worker has ended.
 void solve_shared(const CtgRunInput &in, std::size_t first, int threads, const CtgProgress &progress,
                   std::vector<CtgRows> &out)
 {
@@ -106,9 +106,18 @@ void solve_shared(const CtgRunInput &in, std::size_t first, int threads, const C
         }
         reported = done;
         lock.unlock();
-        const bool go_on = !progress || progress(done, out.size());
+        bool go_on = true;
+        std::exception_ptr thrown;
+        try {
+            go_on = !progress || progress(done, out.size());
+        } catch (...) {
+            thrown = std::current_exception();
+        }
         lock.lock();
-        if (!go_on) {
+        if (thrown && !run.error) {
+            run.error = thrown;
+        }
+        if (!go_on || thrown) {
             run.stop = true;
         }
     }

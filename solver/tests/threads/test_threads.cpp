@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -103,8 +104,9 @@ TEST(Threads, TwoThreadsGiveTheRowsOfOne)
     expect_same_rows(part, std::vector<CtgRows>(one.begin() + 10, one.begin() + 13));
 }
 
-// Progress is reported from the calling thread up to the whole count, and
-// returning false stops the run: blocks not begun keep empty slots.
+// Progress is reported from the calling thread up to the whole count;
+// returning false stops the run (blocks not begun keep empty slots), and so
+// does throwing.
 TEST(Threads, ProgressCountsAndStops)
 {
     REQUIRE_CASES();
@@ -132,5 +134,15 @@ TEST(Threads, ProgressCountsAndStops)
         }
         EXPECT_GE(solved, 3U);
         EXPECT_LT(solved, p.blocks.size());
+        // What progress throws stops the run and comes out once the
+        // workers have ended.
+        EXPECT_THROW(solve_blocks(in, 0, p.blocks.size(), threads, nullptr,
+                                  [](std::size_t done, std::size_t) -> bool {
+                                      if (done >= 2) {
+                                          throw std::runtime_error("stop here");
+                                      }
+                                      return true;
+                                  }),
+                     std::runtime_error);
     }
 }
