@@ -2,11 +2,14 @@
 # Builds and checks ctgbatch. With no argument it runs every stage, as CI does:
 #   mpich     build against MPICH, warnings as errors, run the test suite
 #             (installing Debian's chromium for the test that renders
-#             ctgreport's page, as every stage that runs the suite does)
+#             ctgreport's page, as every stage that runs the suite does),
+#             then the Python module's tests (pytest, Debian's python3)
 #   openmpi   the same against Open MPI, for the parts MPI touches: the
 #             driver's tests and the programs they run (the solver's own
 #             tests do not link MPI and run in the mpich stage)
-#   sanitize  the MPICH build with AddressSanitizer and UBSan, run the suite
+#   sanitize  the MPICH build with AddressSanitizer and UBSan, run the suite;
+#             then the threaded contingency loop's tests alone under
+#             ThreadSanitizer (build/tsan), where a data race fails
 #   static    the include-cycle check, clang-format, clang-tidy and cppcheck
 #             on the sources
 #   fuzz      the libFuzzer targets of fuzz/ (clang, ASan, UBSan), each run
@@ -73,11 +76,15 @@ configure() { # stage, mpi (empty: the one on the PATH), extra cmake flags
     # gtest, and libxml2 and libpng for reading back ctgreport's page and a
     # browser's screenshot of it.
     need_packages libgtest-dev libxml2-dev libpng-dev
+    # The Python module (pybind11, Debian's python3 and its headers) and its
+    # tests (pytest, pandas; matplotlib for the example study).
+    need_packages python3-dev python3-pybind11 python3-pandas python3-pytest python3-matplotlib
     select_mpi "$mpi"
     cmake -S "$repo" -B "$repo/build/$stage" -DCTGBATCH_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
         -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
         -DCTGBATCH_SHARED_DIR="$(realpath -m "$shared")" \
-        -DMPI_CXX_COMPILER="$MPI_CXX" -DMPIEXEC_EXECUTABLE="$MPIEXEC" "$@" >"$repo/build/$stage.configure.log" ||
+        -DMPI_CXX_COMPILER="$MPI_CXX" -DMPIEXEC_EXECUTABLE="$MPIEXEC" -DPython3_EXECUTABLE=/usr/bin/python3 \
+        "$@" >"$repo/build/$stage.configure.log" ||
         { cat "$repo/build/$stage.configure.log"; return 1; }
 }
 
@@ -98,6 +105,25 @@ build_and_test() { # as configure; with only=driver, just the driver's tests
     ctest --test-dir "$repo/build/$1" -j "$jobs" --output-on-failure ${only:+-L "$only"}
 }
 
+# The Python module's tests, on the stage's build, with the shared cases.
+python_tests() { # stage
+    echo "=== $1: Python module tests"
+    CTGBATCH_BUILD_DIR="$repo/build/$1" CTGBATCH_SHARED_DIR="$(realpath -m "$shared")" \
+        /usr/bin/python3 -m pytest -q -p no:cacheprovider "$repo/python/tests"
+}
+
+# The threaded contingency loop's tests alone (solver_thread_tests and the
+# library), built with ThreadSanitizer: a race between the threads fails.
+tsan_threads() {
+    echo "=== sanitize: threads under ThreadSanitizer"
+    configure tsan mpich -DCTGBATCH_PYTHON=OFF -DCMAKE_CXX_FLAGS="-fsanitize=thread" \
+        -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
+    ccache_mark
+    cmake --build "$repo/build/tsan" -j "$jobs" --target solver_thread_tests
+    ccache_line tsan
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$repo/build/tsan/solver/tests/threads/solver_thread_tests"
+}
+
 static_checks() (
     echo "=== static: include cycles, clang-format, clang-tidy, cppcheck"
     need_packages clang-format clang-tidy cppcheck
@@ -109,7 +135,7 @@ static_checks() (
     local solver_src
     solver_src=$(find solver -name '*.cpp' -not -path 'solver/tests/*' | sort)
     clang-format --dry-run --Werror src/*.cpp tests/*.cpp tests/*.h $(find solver -name '*.cpp' -o -name '*.h') \
-        fuzz/*.cpp fuzz/*.h bench/*.cpp
+        fuzz/*.cpp fuzz/*.h bench/*.cpp python/*.cpp
     # clang-tidy takes the MPICH build's flags, less the GCC-only ones clang
     # does not know; it counts the warnings it hid in system headers on stderr.
     mkdir -p build/tidy
@@ -117,13 +143,13 @@ static_checks() (
     # One file per core; each file's output kept whole.
     mkdir -p build/tidy/out
     rm -f build/tidy/out/*
-    printf '%s\n' src/*.cpp $solver_src | xargs -P "$jobs" -I{} sh -c \
+    printf '%s\n' src/*.cpp $solver_src python/*.cpp | xargs -P "$jobs" -I{} sh -c \
         'clang-tidy --quiet -p build/tidy "$1" >"build/tidy/out/$(echo "$1" | tr / _).log" 2>&1' _ {} ||
         { cat build/tidy/out/*.log; exit 1; }
     # passedByValue: the phases take the work directory by value on purpose,
     # each call its own copy (see .clang-tidy).
     cppcheck --quiet --error-exitcode=1 --enable=warning,style,performance,portability --std=c++17 \
-        --suppress=missingIncludeSystem --suppress=passedByValue:src/main.cpp -I solver src/*.cpp $solver_src
+        --suppress=missingIncludeSystem --suppress=passedByValue:src/main.cpp -I solver src/*.cpp $solver_src python/*.cpp
     echo "static checks clean"
 )
 
@@ -182,10 +208,10 @@ mkdir -p "$repo/build"
 use_ccache
 for stage in "${stages[@]}"; do
     case "$stage" in
-        mpich) build_and_test mpich mpich ;;
+        mpich) build_and_test mpich mpich; python_tests mpich ;;
         openmpi) only=driver build_and_test openmpi openmpi ;;
-        sanitize) build_and_test sanitize mpich -DCTGBATCH_SANITIZE=ON ;;
-        system) build_and_test system "" ;;
+        sanitize) build_and_test sanitize mpich -DCTGBATCH_SANITIZE=ON; tsan_threads ;;
+        system) build_and_test system ""; python_tests system ;;
         static) static_checks ;;
         fuzz) fuzz_run ;;
         *) echo "unknown stage '$stage'; see the top of $0" >&2; exit 2 ;;

@@ -34,6 +34,7 @@
 #include "raw/raw.h"
 #include "raw/sections.h"
 #include "results/ctg_results.h"
+#include "results/ctg_run.h"
 #include "results/detail.h"
 #include "results/facts_csv.h"
 #include "results/results.h"
@@ -151,9 +152,6 @@ int count_in_service_branches(const Network &net, const BaseCase &bc)
     return n;
 }
 
-// Solves every block of the sub-file and writes its two result files,
-// violations first: the results file, renamed into place last, marks a
-// complete run. The blocks named in option detail get their detail folder.
 // The base case's console line, and what its generator response did.
 void print_base_case(const std::string &label, const Network &net, const BaseCase &bc, const Assessment &base)
 {
@@ -169,6 +167,10 @@ void print_base_case(const std::string &label, const Network &net, const BaseCas
     }
 }
 
+// Solves every block of the sub-file (solve_blocks, one thread, on the base
+// case's workspace) and writes its two result files, violations first: the
+// results file, renamed into place last, marks a complete run. The blocks
+// named in option detail get their detail folder.
 void run_contingencies(const Args &args, const RawCase &raw, const Network &net, BaseCase &bc, const PfOptions &opt,
                        const Assessment &base)
 {
@@ -180,33 +182,25 @@ void run_contingencies(const Args &args, const RawCase &raw, const Network &net,
     }
     std::string results = header_line(results_columns);
     std::string violations = header_line(violations_columns);
-    const MonitorCriteria *monitor = bc.monitor.get();
-    std::string interfaces = monitor != nullptr ? header_line(interfaces_columns) : "";
+    const bool monitored = bc.monitor != nullptr;
+    std::string interfaces = monitored ? header_line(interfaces_columns) : "";
     std::array<int, ctg_status_count> count{};
     int islanded = 0;
     int with_violations = 0;
-    for (size_t n = 0; n < blocks.size(); ++n) {
-        const bool detail = std::find(opt.detail.begin(), opt.detail.end(), blocks[n].label) != opt.detail.end();
-        CtgResult r = solve_contingency(net, bc, blocks[n], opt, bc.ws, detail);
-        tag_violations(base_vals, opt, r.assessment);
-        const std::string missing = detail ? write_detail(detail_path(args.outdir, args.subfile), raw.units, net, bc,
-                                                          blocks[n], r, opt.contingency_rating)
-                                           : "";
-        if (!missing.empty()) {
-            std::cerr << "vandrelsolve: warning: " << missing << std::endl;
+    CtgRunInput in{&net, &bc, &opt, &base_vals, &blocks, detail_path(args.outdir, args.subfile), &raw.units};
+    for (const CtgRows &r : solve_blocks(in, 0, blocks.size(), 1, &bc.ws)) {
+        if (!r.warning.empty()) {
+            std::cerr << "vandrelsolve: warning: " << r.warning << std::endl;
         }
-        const int index = static_cast<int>(n) + 1;
-        results += results_row(index, blocks[n].label, r);
-        violations += violation_rows(index, blocks[n].label, r.assessment, opt.report_new_or_worse);
-        if (monitor != nullptr && r.status == CtgStatus::converged) {
-            interfaces += interface_rows(index, blocks[n].label, *monitor, r.assessment);
-        }
+        results += r.results;
+        violations += r.violations;
+        interfaces += r.interfaces;
         ++count[static_cast<std::size_t>(r.status)];
         islanded += r.islanded ? 1 : 0;
-        with_violations += r.assessment.violations.empty() ? 0 : 1;
+        with_violations += r.with_violations ? 1 : 0;
     }
     write_file_atomically(violations_path(args.outdir, args.subfile), violations);
-    if (monitor != nullptr) {
+    if (monitored) {
         write_file_atomically(interfaces_path(args.outdir, args.subfile), interfaces);
     }
     const std::string path = results_path(args.outdir, args.subfile);

@@ -19,7 +19,7 @@ constexpr int max_steps = 10;
 constexpr int base_max_rank = 200;
 constexpr int own_max_rank = 100;
 
-// Switch slots whose products h_a·g_b the ChordBase keeps: 32 MB at most.
+// Switch slots whose products h_a·g_b a SwitchCache keeps: 32 MB at most.
 // The 10,000-bus case uses about a thousand.
 constexpr int max_table_slots = 2048;
 
@@ -164,19 +164,19 @@ bool take_d_rows(const Network &net, const Ybus &y, const BusSchedule &sch, cons
     return true;
 }
 
-// The ChordBase's correction for bus i, whose kind in sch is pv where J0's
+// The correction for bus i, whose kind in sch is pv where J0's
 // is pq or the other way round and whose rows of Jc differ from J0's in
-// its Q row alone: its slot (see ChordBase), taken now if it was not yet,
+// its Q row alone: its slot in sc (see SwitchCache), taken now if it was not yet,
 // or −1 where it does not apply.
 int switch_slot(const Network &net, const Ybus &y, const BusSchedule &sch, const NewtonWorkspace &ws,
-                const ChordBase &cb, ChordState &st, int i)
+                const ChordBase &cb, SwitchCache &sc, ChordState &st, int i)
 {
     const auto b = static_cast<std::size_t>(i);
-    if (cb.slot.empty() || !switched(cb.kinds0[b], sch.kind[b])) {
+    if (sc.slot.empty() || !switched(cb.kinds0[b], sch.kind[b])) {
         return -1;
     }
-    if (cb.slot[b] >= 0) {
-        return cb.slot[b];
+    if (sc.slot[b] >= 0) {
+        return sc.slot[b];
     }
     if (!jacobian_rows(net, y, sch, cb.v0, cb.vc0, ws.pat, i, st.entries)) {
         return -1;
@@ -187,17 +187,17 @@ int switch_slot(const Network &net, const Ybus &y, const BusSchedule &sch, const
     SparseVec dp;
     SparseVec d;
     d_rows(cb, st.entries, i, dp, d);
-    cb.slot[b] = static_cast<int>(cb.switch_g.size());
-    lower_column(cb.lu, n + i, 1.0, st.work, cb.switch_g.emplace_back());
-    upper_row(cb.lu, d, st.work, cb.switch_h.emplace_back());
-    return cb.slot[b];
+    sc.slot[b] = static_cast<int>(sc.switch_g.size());
+    lower_column(cb.lu, n + i, 1.0, st.work, sc.switch_g.emplace_back());
+    upper_row(cb.lu, d, st.work, sc.switch_h.emplace_back());
+    return sc.slot[b];
 }
 
 // The rows of D of the buses buses_to_update names, from their rows of Jc
 // alone (jacobian_rows). False when that can't be done here or gives more
 // than max_rank rows.
 bool changed_buses(const Network &net, const Ybus &y, const BusSchedule &sch, const NewtonWorkspace &ws,
-                   const ChordBase &cb, ChordState &st)
+                   const ChordBase &cb, SwitchCache &sc, ChordState &st)
 {
     const int n = static_cast<int>(y.rows());
     const bool first = st.kinds.empty();
@@ -217,11 +217,11 @@ bool changed_buses(const Network &net, const Ybus &y, const BusSchedule &sch, co
             set_d_row(st, n + i, SparseVec{});
             continue;
         }
-        if (const int slot = st.touched[b] == 0 ? switch_slot(net, y, sch, ws, cb, st, i) : -1; slot >= 0) {
+        if (const int slot = st.touched[b] == 0 ? switch_slot(net, y, sch, ws, cb, sc, st, i) : -1; slot >= 0) {
             set_d_row(st, i, SparseVec{});
             const auto k = static_cast<std::size_t>(row_place(st, n + i));
             st.d[k] = SparseVec{};
-            st.h[k] = &cb.switch_h[static_cast<std::size_t>(slot)];
+            st.h[k] = &sc.switch_h[static_cast<std::size_t>(slot)];
             st.stale[k] = 0;
             st.s_stale[k] = 1;
             continue;
@@ -234,51 +234,51 @@ bool changed_buses(const Network &net, const Ybus &y, const BusSchedule &sch, co
     return st.rows.size() <= static_cast<size_t>(cb.max_rank);
 }
 
-// The slot the ChordBase keeps a switch correction in for Jacobian row r
+// The slot the SwitchCache keeps a switch correction in for Jacobian row r
 // (a Q row), or −1.
-int row_slot(const ChordBase &cb, int r)
+int row_slot(const ChordBase &cb, const SwitchCache &sc, int r)
 {
     const int n = cb.lu.n / 2;
-    return r >= n && !cb.slot.empty() ? cb.slot[static_cast<std::size_t>(r - n)] : -1;
+    return r >= n && !sc.slot.empty() ? sc.slot[static_cast<std::size_t>(r - n)] : -1;
 }
 
-// The slot of the ChordBase's switch correction that row k of R uses for
+// The slot of the SwitchCache's switch correction that row k of R uses for
 // its row of H (of_h) or its column of G, or −1 where it uses its own.
-int slot_used(const ChordBase &cb, const ChordState &st, std::size_t k, bool of_h)
+int slot_used(const ChordBase &cb, const SwitchCache &sc, const ChordState &st, std::size_t k, bool of_h)
 {
-    const int slot = row_slot(cb, st.rows[k]);
+    const int slot = row_slot(cb, sc, st.rows[k]);
     if (slot < 0) {
         return -1;
     }
     const auto at = static_cast<std::size_t>(slot);
     const SparseVec *used = of_h ? st.h[k] : st.g[k];
-    return used == (of_h ? &cb.switch_h[at] : &cb.switch_g[at]) ? slot : -1;
+    return used == (of_h ? &sc.switch_h[at] : &sc.switch_g[at]) ? slot : -1;
 }
 
-// Where the ChordBase keeps h_a·g_b for its switch slots a and b, NaN
+// Where the SwitchCache keeps h_a·g_b for its switch slots a and b, NaN
 // until taken; nullptr where it keeps none (see switch_hg).
-double *switch_hg_entry(const ChordBase &cb, int a, int b)
+double *switch_hg_entry(SwitchCache &sc, int a, int b)
 {
     if (a < 0 || b < 0 || a >= max_table_slots || b >= max_table_slots) {
         return nullptr;
     }
-    if (cb.switch_hg.size() <= static_cast<std::size_t>(a)) {
-        cb.switch_hg.resize(static_cast<std::size_t>(a) + 1);
+    if (sc.switch_hg.size() <= static_cast<std::size_t>(a)) {
+        sc.switch_hg.resize(static_cast<std::size_t>(a) + 1);
     }
-    std::vector<double> &row = cb.switch_hg[static_cast<std::size_t>(a)];
+    std::vector<double> &row = sc.switch_hg[static_cast<std::size_t>(a)];
     if (row.size() <= static_cast<std::size_t>(b)) {
         row.resize(static_cast<std::size_t>(b) + 1, std::nan(""));
     }
     return &row[static_cast<std::size_t>(b)];
 }
 
-// h_k·g for S: from the ChordBase's table where it keeps the product
+// h_k·g for S: from the SwitchCache's table where it keeps the product
 // (h_slot, g_slot ≥ 0), else a dot product with g scattered into
 // st.scatter, the first time one is needed (`scattered`).
-double h_times_g(const ChordBase &cb, ChordState &st, std::size_t k, int h_slot, int g_slot, const SparseVec &g,
-                 bool &scattered)
+double h_times_g(const ChordBase &cb, SwitchCache &sc, ChordState &st, std::size_t k, int h_slot, int g_slot,
+                 const SparseVec &g, bool &scattered)
 {
-    double *kept = switch_hg_entry(cb, h_slot, g_slot);
+    double *kept = switch_hg_entry(sc, h_slot, g_slot);
     if (kept != nullptr && !std::isnan(*kept)) {
         return *kept;
     }
@@ -299,26 +299,27 @@ double h_times_g(const ChordBase &cb, ChordState &st, std::size_t k, int h_slot,
 
 // S_kl = δ_kl + h_k·g_l for every k of the columns l ≥ had (new rows of
 // R) and for the rows k in `changed` of the others. Where h_k and g_l are
-// both the ChordBase's switch corrections the product is the same for
+// both the SwitchCache's switch corrections the product is the same for
 // every outage and comes from its table; the others are dot products.
-void update_s(const ChordBase &cb, ChordState &st, Eigen::Index had, const std::vector<Eigen::Index> &changed)
+void update_s(const ChordBase &cb, SwitchCache &sc, ChordState &st, Eigen::Index had,
+              const std::vector<Eigen::Index> &changed)
 {
     const auto m = static_cast<Eigen::Index>(st.rows.size());
     st.s.conservativeResize(m, m);
     std::vector<int> h_slot(static_cast<std::size_t>(m));
     for (std::size_t k = 0; k < h_slot.size(); ++k) {
-        h_slot[k] = slot_used(cb, st, k, true);
+        h_slot[k] = slot_used(cb, sc, st, k, true);
     }
     std::vector<Eigen::Index> every(static_cast<std::size_t>(m));
     std::iota(every.begin(), every.end(), Eigen::Index{0});
     for (Eigen::Index l = 0; l < m; ++l) {
         const std::vector<Eigen::Index> &rows = l >= had ? every : changed;
         const SparseVec &g = *st.g[static_cast<std::size_t>(l)];
-        const int g_slot = slot_used(cb, st, static_cast<std::size_t>(l), false);
+        const int g_slot = slot_used(cb, sc, st, static_cast<std::size_t>(l), false);
         bool scattered = false;
         for (const Eigen::Index k : rows) {
             const auto kk = static_cast<std::size_t>(k);
-            st.s(k, l) = (k == l ? 1.0 : 0.0) + h_times_g(cb, st, kk, h_slot[kk], g_slot, g, scattered);
+            st.s(k, l) = (k == l ? 1.0 : 0.0) + h_times_g(cb, sc, st, kk, h_slot[kk], g_slot, g, scattered);
         }
         if (scattered) {
             for (const int i : g.i) {
@@ -329,18 +330,18 @@ void update_s(const ChordBase &cb, ChordState &st, Eigen::Index had, const std::
 }
 
 // G's columns for the rows added since the last call, H's rows for the
-// rows of D that changed (each either the ChordBase's, taken once, or the
+// rows of D that changed (each either the SwitchCache's, taken once, or the
 // outage's own), S where either did, and S's LU.
-void update_correction(const ChordBase &cb, ChordState &st)
+void update_correction(const ChordBase &cb, SwitchCache &sc, ChordState &st)
 {
     const LuFactors &f = cb.lu;
     const std::size_t m = st.rows.size();
     const auto had = static_cast<Eigen::Index>(st.g.size());
     for (std::size_t k = st.g.size(); k < m; ++k) {
         const int r = st.rows[k];
-        const int slot = row_slot(cb, r);
+        const int slot = row_slot(cb, sc, r);
         if (slot >= 0) {
-            st.g.push_back(&cb.switch_g[static_cast<std::size_t>(slot)]);
+            st.g.push_back(&sc.switch_g[static_cast<std::size_t>(slot)]);
         } else {
             lower_column(f, r, 1.0, st.work, st.own_g.emplace_back());
             st.g.push_back(&st.own_g.back());
@@ -358,7 +359,7 @@ void update_correction(const ChordBase &cb, ChordState &st)
             changed.push_back(static_cast<Eigen::Index>(k));
         }
     }
-    update_s(cb, st, had, changed);
+    update_s(cb, sc, st, had, changed);
     st.s_lu.compute(st.s);
 }
 
@@ -405,7 +406,7 @@ void keep_j0(const Network &net, const Ybus &y, const BusSchedule &sch, const Vo
 // the iterate v (after the first step): there the Jacobian moves most from
 // the base solution's, and a chord step with them is nearer Newton's.
 void refresh_touched(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v,
-                     const NewtonWorkspace &ws, const ChordBase &cb, ChordState &st)
+                     const NewtonWorkspace &ws, const ChordBase &cb, SwitchCache &sc, ChordState &st)
 {
     st.refreshed = true;
     const int n = static_cast<int>(y.rows());
@@ -421,8 +422,24 @@ void refresh_touched(const Network &net, const Ybus &y, const BusSchedule &sch, 
         any = true;
     }
     if (any) {
-        update_correction(cb, st);
+        update_correction(cb, sc, st);
     }
+}
+
+// The switch corrections ws keeps for cb, begun afresh where it kept them
+// for another ChordBase (or none yet).
+SwitchCache &switch_cache(NewtonWorkspace &ws, const ChordBase &cb)
+{
+    if (ws.switches == nullptr) {
+        ws.switches = std::make_shared<SwitchCache>();
+    }
+    SwitchCache &sc = *ws.switches;
+    if (sc.of != &cb) {
+        sc = SwitchCache{};
+        sc.of = &cb;
+        sc.slot.assign(cb.kinds0.size(), -1);
+    }
+    return sc;
 }
 
 } // namespace
@@ -442,10 +459,8 @@ bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, 
     if (!lu || c->status != KLU_OK || !extract_factors(lu.get(), ws.symbolic.get(), c, cb.lu)) {
         return false;
     }
-    cb.slot.assign(net.groups.empty() ? net.buses.size() : 0, -1);
-    cb.switch_g.clear();
-    cb.switch_h.clear();
-    cb.switch_hg.clear();
+    cb.switches = net.groups.empty();
+    ws.switches.reset();
     return true;
 }
 
@@ -476,6 +491,7 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
     if (cb.lu.empty()) {
         return out;
     }
+    SwitchCache &sc = cb.switches ? switch_cache(ws, cb) : st.no_switches;
     NewtonResult &r = out.r;
     r.max_mismatch = mismatch(net, y, sch, v, ws, r.worst_bus);
     out.first_mismatch = r.max_mismatch;
@@ -492,7 +508,7 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
         st.place.resize(static_cast<std::size_t>(2 * y.rows()), -1);
         // Jc: this outage's Jacobian at the base solution; where only kinds
         // changed since the last, the rows of the buses they changed.
-        if (!changed_buses(net, y, sch, ws, cb, st)) {
+        if (!changed_buses(net, y, sch, ws, cb, sc, st)) {
             if (st.rows.size() > static_cast<std::size_t>(cb.max_rank)) {
                 return out;
             }
@@ -506,7 +522,7 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
             }
             r.max_mismatch = mismatch(net, y, sch, v, ws, r.worst_bus); // back at v
         }
-        update_correction(cb, st);
+        update_correction(cb, sc, st);
         st.kinds = sch.kind;
         st.ready = true;
     }
@@ -525,7 +541,7 @@ ChordResult chord_pf(const Network &net, const Ybus &y, const BusSchedule &sch, 
             return out;
         }
         if (!st.refreshed && !(r.max_mismatch <= opt.tolerance_pu)) {
-            refresh_touched(net, y, sch, v, ws, cb, st);
+            refresh_touched(net, y, sch, v, ws, cb, sc, st);
         }
     }
     r.converged = true;

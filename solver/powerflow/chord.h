@@ -23,22 +23,31 @@ struct ChordBase {
     std::vector<std::complex<double>> y0, load0;
     LuFactors lu;     // J0's factors; empty when J0 is singular
     int max_rank = 0; // rows R beyond which chord_pf does not try
-    // The correction's pieces for a change of kind between pv and pq at a
-    // bus whose row of Ybus and load an outage leaves as they are: the same
-    // for every contingency, so taken the first time one needs them and
-    // kept (a cache: what it holds does not depend on which contingency
-    // took it). For bus i, slot[i] (−1: not taken yet) indexes G's column
-    // and H's row for its Q row; slot is empty where none are kept.
-    mutable std::vector<int> slot;
-    mutable std::deque<SparseVec> switch_g, switch_h;
+    // Whether chord steps on it keep switch corrections (SwitchCache): the
+    // base case's, where no unit holds a remote bus.
+    bool switches = false;
+};
+
+// The corrections for a change of kind between pv and pq at a bus whose
+// row of Ybus and load an outage leaves as they are: the same for every
+// contingency solved on one ChordBase, so taken the first time one needs
+// them and kept (what they hold does not depend on which contingency took
+// them). A workspace holds them (NewtonWorkspace::switches) for the
+// ChordBase `of`; the ChordBase itself is never written after it is made,
+// so threads may share it. For bus i, slot[i] (−1: not taken yet) indexes
+// G's column and H's row for its Q row; slot is empty where none are kept.
+struct SwitchCache {
+    const ChordBase *of = nullptr;
+    std::vector<int> slot;
+    std::deque<SparseVec> switch_g, switch_h;
     // switch_hg[a][b] = switch_h[a]·switch_g[b], S's entry (less δ) where
     // two such rows meet, the same for every contingency: NaN until taken.
-    mutable std::vector<std::vector<double>> switch_hg;
+    std::vector<std::vector<double>> switch_hg;
 };
 
 // Builds J0 from the solved base case (schedule sch, voltages v) and
-// factors it. Returns false when J0 is singular (contingencies then use
-// plain Newton).
+// factors it; the switch corrections ws kept for an earlier one go. Returns false when J0 is singular (contingencies
+// then use plain Newton).
 bool make_chord_base(const Network &net, const Ybus &y, const BusSchedule &sch, const Voltages &v, NewtonWorkspace &ws,
                      ChordBase &cb);
 
@@ -66,7 +75,8 @@ struct ChordState {
     std::vector<double> scatter; // a column of G for S's entries, zero between them
     std::vector<JacobianEntry> entries;
     bool ready = false;
-    bool refreshed = false; // the touched buses' rows retaken at an iterate
+    bool refreshed = false;  // the touched buses' rows retaken at an iterate
+    SwitchCache no_switches; // stands for the switch corrections of a ChordBase that keeps none
 };
 
 // A contingency's own J0: the Jacobian of this network, schedule and bus

@@ -131,6 +131,8 @@ struct KluDeleter {
 
 using KluNumeric = std::unique_ptr<klu_numeric, KluDeleter>;
 
+struct SwitchCache; // powerflow/chord.h
+
 // Everything one network's solves share: the pattern, KLU's analysis of it
 // and the last numeric factorization, whose pivot order later steps reuse.
 // Built once, used for every solve of the network.
@@ -150,6 +152,11 @@ struct NewtonWorkspace {
     const Ybus *current_of = nullptr;
     std::vector<int> moved;               // buses the last mismatch refreshed in vc
     std::vector<std::complex<double>> dv; // and by how much their V moved
+    // The switch corrections this workspace's chord steps took on the base
+    // case's factors, kept from one contingency to the next (null until the
+    // first): each workspace its own, so that threads sharing a base case
+    // write nothing they share.
+    std::shared_ptr<SwitchCache> switches;
 };
 
 // What one Newton-Raphson (or chord) solve ended with.
