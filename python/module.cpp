@@ -58,18 +58,6 @@ struct BaseHandle {
     std::string options_name; // names the options in messages
 };
 
-// The rating sets a RAW has (A to C up to revision 33, 1 to 12 after), as
-// vandrelsolve checks the options against it.
-void check_rating_set(const RawCase &raw, const std::string &options, const char *key, int set)
-{
-    if (set > raw.rating_sets) {
-        throw InputError(options, 0,
-                         std::string("option '") + key + "' names rating set " + std::to_string(set) + ", but " +
-                             raw.file + " (RAW revision " + std::to_string(raw.rev) + ") has rating sets 1 to " +
-                             std::to_string(raw.rating_sets) + " (RATEA to RATEC)");
-    }
-}
-
 RawHandle read_raw_file(const std::string &path, int raw_version)
 {
     RawHandle h;

@@ -230,3 +230,13 @@ CaseSettings parse_case_settings(const std::string &text, const std::string &pat
     }
     return cs;
 }
+
+void check_rating_set(const RawCase &raw, const std::string &options, const char *key, int set)
+{
+    if (set > raw.rating_sets) {
+        throw InputError(options, 0,
+                         std::string("option '") + key + "' names rating set " + std::to_string(set) + ", but " +
+                             raw.file + " (RAW revision " + std::to_string(raw.rev) + ") has rating sets 1 to " +
+                             std::to_string(raw.rating_sets) + " (RATEA to RATEC)");
+    }
+}

@@ -84,18 +84,6 @@ std::string join(const std::string &dir, const std::string &name)
     return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-// The options name a rating set the file has: A to C (1 to 3) up to
-// revision 33, 1 to 12 after.
-void check_rating_set(const RawCase &raw, const std::string &options, const char *key, int set)
-{
-    if (set > raw.rating_sets) {
-        throw InputError(options, 0,
-                         std::string("option '") + key + "' names rating set " + std::to_string(set) + ", but " +
-                             raw.file + " (RAW revision " + std::to_string(raw.rev) + ") has rating sets 1 to " +
-                             std::to_string(raw.rating_sets) + " (RATEA to RATEC)");
-    }
-}
-
 // One line saying what the ties joined, one if any node holds a loop of
 // ties, and the notes of joining them (set-points that differ).
 void warn_of_ties(const Network &net, double threshold)
