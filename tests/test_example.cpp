@@ -83,6 +83,17 @@ void add_csv(const std::string &path, Csv &csv)
     }
 }
 
+// Whether `line` was printed whole: a rank's driver writes its first line in
+// pieces (the process count, then the rest), and the launcher may put another
+// rank's solver line after the first piece, so a solver line stands at the
+// start of a printed line or after such a piece.
+bool shown_whole(const std::vector<std::string> &printed, const std::string &line)
+{
+    return std::any_of(printed.begin(), printed.end(), [&line](const std::string &p) {
+        return p.size() >= line.size() && p.compare(p.size() - line.size(), line.size(), line) == 0;
+    });
+}
+
 class ExampleReadme : public RunLayout {
 protected:
     // Runs scripts/run-example.sh with this build's programs in a folder of
@@ -112,17 +123,10 @@ protected:
         }
         const std::vector<std::string> printed = lines_of(console);
         if (mark.find(", in any order") != std::string::npos) {
-            // A rank's driver writes its first line in pieces (the process
-            // count, then the rest), and the launcher may put another rank's
-            // solver line after the first piece: a solver line is whole, at
-            // the start of a line or after such a piece.
-            const auto shown = [&printed](const std::string &line) {
-                return std::any_of(printed.begin(), printed.end(), [&line](const std::string &p) {
-                    return p.size() >= line.size() && p.compare(p.size() - line.size(), line.size(), line) == 0;
-                });
-            };
             for (const std::string &line : block) {
-                EXPECT_TRUE(shown(line)) << "README line not printed:\n" << line << "\nprinted:\n" << console;
+                EXPECT_TRUE(shown_whole(printed, line)) << "README line not printed:\n"
+                                                        << line << "\nprinted:\n"
+                                                        << console;
             }
         } else {
             std::string text;
