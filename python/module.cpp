@@ -10,6 +10,8 @@
 #include "contingency/contingency.h"
 #include "contingency/ctg_list.h"
 #include "io/input_error.h"
+#include "monitor/grammar.h"
+#include "monitor/select.h"
 #include "network/build.h"
 #include "network/network.h"
 #include "powerflow/base_case.h"
@@ -21,6 +23,7 @@
 #include "report/report.h"
 #include "results/columns.h"
 #include "results/ctg_run.h"
+#include "results/facts_csv.h"
 #include "results/results.h"
 #include "results/units.h"
 #include "results/violation_tags.h"
@@ -146,11 +149,12 @@ py::dict raw_summary(const RawHandle &h)
 }
 
 // The base case as vandrelsolve solves it: options checked against the
-// RAW, the network built, the base case solved with its controls; its
-// assessment and the base values contingencies are tagged against where it
-// converged.
+// RAW, the monitor file (none where `monitor_path` is empty) read, the
+// network built and the monitor file selected in it (its warnings among the
+// network's notes), the base case solved with its controls; its assessment
+// and the base values contingencies are tagged against where it converged.
 std::shared_ptr<BaseHandle> solve_base(const RawHandle &h, const std::string &options_json,
-                                       const std::string &options_name)
+                                       const std::string &options_name, const std::string &monitor_path)
 {
     auto b = std::make_shared<BaseHandle>();
     b->raw = h.raw;
@@ -158,11 +162,23 @@ std::shared_ptr<BaseHandle> solve_base(const RawHandle &h, const std::string &op
     b->opt = parse_options(options_json, options_name);
     check_rating_set(*h.raw, options_name, "base_rating", b->opt.base_rating);
     check_rating_set(*h.raw, options_name, "contingency_rating", b->opt.contingency_rating);
+    std::optional<MonitorFile> mon;
+    if (!monitor_path.empty()) {
+        mon = read_monitor(monitor_path);
+    }
     const py::gil_scoped_release unlocked;
-    b->net =
-        std::make_unique<Network>(build_network(*h.raw, b->opt.zero_impedance_threshold_pu, b->opt.remote_regulation));
+    b->net = std::make_unique<Network>(
+        build_network(*h.raw, b->opt.zero_impedance_threshold_pu, b->opt.remote_regulation, b->opt.auto_swing));
+    std::optional<MonitorSelection> sel;
+    if (mon) {
+        sel = select_monitored(*mon, *b->net);
+        b->net->notes.insert(b->net->notes.end(), sel->warnings.begin(), sel->warnings.end());
+    }
     b->bc = std::make_unique<BaseCase>(solve_base_case_with_controls(*b->net, b->opt, b->controls));
     if (b->bc->sol.converged) {
+        if (sel) {
+            b->bc->monitor = std::make_shared<const MonitorCriteria>(monitor_criteria(*sel, *b->net, b->bc->sol));
+        }
         b->assessment = assess(*b->net, b->bc->on, b->bc->sol, b->opt.base_rating, false, -1, nullptr, nullptr,
                                b->bc->monitor.get());
         b->base_vals = base_values(*b->net, *b->bc, b->assessment);
@@ -194,8 +210,14 @@ py::dict base_tables(const BaseHandle &b)
     d["units"] = units_csv(b.raw->units, solved_base(net, bc));
     d["branches"] = base_branches_csv(net, bc, b.opt.base_rating);
     d["violations"] = base_violations_csv(b.assessment);
-    if (!net.lcc.empty() || !net.vsc.empty()) {
+    if (!net.lcc.empty() || !net.vsc.empty() || !net.mtdc.empty()) {
         d["dclines"] = base_dclines_csv(net, bc);
+    }
+    if (!net.facts.empty()) {
+        d["facts"] = facts_csv(solved_base(net, bc));
+    }
+    if (bc.monitor != nullptr) {
+        d["interfaces"] = base_interfaces_csv(*bc.monitor, b.assessment);
     }
     std::vector<ControlRow> rows = regulation_rows(net, bc);
     if (controls_act(net, b.opt, ControlScope::base_case)) {
@@ -332,7 +354,8 @@ PYBIND11_MODULE(_ctgbatch, m)
         .def("info", &base_info)
         .def_property_readonly("notes", [](const BaseHandle &b) { return b.net->notes; });
     m.def("read_raw", &read_raw_file, py::arg("path"), py::arg("raw_version") = 0);
-    m.def("solve_base", &solve_base, py::arg("raw"), py::arg("options_json"), py::arg("options_name"));
+    m.def("solve_base", &solve_base, py::arg("raw"), py::arg("options_json"), py::arg("options_name"),
+          py::arg("monitor_path") = "");
     m.def("run_blocks", &run_blocks, py::arg("base"), py::arg("contingencies"), py::arg("is_text"), py::arg("threads"),
           py::arg("progress"));
     m.def("read_report", &read_report, py::arg("work_dir"));

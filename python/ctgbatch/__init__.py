@@ -77,8 +77,9 @@ class Network:
 class Base:
     """A solved base case: .converged, .iterations, .failure (why it did
     not converge, as vandrelsolve says it), and the base files as
-    DataFrames: .buses, .units, .branches, .violations, .dclines and
-    .controls (None where vandrelsolve writes no such file)."""
+    DataFrames: .buses, .units, .branches, .violations, .dclines, .facts,
+    .controls and .interfaces (None where vandrelsolve writes no such
+    file)."""
 
     def __init__(self, network, handle, options):
         self.network = network
@@ -99,6 +100,8 @@ class Base:
         self.violations = tables.get("violations")
         self.dclines = tables.get("dclines")
         self.controls = tables.get("controls")
+        self.facts = tables.get("facts")
+        self.interfaces = tables.get("interfaces")
 
     def __repr__(self):
         if not self.converged:
@@ -180,15 +183,18 @@ def _options_json(options):
     return "options", json.dumps(options)
 
 
-def solve_base(net, options=None):
+def solve_base(net, options=None, monitor=None):
     """Solves the network's base case as vandrelsolve does, with `options`
     (a dict with options.json's keys, or the path of an options file; a bad
-    key or value raises InputError naming the key). A base case without a
-    solution is returned with .converged False and .failure saying why."""
+    key or value raises InputError naming the key) and `monitor`, the path of
+    a monitor file (what it names that the network lacks: a line each in
+    .notes; a line it can not read raises InputError with the line). A base
+    case without a solution is returned with .converged False and .failure
+    saying why."""
     if not isinstance(net, Network):
         raise TypeError("solve_base: net is a ctgbatch.Network (read_raw)")
     name, text = _options_json(options)
-    handle = _ctgbatch.solve_base(net._handle, text, name)
+    handle = _ctgbatch.solve_base(net._handle, text, name, os.fspath(monitor) if monitor is not None else "")
     return Base(net, handle, options if isinstance(options, dict) else {})
 
 
@@ -199,11 +205,12 @@ def _cores():
         return os.cpu_count() or 1
 
 
-def run_contingencies(net, contingencies, options=None, threads=None, progress=None):
+def run_contingencies(net, contingencies, options=None, threads=None, progress=None, monitor=None):
     """Solves every contingency of a list against the base case.
 
-    net: a Network (its base case is solved first, with `options`) or a Base
-    already solved (options then must be None). contingencies: the path of
+    net: a Network (its base case is solved first, with `options` and the
+    monitor file `monitor`) or a Base already solved (options and monitor
+    then must be None). contingencies: the path of
     a contingency list, or its text (a str holding a newline or
     "CONTINGENCY"). threads: how many threads share the contingencies
     (default: the cores this process may use); each solves on a workspace
@@ -213,11 +220,13 @@ def run_contingencies(net, contingencies, options=None, threads=None, progress=N
     and is raised here. Raises InputError where the list can not be read or
     the base case has no solution."""
     if isinstance(net, Base):
-        if options is not None:
-            raise ValueError("run_contingencies: options belong to the base case; solve_base(net, options) first")
+        if options is not None or monitor is not None:
+            raise ValueError(
+                "run_contingencies: options and monitor belong to the base case; solve_base(net, options, monitor) first"
+            )
         base = net
     else:
-        base = solve_base(net, options)
+        base = solve_base(net, options, monitor)
     if threads is None:
         threads = _cores()
     threads = int(threads)

@@ -265,3 +265,42 @@ def test_the_example_study_prints_and_charts(tmp_path):
     assert "max_loading_pct" in done.stdout and "CTG_BR_5_6" in done.stdout
     png = (tmp_path / "out" / "loadings.png").read_bytes()
     assert png.startswith(b"\x89PNG") and len(png) > 5000
+
+
+MONITOR = """SUBSYSTEM 'HV'
+   KVRANGE 100 200
+END
+MONITOR BRANCHES IN SUBSYSTEM 'HV'
+MONITOR INTERFACE 'NORTH' RATING 60 MW
+   1 2 1
+   5 1 1
+END
+MONITOR VOLTAGE DEVIATION SUBSYSTEM 'HV' 0.01 0.01
+MONITOR BRANCH FROM BUS 99 TO BUS 1
+END
+"""
+
+
+def test_a_monitor_file_gives_the_command_lines_interfaces_and_violations(tmp_path, vandrelsolve):
+    mon = tmp_path / "watch.mon"
+    mon.write_text(MONITOR)
+    con = (EXAMPLE / "case.con").read_text()
+    case_json = json.dumps({"raw_version": 33, "monitor": str(mon)})
+    done = run_vandrelsolve(vandrelsolve, tmp_path, EXAMPLE / "case.raw", con, json.dumps(OPTIONS), case_json)
+    assert done.returncode == 0, done.stderr
+    net = ctgbatch.read_raw(EXAMPLE / "case.raw", raw_version=33)
+    base = ctgbatch.solve_base(net, OPTIONS, monitor=mon)
+    assert any("no bus 99" in note for note in base.notes), base.notes
+    assert_frame_equals_file(base.interfaces, tmp_path / "base_interfaces.csv")
+    assert_frame_equals_file(base.violations, tmp_path / "base_violations.csv")
+    run = ctgbatch.run_contingencies(base, con, threads=2)
+    assert_frame_equals_file(run.interfaces, tmp_path / "sub.interfaces.csv")
+    assert_frame_equals_file(run.violations, tmp_path / "sub.violations.csv")
+    assert len(run.interfaces) > 20
+    assert ctgbatch.run_contingencies(net, con, OPTIONS).interfaces is None
+
+    mon.write_text(MONITOR.replace("KVRANGE 100 200", "KVRANGE 200 100"))
+    with pytest.raises(ctgbatch.InputError) as e:
+        ctgbatch.solve_base(net, OPTIONS, monitor=mon)
+    assert (e.value.file, e.value.line) == (str(mon), 2)
+    assert "KVRANGE: '200' is above '100'" in str(e.value)
