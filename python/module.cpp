@@ -160,8 +160,7 @@ std::shared_ptr<BaseHandle> solve_base(const RawHandle &h, const std::string &op
     b->raw = h.raw;
     b->options_name = options_name;
     b->opt = parse_options(options_json, options_name);
-    check_rating_set(*h.raw, options_name, "base_rating", b->opt.base_rating);
-    check_rating_set(*h.raw, options_name, "contingency_rating", b->opt.contingency_rating);
+    check_rating_sets(*h.raw, options_name, b->opt);
     std::optional<MonitorFile> mon;
     if (!monitor_path.empty()) {
         mon = read_monitor(monitor_path);
@@ -186,18 +185,6 @@ std::shared_ptr<BaseHandle> solve_base(const RawHandle &h, const std::string &op
     return b;
 }
 
-// Why the base case did not converge, worded as vandrelsolve words it.
-std::string base_failure(const BaseHandle &b)
-{
-    const NewtonResult &r = b.bc->sol.last;
-    std::string what = "the base case has no solution: " + b.bc->sol.failure;
-    if (r.worst_bus >= 0) {
-        what += "; largest mismatch " + num(r.max_mismatch) + " pu at bus " +
-                std::to_string(b.net->buses[static_cast<std::size_t>(r.worst_bus)].number);
-    }
-    return what;
-}
-
 // The base files' CSV text by name, as vandrelsolve writes them: buses,
 // units, branches, violations; dclines where the case has DC lines;
 // controls where any regulation or acting control has a row.
@@ -210,7 +197,7 @@ py::dict base_tables(const BaseHandle &b)
     d["units"] = units_csv(b.raw->units, solved_base(net, bc));
     d["branches"] = base_branches_csv(net, bc, b.opt.base_rating);
     d["violations"] = base_violations_csv(b.assessment);
-    if (!net.lcc.empty() || !net.vsc.empty() || !net.mtdc.empty()) {
+    if (has_dc_lines(net)) {
         d["dclines"] = base_dclines_csv(net, bc);
     }
     if (!net.facts.empty()) {
@@ -219,11 +206,7 @@ py::dict base_tables(const BaseHandle &b)
     if (bc.monitor != nullptr) {
         d["interfaces"] = base_interfaces_csv(*bc.monitor, b.assessment);
     }
-    std::vector<ControlRow> rows = regulation_rows(net, bc);
-    if (controls_act(net, b.opt, ControlScope::base_case)) {
-        const std::vector<ControlRow> more = base_control_rows(net, b.controls);
-        rows.insert(rows.end(), more.begin(), more.end());
-    }
+    const std::vector<ControlRow> rows = base_controls_file_rows(net, bc, b.opt, b.controls);
     if (!rows.empty()) {
         d["controls"] = controls_csv(rows);
     }
@@ -238,7 +221,7 @@ py::dict base_info(const BaseHandle &b)
     d["converged"] = s.converged;
     d["iterations"] = s.iterations;
     d["max_mismatch_pu"] = s.last.max_mismatch;
-    d["failure"] = s.converged ? std::string() : base_failure(b);
+    d["failure"] = s.converged ? std::string() : base_case_failure(*b.net, *b.bc);
     d["buses_cut_off"] = b.bc->cut_off;
     d["response_note"] = b.bc->response_note;
     return d;
@@ -253,7 +236,7 @@ py::dict run_blocks(const std::shared_ptr<BaseHandle> &b, const std::string &con
                     const py::object &progress)
 {
     if (!b->bc->sol.converged) {
-        throw InputError(b->raw->file, 0, base_failure(*b));
+        throw InputError(b->raw->file, 0, base_case_failure(*b->net, *b->bc));
     }
     const std::vector<CtgBlock> blocks = is_text ? cut_ctg_blocks(contingencies) : read_ctg_blocks(contingencies);
     CtgRunInput in{b->net.get(), b->bc.get(), &b->opt, &b->base_vals, &blocks, std::string(), nullptr};

@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <utility>
 
 namespace {
 
@@ -231,12 +232,16 @@ CaseSettings parse_case_settings(const std::string &text, const std::string &pat
     return cs;
 }
 
-void check_rating_set(const RawCase &raw, const std::string &options, const char *key, int set)
+void check_rating_sets(const RawCase &raw, const std::string &options, const PfOptions &opt)
 {
-    if (set > raw.rating_sets) {
-        throw InputError(options, 0,
-                         std::string("option '") + key + "' names rating set " + std::to_string(set) + ", but " +
-                             raw.file + " (RAW revision " + std::to_string(raw.rev) + ") has rating sets 1 to " +
-                             std::to_string(raw.rating_sets) + " (RATEA to RATEC)");
+    const std::pair<const char *, int> sets[] = {{"base_rating", opt.base_rating},
+                                                 {"contingency_rating", opt.contingency_rating}};
+    for (const auto &[key, set] : sets) {
+        if (set > raw.rating_sets) {
+            throw InputError(options, 0,
+                             std::string("option '") + key + "' names rating set " + std::to_string(set) + ", but " +
+                                 raw.file + " (RAW revision " + std::to_string(raw.rev) + ") has rating sets 1 to " +
+                                 std::to_string(raw.rating_sets) + " (RATEA to RATEC)");
+        }
     }
 }

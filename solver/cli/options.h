@@ -21,10 +21,10 @@ PfOptions read_options(const std::string &path);
 // The same from the file's text; `path` names the file in messages.
 PfOptions parse_options(const std::string &text, const std::string &path);
 
-// Refuses (InputError naming the options file `options`) a rating set
-// option `key` that names a set the RAW lacks: it has A to C (1 to 3) up to
-// revision 33, 1 to 12 after.
-void check_rating_set(const RawCase &raw, const std::string &options, const char *key, int set);
+// Refuses (InputError naming the options file `options`) a base_rating or
+// contingency_rating that names a set the RAW lacks: it has A to C (1 to 3)
+// up to revision 33, 1 to 12 after.
+void check_rating_sets(const RawCase &raw, const std::string &options, const PfOptions &opt);
 
 // Case settings: a JSON object; its optional string `name` names the case in
 // messages (empty when absent), its optional integer `raw_version` (23 to 36)

@@ -206,7 +206,7 @@ void run_contingencies(const Args &args, const RawCase &raw, const Network &net,
 // FACTS devices.
 void write_base_devices(const std::string &outdir, const Network &net, const BaseCase &bc)
 {
-    if (!net.lcc.empty() || !net.vsc.empty() || !net.mtdc.empty()) {
+    if (has_dc_lines(net)) {
         write_file_atomically(join(outdir, "base_dclines.csv"), base_dclines_csv(net, bc));
     }
     if (!net.facts.empty()) {
@@ -220,11 +220,8 @@ void write_base_controls(const std::string &outdir, const Network &net, const Ba
                          const ControlsOutcome &controls)
 {
     const std::string path = join(outdir, "base_controls.csv");
-    std::vector<ControlRow> rows = regulation_rows(net, bc);
-    if (controls_act(net, opt, ControlScope::base_case)) {
-        const std::vector<ControlRow> more = base_control_rows(net, controls);
-        rows.insert(rows.end(), more.begin(), more.end());
-    } else if (rows.empty()) {
+    const std::vector<ControlRow> rows = base_controls_file_rows(net, bc, opt, controls);
+    if (rows.empty()) {
         std::remove(path.c_str());
         return;
     }
@@ -317,8 +314,7 @@ int run(const Args &args)
     for (const std::string &note : raw.notes) {
         std::cerr << "vandrelsolve: warning: " << printable(note) << std::endl;
     }
-    check_rating_set(raw, args.options, "base_rating", opt.base_rating);
-    check_rating_set(raw, args.options, "contingency_rating", opt.contingency_rating);
+    check_rating_sets(raw, args.options, opt);
     Network net = build_network(raw, opt.zero_impedance_threshold_pu, opt.remote_regulation, opt.auto_swing);
     warn_of_ties(net, opt.zero_impedance_threshold_pu);
     const std::optional<MonitorSelection> selection = select_monitor(monitor, net);
@@ -344,15 +340,7 @@ int run(const Args &args)
     ControlsOutcome controls;
     BaseCase bc = solve_base_case_with_controls(net, opt, controls);
     if (!bc.sol.converged) {
-        // The failure names the iterations of the whole solve where Newton
-        // failed.
-        const NewtonResult &r = bc.sol.last;
-        std::string what = "the base case has no solution: " + bc.sol.failure;
-        if (r.worst_bus >= 0) {
-            what += "; largest mismatch " + num(r.max_mismatch) + " pu at bus " +
-                    std::to_string(net.buses[r.worst_bus].number);
-        }
-        throw InputError(args.raw, 0, what);
+        throw InputError(args.raw, 0, base_case_failure(net, bc));
     }
     warn_of_start(bc, opt);
     if (bc.cut_off > 0) {

@@ -245,6 +245,10 @@ struct Network {
     std::vector<NetControl> controls;
 };
 
+// Whether the network has a DC line of any kind in service: two-terminal,
+// VSC or multi-terminal.
+inline bool has_dc_lines(const Network &net) { return !net.lcc.empty() || !net.vsc.empty() || !net.mtdc.empty(); }
+
 // Bus admittance matrix, I = Ybus·V, per unit on SBASE (network/ybus.h
 // builds it).
 using Ybus = Eigen::SparseMatrix<std::complex<double>, Eigen::ColMajor, int>;

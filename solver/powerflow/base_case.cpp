@@ -34,7 +34,7 @@ BusSchedule base_schedule(const Network &net)
                    Eigen::VectorXd::Zero(static_cast<Eigen::Index>(net.buses.size()))};
         refresh_groups(net, sch, held, v);
     }
-    if (!net.lcc.empty() || !net.vsc.empty() || !net.mtdc.empty()) {
+    if (has_dc_lines(net)) {
         sch.pdc.assign(net.buses.size(), 0.0);
         sch.qdc.assign(net.buses.size(), 0.0);
         for (const NetLcc &x : net.lcc) {

@@ -378,3 +378,25 @@ std::string controls_csv(const std::vector<ControlRow> &rows)
     }
     return out;
 }
+
+std::vector<ControlRow> base_controls_file_rows(const Network &net, const BaseCase &bc, const PfOptions &opt,
+                                                const ControlsOutcome &out)
+{
+    std::vector<ControlRow> rows = regulation_rows(net, bc);
+    if (controls_act(net, opt, ControlScope::base_case)) {
+        const std::vector<ControlRow> more = base_control_rows(net, out);
+        rows.insert(rows.end(), more.begin(), more.end());
+    }
+    return rows;
+}
+
+std::string base_case_failure(const Network &net, const BaseCase &bc)
+{
+    const NewtonResult &r = bc.sol.last;
+    std::string what = "the base case has no solution: " + bc.sol.failure;
+    if (r.worst_bus >= 0) {
+        what += "; largest mismatch " + num(r.max_mismatch) + " pu at bus " +
+                std::to_string(net.buses[static_cast<std::size_t>(r.worst_bus)].number);
+    }
+    return what;
+}

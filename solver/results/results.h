@@ -100,5 +100,15 @@ std::string controls_csv(const std::vector<ControlRow> &rows);
 // is held at a reactive limit.
 std::vector<ControlRow> regulation_rows(const Network &net, const BaseCase &bc);
 
+// The rows of base_controls.csv: regulation_rows, then base_control_rows
+// where any control acts in the base case (empty: no file).
+std::vector<ControlRow> base_controls_file_rows(const Network &net, const BaseCase &bc, const PfOptions &opt,
+                                                const ControlsOutcome &out);
+
+// Why a base case did not converge: "the base case has no solution:
+// FAILURE; largest mismatch X pu at bus N" (the last part where Newton
+// names a bus).
+std::string base_case_failure(const Network &net, const BaseCase &bc);
+
 // One number as the result files print it: 12 significant digits, no "-0".
 std::string num(double x);
